@@ -1,0 +1,12 @@
+# cmake -DSRC=<data folder> -DDST=<program folder> -P LayOutProgramFolder.cmake
+foreach(dir Log Plugins Presets/Vantrel Lang)
+  file(MAKE_DIRECTORY ${DST}/${dir})
+endforeach()
+foreach(f vantrel.ini system.ini)
+  if(EXISTS ${SRC}/${f} AND NOT EXISTS ${DST}/${f})
+    file(COPY ${SRC}/${f} DESTINATION ${DST})
+  endif()
+endforeach()
+if(EXISTS ${SRC}/Lang)
+  file(COPY ${SRC}/Lang/ DESTINATION ${DST}/Lang)
+endif()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package Vantrel needs (only those missing), then configures and
+# builds it in build/. Run as root, or as a user who may use sudo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  # build
+  g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+  libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  # run time: encoders, desktop hand-off, fonts
+  lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
+  # tests: a real sound server with a test signal, real windows for screenshots
+  pulseaudio pulseaudio-utils sox xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=()
+  [[ $(id -u) == 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"

@@ -1,0 +1,326 @@
+#include "core/Ini.h"
+
+#include "core/AtomicFile.h"
+
+#include <QFile>
+#include <limits>
+
+namespace core {
+
+namespace {
+
+const QByteArray kBom("\xEF\xBB\xBF");
+
+bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+QByteArrayView trimmed(QByteArrayView v)
+{
+    qsizetype b = 0, e = v.size();
+    while (b < e && isBlankByte(v[b])) ++b;
+    while (e > b && isBlankByte(v[e - 1])) --e;
+    return v.sliced(b, e - b);
+}
+
+bool isHeaderLine(QByteArrayView line)
+{
+    const QByteArrayView t = trimmed(line);
+    return !t.isEmpty() && t.front() == '[';
+}
+
+// "[ Name ]" -> "Name"; a header without its closing bracket runs to the end of the line.
+QString headerName(QByteArrayView line)
+{
+    QByteArrayView t = trimmed(line).sliced(1);
+    const qsizetype close = t.indexOf(']');
+    if (close >= 0) t = t.first(close);
+    return QString::fromUtf8(trimmed(t));
+}
+
+// A key line is "key = value" outside a comment; lines without '=' or with an empty key
+// stay in the document but carry no key.
+bool splitKeyLine(QByteArrayView line, QByteArrayView *key, QByteArrayView *value)
+{
+    const QByteArrayView t = trimmed(line);
+    if (t.isEmpty() || t.front() == ';') return false;
+    const qsizetype eq = t.indexOf('=');
+    if (eq < 0) return false;
+    *key = trimmed(t.first(eq));
+    if (key->isEmpty()) return false;
+    *value = trimmed(t.sliced(eq + 1));
+    return true;
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+// Case-insensitive name match; plain ASCII byte compare, Unicode case folding otherwise.
+bool namesMatch(QByteArrayView lineKey, const QByteArray &wantedUtf8, const QString &wanted)
+{
+    bool ascii = true;
+    if (lineKey.size() == wantedUtf8.size()) {
+        for (qsizetype i = 0; i < lineKey.size(); ++i) {
+            const char a = lineKey[i], b = wantedUtf8[i];
+            if ((a & 0x80) || (b & 0x80)) { ascii = false; break; }
+            if (asciiLower(a) != asciiLower(b)) return false;
+        }
+        if (ascii) return true;
+    } else {
+        for (char c : lineKey) if (c & 0x80) { ascii = false; break; }
+        for (char c : wantedUtf8) if (c & 0x80) { ascii = false; break; }
+        if (ascii) return false;
+    }
+    return QString::fromUtf8(lineKey).compare(wanted, Qt::CaseInsensitive) == 0;
+}
+
+// Hash key of a section name; plain ASCII is lowered by hand, full case folding is slow.
+QString foldName(const QString &name)
+{
+    QString folded = name.trimmed();
+    for (QChar &c : folded) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) return folded.toCaseFolded();
+        if (u >= 'A' && u <= 'Z') c = QChar(u + ('a' - 'A'));
+    }
+    return folded;
+}
+
+// Names and values are written on one line; a line break in them would start a new key.
+QByteArray oneLineUtf8(const QString &text)
+{
+    QByteArray out = text.trimmed().toUtf8();
+    for (char &c : out)
+        if (c == '\n' || c == '\r') c = ' ';
+    return out;
+}
+
+int hexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9') return u - '0';
+    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+Ini Ini::fromText(const QByteArray &text)
+{
+    Ini ini;
+    QByteArrayView rest(text);
+    if (rest.startsWith(kBom)) {
+        ini.m_bom = true;
+        rest = rest.sliced(kBom.size());
+    }
+    const qsizetype firstLf = rest.indexOf('\n');
+    if (firstLf > 0 && rest[firstLf - 1] == '\r') ini.m_eol = "\r\n";
+
+    while (!rest.isEmpty()) {
+        const qsizetype lf = rest.indexOf('\n');
+        QByteArrayView line = lf < 0 ? rest : rest.first(lf);
+        rest = lf < 0 ? QByteArrayView() : rest.sliced(lf + 1);
+        if (line.endsWith('\r')) line.chop(1);
+
+        if (isHeaderLine(line)) {
+            ini.m_blocks.push_back(Block{line.toByteArray(), headerName(line), {}});
+            ini.indexSection(int(ini.m_blocks.size()) - 1);
+        } else {
+            ini.m_blocks.back().lines.append(line.toByteArray());
+        }
+    }
+    return ini;
+}
+
+Ini Ini::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return Ini();
+    return fromText(file.readAll());
+}
+
+QByteArray Ini::toText() const
+{
+    qsizetype size = m_bom ? kBom.size() : 0;
+    for (const Block &b : m_blocks) {
+        if (&b != &m_blocks.front()) size += b.header.size() + m_eol.size();
+        for (const QByteArray &l : b.lines) size += l.size() + m_eol.size();
+    }
+    QByteArray out;
+    out.reserve(size);
+    if (m_bom) out += kBom;
+    for (const Block &b : m_blocks) {
+        if (&b != &m_blocks.front()) out.append(b.header).append(m_eol);
+        for (const QByteArray &l : b.lines) out.append(l).append(m_eol);
+    }
+    return out;
+}
+
+bool Ini::save(const QString &path) const
+{
+    return writeFileAtomically(path, toText());
+}
+
+void Ini::indexSection(int block)
+{
+    // The first block of a name wins: later duplicates are kept but never found.
+    m_firstBlock.emplace(foldName(m_blocks[size_t(block)].name), block);
+}
+
+int Ini::findSection(const QString &section) const
+{
+    const auto it = m_firstBlock.find(foldName(section));
+    return it == m_firstBlock.end() ? -1 : it->second;
+}
+
+size_t Ini::NameHash::operator()(const QString &s) const noexcept
+{
+    quint64 h = 14695981039346656037ULL;
+    for (const QChar c : s) {
+        h ^= c.unicode();
+        h *= 1099511628211ULL;
+    }
+    return size_t(h);
+}
+
+bool Ini::hasSection(const QString &section) const { return findSection(section) >= 0; }
+
+bool Ini::hasKey(const QString &section, const QString &key) const
+{
+    return value(section, key).has_value();
+}
+
+QStringList Ini::sections() const
+{
+    QStringList names;
+    for (size_t i = 1; i < m_blocks.size(); ++i) {
+        if (findSection(m_blocks[i].name) == int(i)) names.append(m_blocks[i].name);
+    }
+    return names;
+}
+
+std::optional<QString> Ini::value(const QString &section, const QString &key) const
+{
+    const int block = findSection(section);
+    if (block < 0) return std::nullopt;
+    const QString wanted = key.trimmed();
+    const QByteArray wantedUtf8 = wanted.toUtf8();
+    for (const QByteArray &line : m_blocks[size_t(block)].lines) {
+        QByteArrayView k, v;
+        if (splitKeyLine(line, &k, &v) && namesMatch(k, wantedUtf8, wanted))
+            return QString::fromUtf8(v);
+    }
+    return std::nullopt;
+}
+
+QString Ini::readString(const QString &section, const QString &key, const QString &def) const
+{
+    return value(section, key).value_or(def);
+}
+
+int Ini::readInt(const QString &section, const QString &key, int def) const
+{
+    const std::optional<QString> text = value(section, key);
+    if (!text) return def;
+    const std::optional<qint64> n = parseInt(*text);
+    if (!n) return def;
+    return int(quint32(quint64(*n)));  // the low 32 bits, as a 32-bit profile read gives them
+}
+
+Ini::Block &Ini::sectionForWriting(const QString &section)
+{
+    const int found = findSection(section);
+    if (found >= 0) return m_blocks[size_t(found)];
+
+    // A new section goes to the end, set off from what precedes it by one blank line.
+    Block &last = m_blocks.back();
+    const bool documentEmpty = m_blocks.size() == 1 && last.lines.isEmpty();
+    const bool endsBlank = !last.lines.isEmpty() && trimmed(last.lines.back()).isEmpty();
+    if (!documentEmpty && !endsBlank) last.lines.append(QByteArray());
+    const QByteArray name = oneLineUtf8(section);
+    m_blocks.push_back(Block{'[' + name + ']', QString::fromUtf8(name), {}});
+    indexSection(int(m_blocks.size()) - 1);
+    return m_blocks.back();
+}
+
+void Ini::writeString(const QString &section, const QString &key, const QString &value)
+{
+    const QString wanted = key.trimmed();
+    if (wanted.isEmpty()) return;  // a line without a key name could never be read back
+    Block &block = sectionForWriting(section);
+    const QByteArray wantedUtf8 = oneLineUtf8(wanted);
+    const QByteArray valueUtf8 = oneLineUtf8(value);
+
+    qsizetype lastKeyLine = -1;
+    for (qsizetype i = 0; i < block.lines.size(); ++i) {
+        QByteArrayView k, v;
+        if (!splitKeyLine(block.lines[i], &k, &v)) continue;
+        if (namesMatch(k, wantedUtf8, wanted)) {
+            block.lines[i] = k.toByteArray() + '=' + valueUtf8;  // the stored spelling stays
+            return;
+        }
+        lastKeyLine = i;
+    }
+    // After the last key, so that comments and blank lines closing the section stay below.
+    block.lines.insert(lastKeyLine + 1, wantedUtf8 + '=' + valueUtf8);
+}
+
+void Ini::writeInt(const QString &section, const QString &key, int value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+std::vector<Ini::Section> Ini::parseAll() const
+{
+    std::vector<Section> out;
+    out.reserve(m_blocks.size() - 1);
+    for (size_t b = 1; b < m_blocks.size(); ++b) {
+        const Block &block = m_blocks[b];
+        Section s{block.name, {}};
+        s.entries.reserve(size_t(block.lines.size()));
+        for (const QByteArray &line : block.lines) {
+            QByteArrayView k, v;
+            if (splitKeyLine(line, &k, &v))
+                s.entries.push_back(Entry{QString::fromUtf8(k), QString::fromUtf8(v)});
+        }
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+std::optional<qint64> Ini::parseInt(const QString &text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == u'-' || t[i] == u'+')) negative = t[i++] == u'-';
+
+    int base = 10;
+    if (i < t.size() && t[i] == u'$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X')) {
+        base = 16;
+        i += 2;
+    }
+
+    // Digits up to the first other character; more than 64 bits is not a number.
+    quint64 magnitude = 0;
+    qsizetype digits = 0;
+    for (; i < t.size(); ++i, ++digits) {
+        const int d = hexDigit(t[i]);
+        if (d < 0 || d >= base) break;
+        if (magnitude > (std::numeric_limits<quint64>::max() - quint64(d)) / quint64(base))
+            return std::nullopt;
+        magnitude = magnitude * quint64(base) + quint64(d);
+    }
+    if (digits == 0) return std::nullopt;
+
+    if (base == 16) {  // hexadecimal is a bit pattern: 16 digits may set the sign bit
+        const qint64 pattern = qint64(magnitude);
+        return negative ? qint64(0 - quint64(pattern)) : pattern;
+    }
+    constexpr quint64 kMaxPositive = quint64(std::numeric_limits<qint64>::max());
+    if (magnitude > kMaxPositive + (negative ? 1 : 0)) return std::nullopt;
+    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+}
+
+}  // namespace core
