@@ -1,0 +1,42 @@
+#include "meter/LevelPoll.h"
+
+#include "meter/TLevelGraph.h"
+
+namespace meter {
+
+LevelPair splitLevelWord(std::uint32_t word)
+{
+    if (word == 0xFFFFFFFFu)
+        return {};
+    LevelPair levels;
+    levels.left = int(word & 0xFFFFu);
+    levels.right = int(word >> 16);
+    return levels;
+}
+
+int nextScaleBottom(int current)
+{
+    switch (current) {
+    case -12: return -24;
+    case -24: return -42;
+    case -42: return -60;
+    case -60: return -90;
+    case -90: return -120;
+    default: return -12;
+    }
+}
+
+void applyLevelWord(TLevelGraph &lev, std::uint32_t word)
+{
+    const LevelPair levels = splitLevelWord(word);
+    lev.setRightLev(levels.right);
+    lev.setLeftLev(levels.left);
+}
+
+void stepScaleBottom(TLevelGraph &lev)
+{
+    lev.setBottomDb(nextScaleBottom(lev.bottomDb()));
+    lev.repaint();
+}
+
+}  // namespace meter

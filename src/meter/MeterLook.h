@@ -1,0 +1,19 @@
+#pragma once
+// The main window's meter: its built-in bar images and its settings.
+
+#include <QImage>
+
+class TLevelGraph;
+
+namespace meter {
+
+// 1 × 1000 vertical gradients, row 0 at the top: red-orange near full scale, green at the
+// bottom. The front one is the same gradient at about 42 % brightness.
+QImage makeMeterBackGradient();
+QImage makeMeterFrontGradient();
+
+// 50 × 293, full scale 32768, black back and frame, light grey labels, bottom −120 dB (the
+// stored setting replaces it), and the two gradients.
+void applyInputMeterLook(TLevelGraph &lev);
+
+}  // namespace meter

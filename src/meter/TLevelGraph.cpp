@@ -1,0 +1,115 @@
+#include "meter/TLevelGraph.h"
+
+#include "meter/MeterGeometry.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+namespace {
+const QColor kScaleLineColor(0x55, 0x55, 0x55);
+}
+
+TLevelGraph::TLevelGraph(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+    m_font = QFont(QStringLiteral("lucida console"), 7);
+    m_font.setStyleHint(QFont::TypeWriter);
+}
+
+void TLevelGraph::setLeftLev(int level)
+{
+    if (level == m_leftLev)
+        return;
+    m_leftLev = level;
+    repaint();
+}
+
+void TLevelGraph::setRightLev(int level)
+{
+    if (level == m_rightLev)
+        return;
+    m_rightLev = level;
+    repaint();
+}
+
+void TLevelGraph::setBackBitmap(const QImage &image)
+{
+    m_backSource = image;
+    m_stretchedStale = true;
+}
+
+void TLevelGraph::setFrontBitmap(const QImage &image)
+{
+    m_frontSource = image;
+    m_stretchedStale = true;
+}
+
+void TLevelGraph::paintEvent(QPaintEvent *)
+{
+    render();
+    QPainter screen(this);
+    screen.drawImage(0, 0, m_buffer);
+}
+
+void TLevelGraph::mousePressEvent(QMouseEvent *)
+{
+    Q_EMIT mousePressed();
+}
+
+void TLevelGraph::render()
+{
+    ++m_renderCount;
+    if (m_maxLev == 0)
+        m_maxLev = 1;
+
+    const int w = width();
+    const int h = height();
+    if (m_buffer.size() != QSize(w, h)) {
+        m_buffer = QImage(w, h, QImage::Format_RGB32);
+        m_stretchedStale = true;
+    }
+    if (m_stretchedStale) {
+        // Stretched once per size or image change rather than every frame; the picture is
+        // the same.
+        const auto stretch = [w, h](const QImage &src) {
+            return src.isNull() ? QImage()
+                                : src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        };
+        m_litImage = stretch(m_backSource);
+        m_unlitImage = stretch(m_frontSource);
+        m_stretchedStale = false;
+    }
+    if (m_buffer.isNull())
+        return;
+
+    QPainter p(&m_buffer);
+    p.setFont(m_font);
+    const QFontMetrics fm(m_font, &m_buffer);
+    const meter::MeterGeometry g = meter::computeMeterGeometry(
+        w, h, fm.height(), fm.horizontalAdvance(QLatin1Char('0')), m_bottomDb, m_maxLev,
+        m_leftLev, m_rightLev);
+
+    p.fillRect(0, 0, w, h, m_backColor);
+    p.setPen(m_frameColor);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(0, 0, w - 1, h - 1);
+
+    for (int y : g.lineYs)
+        p.fillRect(g.scaleLeft, y, g.scaleRight - g.scaleLeft, 1, kScaleLineColor);
+    p.setPen(m_textColor);
+    for (const meter::MeterLabel &label : g.labels) {
+        const QString text = QString::number(label.value);
+        // Each label sits on its own line; the opaque box cuts the line behind the digits.
+        p.fillRect(label.x, label.y, fm.horizontalAdvance(text), g.textHeight, m_backColor);
+        p.drawText(label.x, label.y + fm.ascent(), text);
+    }
+
+    for (const meter::MeterBar &bar : {g.left, g.right}) {
+        if (!m_litImage.isNull() && !bar.litRect().isEmpty())
+            p.drawImage(bar.litRect(), m_litImage, bar.litRect());
+        if (!m_unlitImage.isNull() && !bar.unlitRect().isEmpty())
+            p.drawImage(bar.unlitRect(), m_unlitImage, bar.unlitRect());
+    }
+}

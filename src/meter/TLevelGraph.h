@@ -1,0 +1,78 @@
+#pragma once
+// Stereo level meter: two vertical bars (left channel at the left edge, right at the right)
+// with a dB scale between them. Each bar shows the bright image below the level and the dim
+// image above it. Knows nothing of audio: it is given raw levels and the full-scale level.
+//
+// Every frame is drawn whole into an off-screen image and copied to the screen in one step;
+// the widget is opaque, so nothing is erased underneath. Main thread only.
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+class TLevelGraph : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(int MaxLev READ maxLev WRITE setMaxLev)
+    Q_PROPERTY(QColor BackColor READ backColor WRITE setBackColor)
+    Q_PROPERTY(QColor FrameColor READ frameColor WRITE setFrameColor)
+    Q_PROPERTY(QColor TextColor READ textColor WRITE setTextColor)
+    Q_PROPERTY(int BottomdB READ bottomDb WRITE setBottomDb)
+    Q_PROPERTY(QImage BackBitmap READ backBitmap WRITE setBackBitmap)
+    Q_PROPERTY(QImage FrontBitmap READ frontBitmap WRITE setFrontBitmap)
+
+public:
+    explicit TLevelGraph(QWidget *parent = nullptr);
+
+    // A changed level repaints at once (synchronously); an unchanged one does nothing.
+    void setLeftLev(int level);
+    void setRightLev(int level);
+    int leftLev() const { return m_leftLev; }
+    int rightLev() const { return m_rightLev; }
+
+    // Appearance: stored only; shown from the next paint on.
+    int maxLev() const { return m_maxLev; }  // 0 is replaced by 1 at the next render
+    void setMaxLev(int level) { m_maxLev = level; }
+    QColor backColor() const { return m_backColor; }
+    void setBackColor(const QColor &c) { m_backColor = c; }
+    QColor frameColor() const { return m_frameColor; }
+    void setFrameColor(const QColor &c) { m_frameColor = c; }
+    QColor textColor() const { return m_textColor; }
+    void setTextColor(const QColor &c) { m_textColor = c; }
+    int bottomDb() const { return m_bottomDb; }  // lower end of the scale, negative
+    void setBottomDb(int db) { m_bottomDb = db; }
+    QImage backBitmap() const { return m_backSource; }  // bright: below the level
+    void setBackBitmap(const QImage &image);
+    QImage frontBitmap() const { return m_frontSource; }  // dim: above the level
+    void setFrontBitmap(const QImage &image);
+
+    // Frames drawn so far, for checking that unchanged levels cost nothing.
+    int renderCount() const { return m_renderCount; }
+
+Q_SIGNALS:
+    // Any mouse button, anywhere on the meter.
+    void mousePressed();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void render();
+
+    QImage m_litImage;    // back source stretched to the widget
+    QImage m_unlitImage;  // front source stretched to the widget
+    QImage m_backSource;
+    QImage m_frontSource;
+    QImage m_buffer;
+    bool m_stretchedStale = true;
+    QFont m_font;
+
+    int m_rightLev = 0;
+    int m_leftLev = 0;
+    int m_maxLev = 32768;
+    QColor m_backColor = Qt::black;
+    QColor m_frameColor = Qt::black;
+    QColor m_textColor = Qt::white;
+    int m_bottomDb = 0;
+    int m_renderCount = 0;
+};
