@@ -1,0 +1,36 @@
+#include "schedule/ScheduleEntry.h"
+
+#include "core/DayCount.h"
+#include "core/TextLimits.h"
+
+#include <QTime>
+
+namespace schedule {
+
+int timeOfDayMs(const TScheduleEntry &entry)
+{
+    return core::timeOfDay(entry.Time).msecsSinceStartOfDay();
+}
+
+qint32 recordingLimitMs(const TScheduleEntry &entry)
+{
+    return entry.Action == ActionRecord && entry.Length > 0 ? entry.Length : 0;
+}
+
+QString cellText(const TScheduleEntry &entry, int column, const ActionTexts &actions)
+{
+    switch (column) {
+    case TimeColumn:
+        return core::timeOfDay(entry.Time).toString(QStringLiteral("HH:mm:ss"));
+    case LengthColumn:
+        if (entry.Action == ActionStop) return QStringLiteral("n/a");
+        if (entry.Length <= 0) return QStringLiteral("--:--:--");
+        return core::formatHms(entry.Length / 1000);
+    case ActionColumn:
+        return entry.Action == ActionStop ? actions.stop : actions.record;
+    default:
+        return {};
+    }
+}
+
+}  // namespace schedule

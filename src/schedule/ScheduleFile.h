@@ -1,0 +1,44 @@
+#pragma once
+// Schedule files (".vts"): a plain sequence of 16-byte little-endian records, one per
+// entry in list order, without a header:
+//   offset 0  Time    64-bit IEEE double, day count (only the time of day counts)
+//   offset 8  Length  signed 32-bit, milliseconds, 0 = no length
+//   offset 12 Action  signed 32-bit, 1 = Record, 2 = Stop
+// Reading is lenient, so a damaged or foreign file never stops the program: a partial
+// record at the end is ignored, and a record with another action or a time that is not a
+// finite day count within the years 1…9999 is skipped.
+
+#include "schedule/ScheduleEntry.h"
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+namespace schedule {
+
+constexpr int kScheduleRecordSize = 16;
+
+// Relative to the program folder.
+inline QString scheduleFolder() { return QStringLiteral("Presets/Vantrel"); }
+inline QString defaultScheduleFile() { return QStringLiteral("Presets/Vantrel/Default.vts"); }
+// Name filter of the open and save dialogs.
+inline QString scheduleFileFilter() { return QStringLiteral("Schedule (*.vts)"); }
+inline QString scheduleFileSuffix() { return QStringLiteral("vts"); }
+
+QByteArray encodeSchedule(const std::vector<TScheduleEntry> &entries);
+
+// Decodes what is valid; *skipped (if given) counts records left out, a partial tail
+// included.
+std::vector<TScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped = nullptr);
+
+// Reads a schedule file. False (and *out untouched) when the file cannot be opened or
+// read; a missing default file at start-up is therefore simply an empty list.
+[[nodiscard]] bool readScheduleFile(const QString &path, std::vector<TScheduleEntry> *out,
+                                    int *skipped = nullptr, QString *error = nullptr);
+
+// Writes atomically, creating missing folders. On failure the old file is whole.
+[[nodiscard]] bool writeScheduleFile(const QString &path,
+                                     const std::vector<TScheduleEntry> &entries,
+                                     QString *error = nullptr);
+
+}  // namespace schedule

@@ -1,0 +1,150 @@
+#include "schedule/SchedulePlanner.h"
+
+#include <algorithm>
+#include <optional>
+#include <tuple>
+
+namespace schedule {
+
+namespace {
+
+constexpr qint64 kMsPerDay = 86400000;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
+
+// The first moment in (fromUtcMs, toUtcMs] with the local offset of toUtcMs, when it
+// differs from that of fromUtcMs. Called only when the wall clock went back.
+std::optional<qint64> offsetChangeUtcMs(qint64 fromUtcMs, qint64 toUtcMs)
+{
+    auto offsetAt = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).offsetFromUtc();
+    };
+    const int before = offsetAt(fromUtcMs);
+    if (offsetAt(toUtcMs) == before) return std::nullopt;
+    qint64 lo = fromUtcMs;  // offset still `before`
+    qint64 hi = toUtcMs;    // offset already changed
+    while (hi - lo > 1) {
+        const qint64 mid = lo + (hi - lo) / 2;
+        (offsetAt(mid) == before ? lo : hi) = mid;
+    }
+    return hi;
+}
+
+struct Candidate {
+    qint64 wallMs;  // the wall-clock instant of the entry's time in the span
+    int row;
+    bool alreadyFired;
+};
+
+}  // namespace
+
+void SchedulePlanner::reset()
+{
+    m_hasPrevious = false;
+    m_firedOnDay.clear();
+}
+
+bool SchedulePlanner::firedOn(quint64 id, qint64 day) const
+{
+    const auto it = m_firedOnDay.find(id);
+    return it != m_firedOnDay.end() && it->second == day;
+}
+
+void SchedulePlanner::prune(qint64 today)
+{
+    if (today == m_prunedOnDay) return;
+    m_prunedOnDay = today;
+    // Only today's and yesterday's firings can still matter (a span reaches back at most
+    // into yesterday unless it is a catch-up, which marks again what it passes).
+    for (auto it = m_firedOnDay.begin(); it != m_firedOnDay.end();) {
+        if (it->second < today - 1)
+            it = m_firedOnDay.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const ScheduleList &list)
+{
+    if (!now.isValid()) return {};
+    const QDateTime local = now.timeSpec() == Qt::LocalTime ? now : now.toLocalTime();
+    const qint64 wallMs =
+        local.date().toJulianDay() * kMsPerDay + local.time().msecsSinceStartOfDay();
+    const qint64 utcMs = local.toMSecsSinceEpoch();
+
+    if (!m_hasPrevious) {
+        m_hasPrevious = true;
+        m_previousWallMs = wallMs;
+        m_previousUtcMs = utcMs;
+        return {};
+    }
+    const qint64 fromWallMs = m_previousWallMs;
+    const qint64 fromUtcMs = m_previousUtcMs;
+    const qint64 realElapsedMs = utcMs - fromUtcMs;
+    m_previousWallMs = wallMs;
+    m_previousUtcMs = utcMs;
+
+    qint64 toWallMs = wallMs;
+    bool catchUp = false;
+    if (wallMs <= fromWallMs) {
+        // The wall clock went back. When it was the local offset that changed (the end of
+        // summer time), the moments between the previous tick and the change still count;
+        // after it, the once-a-day memory keeps the repeated hour quiet. A clock set back
+        // by hand adds nothing.
+        if (realElapsedMs <= 0 || realElapsedMs > kCatchUpAfterMs) return {};
+        const std::optional<qint64> changeUtcMs = offsetChangeUtcMs(fromUtcMs, utcMs);
+        if (!changeUtcMs) return {};
+        toWallMs = fromWallMs + (*changeUtcMs - fromUtcMs) - 1;  // up to the change, excluded
+        if (toWallMs <= fromWallMs) return {};
+    } else {
+        catchUp = realElapsedMs > kCatchUpAfterMs;
+    }
+
+    const qint64 toDay = floorDiv(toWallMs, kMsPerDay);
+    const qint64 toTimeOfDay = toWallMs - toDay * kMsPerDay;
+    prune(floorDiv(wallMs, kMsPerDay));
+
+    std::vector<Candidate> due;
+    for (int row = 0; row < list.count(); ++row) {
+        // The latest moment at or before the end of the span with the entry's time of day.
+        const qint64 timeOfDay = list.timeOfDayMsAt(row);
+        const qint64 day = timeOfDay <= toTimeOfDay ? toDay : toDay - 1;
+        const qint64 at = day * kMsPerDay + timeOfDay;
+        if (at <= fromWallMs) continue;
+        const quint64 id = list.idAt(row);
+        const bool fired = firedOn(id, day);
+        due.push_back({at, row, fired});
+        m_firedOnDay[id] = day;
+    }
+    if (due.empty()) return {};
+
+    std::sort(due.begin(), due.end(), [](const Candidate &a, const Candidate &b) {
+        return std::tie(a.wallMs, a.row) < std::tie(b.wallMs, b.row);
+    });
+
+    std::vector<DueEntry> out;
+    if (catchUp) {
+        const Candidate &last = due.back();
+        if (last.alreadyFired) return out;
+        const TScheduleEntry &entry = list.at(last.row);
+        DueEntry d{last.row, entry, recordingLimitMs(entry), toWallMs - last.wallMs};
+        if (d.limitMs > 0) {
+            const qint64 remaining = qint64(d.limitMs) - d.lateMs;
+            if (remaining <= 0) return out;
+            d.limitMs = qint32(remaining);
+        }
+        out.push_back(d);
+        return out;
+    }
+    for (const Candidate &c : due) {
+        if (c.alreadyFired) continue;
+        const TScheduleEntry &entry = list.at(c.row);
+        out.push_back({c.row, entry, recordingLimitMs(entry), 0});
+    }
+    return out;
+}
+
+}  // namespace schedule

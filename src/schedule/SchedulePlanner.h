@@ -1,0 +1,66 @@
+#pragma once
+// The firing rule of the schedule. The main window calls tick() on every schedule tick
+// with the current local time and applies what it returns, in order.
+//
+// An entry falls due when its time of day lies in the wall-clock span from the previous
+// tick (excluded) to this one (included); the span may cross midnight. Ticks come about,
+// not exactly, a second apart, so no spacing is assumed: a span of any length misses
+// nothing and fires nothing twice. Beyond that:
+// - The first tick only notes the time: entries that passed while the program was not
+//   running do not fire.
+// - Each entry fires at most once per calendar day. Entries are remembered by the list's
+//   id, so rows moving after an edit never cause a second firing.
+// - Clocks going forward without real time passing (daylight saving, 02:00 -> 03:00) are
+//   a span like any other: the skipped hour's entries fire at the jump, in order.
+// - When summer time ends (03:00 -> 02:00), entries due between the previous tick and
+//   the change still fire; in the repeated hour nothing fires a second time (once per
+//   calendar day). A clock set back by hand fires nothing until it passes new times.
+// - When more real time than kCatchUpAfterMs has passed since the previous tick (the
+//   computer slept, or the clock was set forward), firing every entry in between would
+//   start and stop a burst of recordings. Instead only the latest entry of the span
+//   takes effect, so the recorder is left in the state the schedule asks for now; a
+//   Record entry's length counts from its scheduled time, and one whose length is already
+//   over starts nothing. The other entries of the span count as fired for their day.
+// Entries due on the same tick come in time order (date included across midnight), then
+// list order.
+//
+// Main thread only. Cheap per tick: one pass over the list; memory is touched only for
+// entries that fall due.
+
+#include "schedule/ScheduleList.h"
+
+#include <QDateTime>
+#include <unordered_map>
+#include <vector>
+
+namespace schedule {
+
+struct DueEntry {
+    int row = -1;            // row of the entry in the list at this tick
+    TScheduleEntry entry;
+    qint32 limitMs = 0;      // Record: length limit for the recording it starts; 0 = none
+    qint64 lateMs = 0;       // how long after its time it fires (only after a catch-up)
+};
+
+class SchedulePlanner {
+public:
+    static constexpr qint64 kCatchUpAfterMs = 5 * 60 * 1000;
+
+    // now: the current time; any time spec, taken as local wall-clock time.
+    std::vector<DueEntry> tick(const QDateTime &now, const ScheduleList &list);
+
+    // Forgets the previous tick (the next tick only notes the time) and what fired.
+    void reset();
+
+private:
+    bool firedOn(quint64 id, qint64 day) const;
+    void prune(qint64 today);
+
+    bool m_hasPrevious = false;
+    qint64 m_previousWallMs = 0;  // local wall-clock ms since the Julian day epoch
+    qint64 m_previousUtcMs = 0;
+    qint64 m_prunedOnDay = 0;
+    std::unordered_map<quint64, qint64> m_firedOnDay;  // entry id -> Julian day it fired
+};
+
+}  // namespace schedule

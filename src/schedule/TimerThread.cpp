@@ -1,0 +1,63 @@
+#include "schedule/TimerThread.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <chrono>
+
+namespace schedule {
+
+TTimerThread::TTimerThread(QObject *parent) : QThread(parent)
+{
+    setObjectName(QStringLiteral("ScheduleTick"));
+}
+
+TTimerThread::~TTimerThread()
+{
+    stop();
+}
+
+void TTimerThread::run()
+{
+    quint32 sleptMs = 0;
+    while (!m_stopRequested.load()) {
+        {
+            std::unique_lock<std::mutex> lock(m_sleepMutex);
+            if (m_wake.wait_for(lock, std::chrono::milliseconds(kSleepStepMs),
+                                [this] { return m_stopRequested.load(); }))
+                break;
+        }
+        sleptMs += kSleepStepMs;
+        if (sleptMs >= m_intervalMs.load()) {
+            if (m_stopRequested.load()) break;
+            // This object lives on the main thread: the call runs there and we wait for it.
+            QMetaObject::invokeMethod(this, &TTimerThread::deliverTick,
+                                      Qt::BlockingQueuedConnection);
+            sleptMs = 0;
+        }
+    }
+}
+
+void TTimerThread::deliverTick()
+{
+    if (m_stopRequested.load()) return;
+    m_delivering = true;
+    Q_EMIT tick();
+    m_delivering = false;
+}
+
+bool TTimerThread::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_sleepMutex);
+        m_stopRequested.store(true);
+    }
+    m_wake.notify_all();
+    if (m_delivering) return false;
+    // A tick call the thread is blocked on is run here (it returns at once, the stop being
+    // requested), which lets the thread see the request and end.
+    while (!wait(10)) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return true;
+}
+
+}  // namespace schedule

@@ -1,0 +1,185 @@
+// The entry dialog: what its controls produce, and a layout that fits its texts.
+
+#include "core/DayCount.h"
+#include "schedule/ScheduleEditDialog.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimeEdit>
+
+using namespace schedule;
+
+namespace {
+
+template <typename W>
+W *child(QWidget &dialog, const char *name)
+{
+    W *w = dialog.findChild<W *>(QString::fromLatin1(name));
+    if (!w) qFatal("no control %s", name);
+    return w;
+}
+
+void typeLength(TfrmScEdit &dialog, const QString &keys)
+{
+    QLineEdit *edit = child<QLineEdit>(dialog, "edLen");
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    edit->home(false);
+    QTest::keyClicks(edit, keys);
+}
+
+}  // namespace
+
+class ScheduleDialogTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void parsesLengthField();
+    void typedLengthGivesMilliseconds();
+    void presetsSetTheLengthField();
+    void newEntryStartsAtTheNextFullMinute();
+    void okStaysOpenOnIncompleteLength();
+    void untouchedFieldsKeepTheirStoredValues();
+    void layoutFitsItsTexts();
+};
+
+void ScheduleDialogTest::parsesLengthField()
+{
+    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("12:30")), std::optional<qint32>(45000000));
+    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("00:00")), std::optional<qint32>(0));
+    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("5:07")), std::optional<qint32>(307 * 60000));
+    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("99:59")),
+             std::optional<qint32>((99 * 60 + 59) * 60000));
+    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral("1:60")));
+    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral("1:5")));
+    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral(":")));
+    QVERIFY(!TfrmScEdit::parseLength(QString()));
+    QCOMPARE(TfrmScEdit::formatLength(24 * 3600000), QStringLiteral("24:00"));
+    QCOMPARE(TfrmScEdit::formatLength(59999), QStringLiteral("00:00"));
+}
+
+void ScheduleDialogTest::typedLengthGivesMilliseconds()
+{
+    TfrmScEdit dialog;
+    dialog.setEntry(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
+    QCOMPARE(child<QLineEdit>(dialog, "edLen")->text(), QStringLiteral("00:00"));
+
+    typeLength(dialog, QStringLiteral("1230"));
+    QCOMPARE(child<QLineEdit>(dialog, "edLen")->text(), QStringLiteral("12:30"));
+    QCOMPARE(dialog.entry().Length, 45000000);
+    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), -1);  // no preset matches
+
+    typeLength(dialog, QStringLiteral("0000"));
+    QCOMPARE(dialog.entry().Length, 0);
+    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 0);
+
+    typeLength(dialog, QStringLiteral("0200"));
+    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 4);  // "2 hour"
+}
+
+void ScheduleDialogTest::presetsSetTheLengthField()
+{
+    TfrmScEdit dialog(nullptr, QStringLiteral("Min."), QStringLiteral("Std."));
+    QComboBox *presets = child<QComboBox>(dialog, "cbLength");
+    QLineEdit *edit = child<QLineEdit>(dialog, "edLen");
+    QCOMPARE(presets->count(), 9);
+    QCOMPARE(presets->itemText(1), QStringLiteral("15 Min."));
+    QCOMPARE(presets->itemText(3), QStringLiteral("1 Std."));
+
+    const QStringList expected{"00:00", "00:15", "00:30", "01:00", "02:00",
+                               "03:00", "06:00", "12:00", "24:00"};
+    for (int i = presets->count() - 1; i >= 0; --i) {
+        presets->setCurrentIndex(i);
+        QCOMPARE(edit->text(), expected.at(i));
+        QCOMPARE(dialog.entry().Length, TfrmScEdit::presetMinutes()[size_t(i)] * 60000);
+    }
+    // An entry whose length is a preset shows that preset.
+    dialog.setEntry({0.25, 6 * 3600000, ActionRecord});
+    QCOMPARE(presets->currentIndex(), 6);
+    QCOMPARE(edit->text(), QStringLiteral("06:00"));
+}
+
+void ScheduleDialogTest::newEntryStartsAtTheNextFullMinute()
+{
+    const TScheduleEntry e = TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(12, 34, 56)));
+    QCOMPARE(core::timeOfDay(e.Time), QTime(12, 35));
+    QCOMPARE(e.Action, qint32(ActionRecord));
+    QCOMPARE(e.Length, 0);
+    QCOMPARE(core::timeOfDay(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(23, 59)))
+                                 .Time),
+             QTime(0, 0));
+
+    TfrmScEdit dialog;
+    dialog.setEntry(e);
+    QCOMPARE(child<QTimeEdit>(dialog, "_time")->time(), QTime(12, 35));
+    QVERIFY(child<QRadioButton>(dialog, "rbStart")->isChecked());
+    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 0);
+}
+
+void ScheduleDialogTest::okStaysOpenOnIncompleteLength()
+{
+    TfrmScEdit dialog;
+    dialog.setEntry(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    typeLength(dialog, QStringLiteral("17"));  // "17:__"
+    QTest::mouseClick(child<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+    typeLength(dialog, QStringLiteral("0145"));
+    child<QRadioButton>(dialog, "rbStop")->click();
+    QTest::mouseClick(child<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const TScheduleEntry e = dialog.entry();
+    QCOMPARE(e.Action, qint32(ActionStop));
+    QCOMPARE(e.Length, 105 * 60000);  // a Stop entry keeps the length it was given
+}
+
+void ScheduleDialogTest::untouchedFieldsKeepTheirStoredValues()
+{
+    // Neither 59 999 ms nor 120 hours fits the "h:m" field; editing the action or time
+    // must not change them.
+    const TScheduleEntry stored{45000.5, 59999, ActionRecord};
+    TfrmScEdit dialog;
+    dialog.setEntry(stored);
+    child<QRadioButton>(dialog, "rbStop")->click();
+    TScheduleEntry e = dialog.entry();
+    QCOMPARE(e.Length, 59999);
+    QCOMPARE(e.Time, stored.Time);
+    QCOMPARE(e.Action, qint32(ActionStop));
+
+    dialog.setEntry({0.5, 120 * 3600000, ActionRecord});
+    child<QTimeEdit>(dialog, "_time")->setTime(QTime(7, 15, 30));
+    e = dialog.entry();
+    QCOMPARE(e.Length, 120 * 3600000);
+    QCOMPARE(core::timeOfDay(e.Time), QTime(7, 15, 30));
+}
+
+void ScheduleDialogTest::layoutFitsItsTexts()
+{
+    TfrmScEdit dialog(nullptr, QStringLiteral("min"), QStringLiteral("hour"));
+    dialog.setEntry({0.5, 0, ActionRecord});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Schedule"));
+    QVERIFY(dialog.width() >= 219 && dialog.height() >= 172);
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());  // fixed size
+    QVERIFY(child<QPushButton>(dialog, "Button1")->isDefault());
+    for (QWidget *w : dialog.findChildren<QWidget *>()) {
+        if (!qobject_cast<QLabel *>(w) && !qobject_cast<QAbstractButton *>(w)) continue;
+        QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName()));
+        QVERIFY2(dialog.rect().contains(w->geometry()) || w->parentWidget() != &dialog,
+                 qPrintable(w->objectName()));
+    }
+    dialog.grab().save(QStringLiteral("/tmp/scedit.png"));
+}
+
+QTEST_MAIN(ScheduleDialogTest)
+#include "tst_schedule_dialog.moc"

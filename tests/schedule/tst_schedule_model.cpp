@@ -1,0 +1,174 @@
+// The schedule list as the list view shows it: row texts, and rows that follow every change.
+
+#include "core/DayCount.h"
+#include "schedule/ScheduleModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace schedule;
+
+Q_DECLARE_METATYPE(schedule::TScheduleEntry)
+
+namespace {
+
+TScheduleEntry entryAt(int h, int m, int s, qint32 lengthMs = 0, qint32 action = ActionRecord)
+{
+    return {core::timeOfDayFraction(QTime(h, m, s)), lengthMs, action};
+}
+
+QStringList rowTexts(const ScheduleModel &model, int row)
+{
+    QStringList texts;
+    for (int c = 0; c < model.columnCount(); ++c)
+        texts << model.data(model.index(row, c)).toString();
+    return texts;
+}
+
+void attachTester(ScheduleModel &model)
+{
+    new QAbstractItemModelTester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                 &model);
+}
+
+}  // namespace
+
+class ScheduleModelTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void showsRowTexts_data();
+    void showsRowTexts();
+    void takesActionWordsAndTitlesFromTheLanguage();
+    void deleteOfLastRowLeavesNoStaleRow();
+    void clearAndDeleteOnEmptyListDoNothing();
+    void addKeepsTimeOfDayOrderAfterEqualTimes();
+    void editKeepsIdOnlyWhileTimeOfDayStays();
+};
+
+void ScheduleModelTest::showsRowTexts_data()
+{
+    QTest::addColumn<TScheduleEntry>("entry");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("90 min") << entryAt(7, 5, 9, 90 * 60000)
+                            << QStringList{"07:05:09", "1:30:00", "Record"};
+    QTest::newRow("no length") << entryAt(23, 59, 59, 0)
+                               << QStringList{"23:59:59", "--:--:--", "Record"};
+    QTest::newRow("stop with a length") << entryAt(0, 0, 0, 90 * 60000, ActionStop)
+                                        << QStringList{"00:00:00", "n/a", "Stop"};
+    QTest::newRow("59 999 ms") << entryAt(12, 0, 0, 59999)
+                               << QStringList{"12:00:00", "0:00:59", "Record"};
+    QTest::newRow("30 h") << entryAt(1, 2, 3, 30 * 3600000)
+                          << QStringList{"01:02:03", "30:00:00", "Record"};
+    QTest::newRow("negative length") << entryAt(1, 0, 0, -5)
+                                     << QStringList{"01:00:00", "--:--:--", "Record"};
+    // A dated time just short of midnight rounds to the next day's 00:00:00, never 24:00:00.
+    QTest::newRow("rounds to midnight") << TScheduleEntry{45000.9999999999, 0, ActionRecord}
+                                        << QStringList{"00:00:00", "--:--:--", "Record"};
+}
+
+void ScheduleModelTest::showsRowTexts()
+{
+    QFETCH(TScheduleEntry, entry);
+    QFETCH(QStringList, texts);
+    ScheduleModel model;
+    attachTester(model);
+    model.setEntries({entry});
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(rowTexts(model, 0), texts);
+    QCOMPARE(model.cellText(1, TimeColumn), QString());  // beyond the list: no texts
+    QCOMPARE(model.cellText(-1, TimeColumn), QString());
+}
+
+void ScheduleModelTest::takesActionWordsAndTitlesFromTheLanguage()
+{
+    ScheduleModel model;
+    attachTester(model);
+    model.setEntries({entryAt(1, 0, 0), entryAt(2, 0, 0, 0, ActionStop)});
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setActionTexts({QStringLiteral("Aufnahme"), QStringLiteral("Halt")});
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(model.cellText(0, ActionColumn), QStringLiteral("Aufnahme"));
+    QCOMPARE(model.cellText(1, ActionColumn), QStringLiteral("Halt"));
+
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Action"));
+    QVERIFY(model.setHeaderData(2, Qt::Horizontal, QStringLiteral("Aktion")));
+    QCOMPARE(model.columnTitles(),
+             (QStringList{QStringLiteral("Time"), QStringLiteral("Length"), QStringLiteral("Aktion")}));
+    QVERIFY(!model.setHeaderData(3, Qt::Horizontal, QStringLiteral("x")));
+}
+
+void ScheduleModelTest::deleteOfLastRowLeavesNoStaleRow()
+{
+    ScheduleModel model;
+    attachTester(model);
+    model.setEntries({entryAt(1, 0, 0), entryAt(2, 0, 0), entryAt(3, 0, 0)});
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QVERIFY(model.removeEntry(2));
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0).at(1).toInt(), 2);
+    QCOMPARE(model.rowCount(), 2);
+    QVERIFY(!model.index(2, 0).isValid());
+    QCOMPARE(model.cellText(2, TimeColumn), QString());
+    QCOMPARE(model.cellText(1, TimeColumn), QStringLiteral("02:00:00"));
+    // The later rows move up after a delete in the middle.
+    QVERIFY(model.removeEntry(0));
+    QCOMPARE(model.cellText(0, TimeColumn), QStringLiteral("02:00:00"));
+}
+
+void ScheduleModelTest::clearAndDeleteOnEmptyListDoNothing()
+{
+    ScheduleModel model;
+    attachTester(model);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    model.clear();
+    QVERIFY(!model.removeEntry(0));
+    QVERIFY(!model.removeEntry(-1));  // no selection
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(reset.count() + removed.count(), 0);
+
+    model.setEntries({entryAt(1, 0, 0), entryAt(2, 0, 0)});
+    QVERIFY(!model.removeEntry(2));
+    QCOMPARE(model.rowCount(), 2);
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.list().count(), 0);
+}
+
+void ScheduleModelTest::addKeepsTimeOfDayOrderAfterEqualTimes()
+{
+    ScheduleModel model;
+    attachTester(model);
+    QCOMPARE(model.addEntry(entryAt(12, 0, 0)), 0);
+    QCOMPARE(model.addEntry(entryAt(8, 0, 0)), 0);
+    QCOMPARE(model.addEntry(entryAt(12, 0, 0, 0, ActionStop)), 2);  // after the equal time
+    QCOMPARE(model.addEntry(entryAt(23, 0, 0)), 3);
+    QCOMPARE(model.addEntry(entryAt(12, 0, 0, 60000)), 3);
+    QCOMPARE(model.cellText(1, LengthColumn), QStringLiteral("--:--:--"));
+    QCOMPARE(model.cellText(2, LengthColumn), QStringLiteral("n/a"));
+    QCOMPARE(model.cellText(3, LengthColumn), QStringLiteral("0:01:00"));
+    QCOMPARE(model.rowCount(), 5);
+}
+
+void ScheduleModelTest::editKeepsIdOnlyWhileTimeOfDayStays()
+{
+    ScheduleModel model;
+    attachTester(model);
+    model.setEntries({entryAt(8, 0, 0), entryAt(9, 0, 0)});
+    const quint64 id = model.list().idAt(0);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    QVERIFY(model.replaceEntry(0, entryAt(8, 0, 0, 60000, ActionStop)));
+    QCOMPARE(model.list().idAt(0), id);
+    QCOMPARE(model.cellText(0, ActionColumn), QStringLiteral("Stop"));
+    QVERIFY(model.replaceEntry(0, entryAt(10, 0, 0)));
+    QVERIFY(model.list().idAt(0) != id);
+    QVERIFY(model.list().idAt(0) != model.list().idAt(1));
+    QCOMPARE(model.cellText(0, TimeColumn), QStringLiteral("10:00:00"));  // keeps its row
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(!model.replaceEntry(2, entryAt(1, 0, 0)));
+}
+
+QTEST_GUILESS_MAIN(ScheduleModelTest)
+#include "tst_schedule_model.moc"
