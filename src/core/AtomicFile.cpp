@@ -49,7 +49,9 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
     // is untouched, and a failure removes the temporary file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return fail(error, path, file.errorString());
-    if (file.write(data) != data.size()) {
+    // A short file's write error only shows when its buffer is flushed, and commit() in Qt
+    // 6.4 does not report it: flush first, or a full disk would commit a truncated file.
+    if (file.write(data) != data.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return fail(error, path, reason);

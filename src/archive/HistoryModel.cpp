@@ -1,0 +1,147 @@
+#include "archive/HistoryModel.h"
+
+#include "core/DayCount.h"
+#include "core/TextLimits.h"
+
+namespace archive {
+
+namespace {
+
+// Runs of removed rows longer than this many separate runs are cheaper as one reset; a few
+// runs are removed one by one so that views keep their selection and scroll position.
+constexpr int kMaxRemovalRuns = 16;
+
+QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
+
+}  // namespace
+
+QString historyCellText(const TArchiveRecord &record, int column, const QLocale &locale)
+{
+    const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.DateTime));
+    switch (column) {
+    case ColYear: return QString::number(date.year());
+    case ColMonth: return locale.standaloneMonthName(date.month(), QLocale::ShortFormat);
+    case ColDay: return twoDigits(date.day());
+    case ColTime: {
+        const QTime t = core::timeOfDay(record.DateTime);
+        return twoDigits(t.hour()) + u':' + twoDigits(t.minute());
+    }
+    case ColLength: return core::formatHms(record.Length);  // shown by its magnitude
+    case ColFile: return record.Filename;
+    default: return {};
+    }
+}
+
+HistoryModel::HistoryModel(const QLocale &locale, QObject *parent)
+    : QAbstractTableModel(parent),
+      m_locale(locale),
+      m_titles{QStringLiteral("Year"), QStringLiteral("Month"), QStringLiteral("Day"),
+               QStringLiteral("Time"), QStringLiteral("Length"), QStringLiteral("File")}
+{
+}
+
+void HistoryModel::appendRecords(ArchiveList records)
+{
+    if (records.empty()) return;
+    const int first = int(m_records.size());
+    beginInsertRows(QModelIndex(), first, first + int(records.size()) - 1);
+    m_records.insert(m_records.end(), std::make_move_iterator(records.begin()),
+                     std::make_move_iterator(records.end()));
+    endInsertRows();
+}
+
+void HistoryModel::appendRecord(TArchiveRecord record)
+{
+    const int row = int(m_records.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_records.push_back(std::move(record));
+    endInsertRows();
+}
+
+void HistoryModel::removeRecord(int row)
+{
+    if (row < 0 || row >= int(m_records.size())) return;
+    beginRemoveRows(QModelIndex(), row, row);
+    m_records.erase(m_records.begin() + row);
+    endRemoveRows();
+}
+
+void HistoryModel::removeRecords(const std::vector<bool> &remove)
+{
+    const size_t n = std::min(remove.size(), m_records.size());
+    std::vector<std::pair<int, int>> runs;  // first and last row of each removed run
+    for (size_t i = 0; i < n; ++i) {
+        if (!remove[i]) continue;
+        if (!runs.empty() && runs.back().second == int(i) - 1)
+            runs.back().second = int(i);
+        else
+            runs.emplace_back(int(i), int(i));
+    }
+    if (runs.empty()) return;
+
+    if (runs.size() <= size_t(kMaxRemovalRuns)) {
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            beginRemoveRows(QModelIndex(), it->first, it->second);
+            m_records.erase(m_records.begin() + it->first, m_records.begin() + it->second + 1);
+            endRemoveRows();
+        }
+        return;
+    }
+    beginResetModel();
+    size_t out = 0;
+    for (size_t i = 0; i < m_records.size(); ++i) {
+        if (i < n && remove[i]) continue;
+        if (out != i) m_records[out] = std::move(m_records[i]);
+        ++out;
+    }
+    m_records.resize(out);
+    endResetModel();
+}
+
+QStringList HistoryModel::lvHistoryData(int row) const
+{
+    QStringList texts;
+    if (row < 0 || row >= int(m_records.size())) return texts;
+    for (int c = 0; c < HistoryColumnCount; ++c)
+        texts.append(historyCellText(m_records[size_t(row)], c, m_locale));
+    return texts;
+}
+
+void HistoryModel::setColumnTitles(const QStringList &titles)
+{
+    const int n = int(std::min<qsizetype>(titles.size(), HistoryColumnCount));
+    for (int i = 0; i < n; ++i) m_titles[i] = titles[i];
+    if (n > 0) Q_EMIT headerDataChanged(Qt::Horizontal, 0, n - 1);
+}
+
+int HistoryModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_records.size());
+}
+
+int HistoryModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : HistoryColumnCount;
+}
+
+QVariant HistoryModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    return historyCellText(m_records[size_t(index.row())], index.column(), m_locale);
+}
+
+QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section < 0 || section >= HistoryColumnCount) return {};
+    return m_titles[section];
+}
+
+Qt::ItemFlags HistoryModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+}  // namespace archive

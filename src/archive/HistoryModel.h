@@ -1,0 +1,54 @@
+#pragma once
+// The rows of the archive list ("lvHistory"): a table model over the ArchiveList it owns.
+// Row i is record i; texts are made when the view asks for them, nothing is cached. Every
+// change goes through this class so that views are told of it (inserts, removals, resets).
+// Main thread only.
+
+#include "archive/ArchiveRecord.h"
+
+#include <QAbstractTableModel>
+#include <QLocale>
+#include <QStringList>
+
+namespace archive {
+
+enum HistoryColumn { ColYear, ColMonth, ColDay, ColTime, ColLength, ColFile, HistoryColumnCount };
+
+// The text of one cell: year; the locale's abbreviated month name; day "%.2d"; start
+// "%.2d:%.2d"; the magnitude of the length as "%d:%.2d:%.2d"; the full path.
+QString historyCellText(const TArchiveRecord &record, int column, const QLocale &locale);
+
+class HistoryModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit HistoryModel(const QLocale &locale = QLocale::system(), QObject *parent = nullptr);
+
+    const ArchiveList &records() const { return m_records; }
+
+    void appendRecords(ArchiveList records);
+    void appendRecord(TArchiveRecord record);
+    void removeRecord(int row);
+    // Removes every record whose flag is set (remove.size() == number of records), the
+    // others keeping their order; linear in the number of records.
+    void removeRecords(const std::vector<bool> &remove);
+
+    // The six texts of a row; empty for a row at or beyond the number of records.
+    QStringList lvHistoryData(int row) const;
+
+    // Column titles, e.g. translated ones; fewer than six titles leave the rest unchanged.
+    void setColumnTitles(const QStringList &titles);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    ArchiveList m_records;
+    QLocale m_locale;
+    QStringList m_titles;
+};
+
+}  // namespace archive

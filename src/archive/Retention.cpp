@@ -1,0 +1,39 @@
+#include "archive/Retention.h"
+
+#include "core/DayCount.h"
+
+#include <QTimer>
+#include <algorithm>
+
+namespace archive {
+
+int clampStoreTime(int storeTimeDays)
+{
+    return std::clamp(storeTimeDays, kStoreTimeMinDays, kStoreTimeMaxDays);
+}
+
+std::vector<bool> dueRecords(const ArchiveList &records, const QDateTime &now, int storeTimeDays)
+{
+    const int storeTime = clampStoreTime(storeTimeDays);
+    const qint64 today = core::wholeDays(core::toDayCount(now));
+    std::vector<bool> due(records.size(), false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const double start = records[i].DateTime;
+        if (start == 0.0) continue;  // unreadable date: spared
+        due[i] = today - core::wholeDays(start) >= storeTime;
+    }
+    return due;
+}
+
+void startArchiveChecker(QTimer &timer)
+{
+    timer.setInterval(kArchiveCheckerFirstMs);
+    timer.start();
+}
+
+void advanceArchiveChecker(QTimer &timer)
+{
+    if (timer.interval() == kArchiveCheckerFirstMs) timer.setInterval(kArchiveCheckerIntervalMs);
+}
+
+}  // namespace archive
