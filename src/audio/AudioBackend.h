@@ -1,0 +1,153 @@
+#pragma once
+// The sound boundary of Vantrel: the only module that knows PulseAudio and FFmpeg.
+//
+// Threads
+// - The main (GUI) thread calls everything declared here unless a comment says otherwise.
+// - AudioBackend runs one pa_threaded_mainloop. Capture and playback stream callbacks run on
+//   that mainloop thread. A capture callback only copies the block into the encoder feed's
+//   ring buffer and bumps atomic counters: no allocation, no pipe or file I/O, no blocking lock.
+// - Each EncoderFeed owns a writer thread that moves bytes from its ring buffer into the
+//   encoder's standard input, so a slow encoder never blocks capture. After stop() the writer
+//   drains what is left, closes the pipe and reaps the child (no zombie).
+// - Nothing here touches widgets; the GUI reads state (levels, counters, flags) from timers.
+//
+// Device numbering (settings keys PlayDev, RecDev, RecSrc use these numbers):
+// - playback: 0 = "No sound" (decodes in real time, nothing heard), 1 = "Default", 2… = sinks
+// - recording: 0 = "Default", 1… = sources in server order (monitors included)
+// - inputs: the ports of the chosen recording device in server order
+// Without a reachable server the playback list is just "No sound" and the others are empty.
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace audio {
+
+// 16-bit signed little-endian stereo: four bytes a frame.
+constexpr int kBytesPerFrame = 4;
+
+// Seconds <-> bytes of 16-bit stereo PCM at a sample rate.
+double bytesToSeconds(std::uint64_t bytes, int sampleRate);
+std::uint64_t secondsToBytes(double seconds, int sampleRate);
+
+// A level word: low 16 bits left, high 16 bits right, each 0…32768; kNoLevel = no level.
+constexpr std::uint32_t kNoLevel = 0xFFFFFFFFu;
+
+class CaptureStream;
+class PlaybackStream;
+
+class AudioBackend {
+public:
+    AudioBackend();
+    ~AudioBackend();  // releases everything still open
+    AudioBackend(const AudioBackend &) = delete;
+    AudioBackend &operator=(const AudioBackend &) = delete;
+
+    // Connects to the sound server (PULSE_SERVER or the session default) and remembers the
+    // chosen devices. Never shows anything; false when no server is reachable.
+    bool init(int playDevice, int recordDevice);
+    void release();
+    bool isConnected() const;
+
+    QStringList playbackDevices() const;
+    QStringList recordingDevices() const;
+    QStringList recordingInputs() const;  // of the device given to init()
+    bool selectInput(int index);           // makes that port the active one
+
+    void setVolumeCurveLogarithmic(bool logarithmic);
+    bool volumeCurveLogarithmic() const;
+
+    int playDevice() const;
+    int recordDevice() const;
+
+    // Called on the mainloop thread for every captured block; must not block.
+    using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
+
+    // Starts capturing 16-bit stereo at sampleRate from the recording device, delivering
+    // ~20 ms blocks to onBlock. Returns null (and sets *error) when capture cannot start.
+    std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
+                                                QString *error = nullptr);
+
+    // Opens a file for playback on the playback device (null on failure).
+    std::unique_ptr<PlaybackStream> openPlayback(const QString &path, QString *error = nullptr);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+    virtual int sampleRate() const = 0;
+    // Peak of the most recent ~20 ms per channel, packed; kNoLevel once stopped or failed.
+    virtual std::uint32_t level() const = 0;
+    // False once the server ended the stream (device gone, server lost).
+    virtual bool isRunning() const = 0;
+    // Stops capture; no callback runs after it returns.
+    virtual void stop() = 0;
+};
+
+// The encoder child process and the feed into its standard input.
+class EncoderFeed {
+public:
+    // Starts argv[0] with argv[1…] directly (no shell), then writes a WAV header (PCM,
+    // 16-bit, stereo, sampleRate, RIFF and data sizes 0xFFFFFFFF) to its standard input.
+    // Returns null (and sets *error) when the program cannot be started.
+    static std::unique_ptr<EncoderFeed> start(const QStringList &argv, int sampleRate,
+                                              QString *error = nullptr);
+    virtual ~EncoderFeed() = default;
+
+    // Any one thread at a time (normally the capture callback): queues samples; never
+    // blocks. When the buffer (8 s of audio) is full the block is dropped and counted in
+    // droppedBytes(); once the encoder is dead or stop() was called, blocks are ignored.
+    virtual void push(const char *data, std::size_t bytes) noexcept = 0;
+
+    // Closes the input once the queued samples are written; the encoder then finishes its
+    // file on its own and is reaped in the background. Returns at once.
+    virtual void stop() = 0;
+
+    // False once the encoder has exited or stopped reading before stop() was called.
+    virtual bool isAlive() const = 0;
+    virtual std::uint64_t droppedBytes() const = 0;
+
+    // Waits up to timeoutMs for every encoder stopped so far to finish writing its file.
+    // Returns true when all have exited.
+    static bool waitForAll(int timeoutMs);
+    // Encoder processes still running (started and not yet reaped).
+    static int runningCount();
+};
+
+// Size and duration of an audio file, read from its container headers only.
+struct FileProbe {
+    bool ok = false;           // false: unreadable or not an audio file
+    std::int64_t fileBytes = 0;
+    double durationSeconds = 0;  // 0 when the headers give none yet
+};
+FileProbe probeFile(const QString &path);
+
+// A decoded file played on the playback device. Positions and lengths are byte counts of
+// the decoded 16-bit stereo output at the stream's rate.
+class PlaybackStream {
+public:
+    virtual ~PlaybackStream() = default;
+    virtual int sampleRate() const = 0;
+    virtual std::uint64_t lengthBytes() const = 0;
+    virtual std::uint64_t positionBytes() const = 0;
+    virtual bool setPositionBytes(std::uint64_t position) = 0;
+    virtual bool play() = 0;    // start or resume
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+    // False once the stream has been stopped or its drain after the last sample completed.
+    virtual bool isActive() const = 0;
+    // Linear gain factor applied to every sample, and pan -100 (left) … 100 (right).
+    virtual void setGain(float factor) = 0;
+    virtual void setPan(int pan) = 0;
+};
+
+}  // namespace audio

@@ -1,0 +1,370 @@
+// The encoder child process and the thread that feeds it.
+//
+// start() spawns the encoder directly (posix_spawn: a program that cannot be executed is
+// reported at once), in a process group of its own so that a Ctrl+C meant for Vantrel does
+// not kill it before it has finished its file, with stdin = our pipe, stdout and stderr =
+// /dev/null and no other descriptor. SIGPIPE is ignored process-wide so that a dying
+// encoder shows up as EPIPE instead of ending the program; the child gets it back.
+//
+// Each feed's shared state lives as long as its writer thread. The thread writes the ring
+// buffer into the (non-blocking) pipe, drains it after stop(), closes the pipe and reaps the
+// child, then marks itself done. A process-wide registry keeps the threads and joins the
+// finished ones, so nothing is left behind once waitForAll() has returned true.
+
+#include "audio/AudioBackend.h"
+#include "audio/RingBuffer.h"
+#include "audio/WavHeader.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace audio {
+
+namespace {
+
+constexpr int kBufferSeconds = 8;
+constexpr auto kIdleWait = std::chrono::milliseconds(20);
+constexpr int kPollMs = 100;
+
+struct FeedState {
+    FeedState(std::size_t capacity, int pipeFd, pid_t childPid)
+        : ring(capacity), fd(pipeFd), pid(childPid)
+    {
+    }
+    RingBuffer ring;
+    int fd;
+    const pid_t pid;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> dead{false};  // exited, or stopped reading
+    std::atomic<bool> done{false};  // pipe closed and child reaped
+    std::atomic<std::uint64_t> dropped{0};
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+};
+
+class Registry {
+public:
+    void add(std::shared_ptr<FeedState> state, std::thread thread)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        entries_.push_back({std::move(state), std::move(thread)});
+    }
+    void spawned()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++running_;
+    }
+    void finished(FeedState &state)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        --running_;
+        state.done.store(true, std::memory_order_release);
+        changed_.notify_all();
+    }
+    bool waitForStopped(int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const bool all = changed_.wait_for(
+            lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), [this] {
+                for (const Entry &e : entries_) {
+                    if (e.state->stopRequested.load() && !e.state->done.load())
+                        return false;
+                }
+                return true;
+            });
+        joinFinished();
+        return all;
+    }
+    int running()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        joinFinished();
+        return running_;
+    }
+    void collect()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        joinFinished();
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<FeedState> state;
+        std::thread thread;
+    };
+    // Mutex held. A done thread no longer touches the registry, so joining here is quick.
+    void joinFinished()
+    {
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            if (it->state->done.load(std::memory_order_acquire)) {
+                it->thread.join();
+                it = entries_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::list<Entry> entries_;
+    int running_ = 0;
+};
+
+// Never destroyed: writer threads still running at exit may touch it until the end.
+Registry &registry()
+{
+    static Registry *instance = new Registry;
+    return *instance;
+}
+
+void ignoreSigpipeOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+    });
+}
+
+bool readerGone(int fd)
+{
+    pollfd p{fd, 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+// Runs on the feed's own thread.
+void writeAll(FeedState &s)
+{
+    for (;;) {
+        std::size_t span = 0;
+        const char *data = s.ring.peek(&span);
+        if (span == 0) {
+            if (s.stopRequested.load(std::memory_order_acquire)) {
+                if (s.ring.readable() == 0)
+                    return;  // everything pushed before stop() has been written
+                continue;
+            }
+            if (readerGone(s.fd)) {
+                s.dead.store(true, std::memory_order_release);
+                return;
+            }
+            std::unique_lock<std::mutex> lock(s.wakeMutex);
+            s.wake.wait_for(lock, kIdleWait, [&s] {
+                return s.ring.readable() > 0 || s.stopRequested.load();
+            });
+            continue;
+        }
+        const ssize_t written = ::write(s.fd, data, span);
+        if (written > 0) {
+            s.ring.consume(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{s.fd, POLLOUT, 0};
+            if (poll(&p, 1, kPollMs) > 0 && (p.revents & (POLLERR | POLLHUP)) != 0) {
+                s.dead.store(true, std::memory_order_release);
+                return;
+            }
+            continue;
+        }
+        s.dead.store(true, std::memory_order_release);  // EPIPE: the encoder is gone
+        return;
+    }
+}
+
+void runFeed(std::shared_ptr<FeedState> state)
+{
+    writeAll(*state);
+    ::close(state->fd);
+    state->fd = -1;
+    int status = 0;
+    while (::waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    state->dead.store(true, std::memory_order_release);
+    registry().finished(*state);
+}
+
+QString startError(const QString &program, int code)
+{
+    return QStringLiteral("cannot start %1: %2")
+        .arg(program, QString::fromLocal8Bit(std::strerror(code)));
+}
+
+class PipeEncoderFeed final : public EncoderFeed {
+public:
+    explicit PipeEncoderFeed(std::shared_ptr<FeedState> state) : s_(std::move(state)) {}
+    ~PipeEncoderFeed() override { stop(); }
+
+    void push(const char *data, std::size_t bytes) noexcept override
+    {
+        if (s_->stopRequested.load(std::memory_order_relaxed) ||
+            s_->dead.load(std::memory_order_relaxed))
+            return;
+        if (!s_->ring.write(data, bytes)) {
+            s_->dropped.fetch_add(bytes, std::memory_order_relaxed);
+            return;
+        }
+        // Only try the lock: if the writer holds it, it is about to look at the ring anyway,
+        // and its timed wait covers the rest.
+        if (s_->wakeMutex.try_lock()) {
+            s_->wake.notify_one();
+            s_->wakeMutex.unlock();
+        }
+    }
+
+    void stop() override
+    {
+        if (s_->stopRequested.exchange(true, std::memory_order_acq_rel))
+            return;
+        std::lock_guard<std::mutex> guard(s_->wakeMutex);
+        s_->wake.notify_one();
+    }
+
+    bool isAlive() const override { return !s_->dead.load(std::memory_order_acquire); }
+    std::uint64_t droppedBytes() const override
+    {
+        return s_->dropped.load(std::memory_order_relaxed);
+    }
+
+private:
+    std::shared_ptr<FeedState> s_;
+};
+
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    SpawnSetup()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attr);
+    }
+    ~SpawnSetup()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sampleRate,
+                                                QString *error)
+{
+    auto fail = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return nullptr;
+    };
+    if (argv.isEmpty() || argv.front().isEmpty())
+        return fail(QStringLiteral("no encoder program given"));
+    if (sampleRate <= 0)
+        return fail(QStringLiteral("unsupported sample rate %1 Hz").arg(sampleRate));
+    ignoreSigpipeOnce();
+    registry().collect();
+
+    std::vector<QByteArray> args;
+    args.reserve(static_cast<std::size_t>(argv.size()));
+    for (const QString &arg : argv)
+        args.push_back(QFile::encodeName(arg));
+    std::vector<char *> cargs;
+    for (QByteArray &arg : args)
+        cargs.push_back(arg.data());
+    cargs.push_back(nullptr);
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) < 0)
+        return fail(startError(argv.front(), errno));
+    // Keep the read end off 0…2 so that the dup2 below always clears its close-on-exec flag.
+    if (fds[0] < 3) {
+        const int moved = ::fcntl(fds[0], F_DUPFD_CLOEXEC, 3);
+        ::close(fds[0]);
+        if (moved < 0) {
+            const int code = errno;
+            ::close(fds[1]);
+            return fail(startError(argv.front(), code));
+        }
+        fds[0] = moved;
+    }
+
+    SpawnSetup setup;
+    posix_spawn_file_actions_adddup2(&setup.actions, fds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigset_t noMask;
+    sigemptyset(&noMask);
+    posix_spawnattr_setsigdefault(&setup.attr, &defaults);
+    posix_spawnattr_setsigmask(&setup.attr, &noMask);
+    posix_spawnattr_setpgroup(&setup.attr, 0);
+    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETPGROUP);
+
+    pid_t pid = -1;
+    const bool searchPath = !args.front().contains('/');
+    const int spawnError =
+        searchPath ? ::posix_spawnp(&pid, cargs[0], &setup.actions, &setup.attr, cargs.data(),
+                                    environ)
+                   : ::posix_spawn(&pid, cargs[0], &setup.actions, &setup.attr, cargs.data(),
+                                   environ);
+    ::close(fds[0]);
+    if (spawnError != 0) {
+        ::close(fds[1]);
+        return fail(startError(argv.front(), spawnError));
+    }
+    ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    registry().spawned();
+
+    std::size_t capacity = static_cast<std::size_t>(sampleRate) * kBytesPerFrame * kBufferSeconds;
+    auto state = std::make_shared<FeedState>(capacity, fds[1], pid);
+    const auto header = streamingWavHeader(sampleRate);
+    state->ring.write(header.data(), header.size());
+    try {
+        std::thread writer(runFeed, state);
+        registry().add(state, std::move(writer));
+    } catch (const std::system_error &e) {
+        state->stopRequested.store(true);
+        runFeed(state);  // closes the pipe and reaps the child here
+        return fail(QStringLiteral("cannot start the encoder feed: %1")
+                        .arg(QString::fromLocal8Bit(e.what())));
+    }
+    return std::make_unique<PipeEncoderFeed>(std::move(state));
+}
+
+bool EncoderFeed::waitForAll(int timeoutMs)
+{
+    return registry().waitForStopped(timeoutMs);
+}
+
+int EncoderFeed::runningCount()
+{
+    return registry().running();
+}
+
+}  // namespace audio

@@ -1,0 +1,204 @@
+#include "audio/PulseCapture.h"
+
+#include <cstdlib>
+
+namespace audio {
+
+namespace {
+
+constexpr std::size_t kSilenceBytes = 16384;  // holes are delivered in steps of this size
+constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+
+inline std::uint32_t magnitude(const unsigned char *sample)
+{
+    const auto value = static_cast<std::int16_t>(sample[0] | (sample[1] << 8));
+    return static_cast<std::uint32_t>(std::abs(static_cast<int>(value)));
+}
+
+}  // namespace
+
+PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
+                           AudioBackend::BlockCallback onBlock)
+    : connection_(std::move(connection)),
+      sampleRate_(sampleRate),
+      onBlock_(std::move(onBlock)),
+      silence_(new char[kSilenceBytes]())
+{
+}
+
+std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnection> connection,
+                                                   const std::string &source, int sampleRate,
+                                                   AudioBackend::BlockCallback onBlock,
+                                                   int timeoutMs, QString *error)
+{
+    QString failure;
+    pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(sampleRate), 2};
+    if (sampleRate <= 0 || !pa_sample_spec_valid(&spec)) {
+        if (error)
+            *error = QStringLiteral("unsupported sample rate %1 Hz").arg(sampleRate);
+        return nullptr;
+    }
+    if (!connection) {
+        if (error)
+            *error = QStringLiteral("not connected to a sound server");
+        return nullptr;
+    }
+    std::unique_ptr<PulseCapture> capture(
+        new PulseCapture(std::move(connection), sampleRate, std::move(onBlock)));
+    PulseConnection &c = *capture->connection_;
+    {
+        LoopLock lock(c.loop());
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        capture->stream_ =
+            c.isReady() ? pa_stream_new(c.context(), "Recording", &spec, &map) : nullptr;
+        if (!capture->stream_) {
+            failure = c.isReady() ? c.lastError()
+                                  : QStringLiteral("not connected to a sound server");
+        } else {
+            pa_stream *stream = capture->stream_;
+            pa_stream_set_state_callback(stream, &PulseCapture::onState, capture.get());
+            pa_stream_set_read_callback(stream, &PulseCapture::onRead, capture.get());
+            // Without an explicit fragment size the server delivers in bursts of seconds.
+            pa_buffer_attr attr;
+            attr.maxlength = static_cast<std::uint32_t>(-1);
+            attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+            attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+            // A stream on the default source follows the default; one on a chosen device
+            // ends with it rather than quietly recording another device.
+            const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_ADJUST_LATENCY | (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
+            if (pa_stream_connect_record(stream, source.empty() ? nullptr : source.c_str(),
+                                         &attr, flags) < 0) {
+                failure = c.lastError();
+            } else {
+                c.waitFor([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
+                          timeoutMs);
+                const pa_stream_state_t state = pa_stream_get_state(stream);
+                if (state == PA_STREAM_CREATING)
+                    failure = QStringLiteral("the sound server did not open the recording in time");
+                else if (state != PA_STREAM_READY)
+                    failure = c.lastError();
+            }
+        }
+    }
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return nullptr;  // the destructor disconnects what was opened
+    }
+    capture->connection_->addStream(capture.get());
+    return capture;
+}
+
+PulseCapture::~PulseCapture()
+{
+    connection_->removeStream(this);
+    stop();
+    LoopLock lock(connection_->loop());
+    if (stream_)
+        pa_stream_unref(stream_);
+}
+
+std::uint32_t PulseCapture::level() const
+{
+    if (!isRunning())
+        return kNoLevel;
+    return level_.load(std::memory_order_relaxed);
+}
+
+bool PulseCapture::isRunning() const
+{
+    return running_.load(std::memory_order_acquire) && !stopped_.load(std::memory_order_acquire);
+}
+
+void PulseCapture::stop()
+{
+    LoopLock lock(connection_->loop());
+    if (!stream_ || stopped_.exchange(true))
+        return;
+    running_.store(false, std::memory_order_release);
+    level_.store(kNoLevel, std::memory_order_relaxed);
+    // With the lock held no callback is running (or it is the caller), and with the
+    // callbacks cleared none can start after this returns.
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
+        pa_stream_disconnect(stream_);
+}
+
+void PulseCapture::onState(pa_stream *stream, void *self)
+{
+    auto *capture = static_cast<PulseCapture *>(self);
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+        capture->running_.store(true, std::memory_order_release);
+        break;
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        capture->running_.store(false, std::memory_order_release);
+        break;
+    default:
+        break;
+    }
+    capture->connection_->signal();
+}
+
+void PulseCapture::onRead(pa_stream *, std::size_t, void *self)
+{
+    static_cast<PulseCapture *>(self)->readAvailable();
+}
+
+// Runs on the mainloop thread.
+void PulseCapture::readAvailable()
+{
+    std::uint32_t peakLeft = 0;
+    std::uint32_t peakRight = 0;
+    bool delivered = false;
+    while (!stopped_.load(std::memory_order_relaxed)) {
+        const std::size_t readable = pa_stream_readable_size(stream_);
+        if (readable == 0 || readable == static_cast<std::size_t>(-1))
+            break;
+        const void *data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+            break;  // nothing queued: pa_stream_drop() must not be called
+        if (data) {
+            deliver(static_cast<const char *>(data), bytes, &peakLeft, &peakRight);
+        } else {
+            // A hole: the server lost samples here. Silence of the same length keeps
+            // every later sample at its true time.
+            for (std::size_t left = bytes; left > 0;) {
+                const std::size_t step = left < kSilenceBytes ? left : kSilenceBytes;
+                deliver(silence_.get(), step, &peakLeft, &peakRight);
+                left -= step;
+            }
+        }
+        delivered = true;
+        pa_stream_drop(stream_);
+    }
+    if (delivered && !stopped_.load(std::memory_order_relaxed))
+        level_.store(peakLeft | (peakRight << 16), std::memory_order_relaxed);
+}
+
+void PulseCapture::deliver(const char *data, std::size_t bytes, std::uint32_t *peakLeft,
+                           std::uint32_t *peakRight)
+{
+    if (onBlock_)
+        onBlock_(data, bytes);
+    const auto *frame = reinterpret_cast<const unsigned char *>(data);
+    const auto *end = frame + (bytes / kBytesPerFrame) * kBytesPerFrame;
+    std::uint32_t left = *peakLeft;
+    std::uint32_t right = *peakRight;
+    for (; frame != end; frame += kBytesPerFrame) {
+        const std::uint32_t l = magnitude(frame);
+        const std::uint32_t r = magnitude(frame + 2);
+        left = l > left ? l : left;
+        right = r > right ? r : right;
+    }
+    *peakLeft = left;
+    *peakRight = right;
+}
+
+}  // namespace audio

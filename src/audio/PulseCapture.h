@@ -1,0 +1,53 @@
+#pragma once
+// Capture from one source: a record stream delivering ~20 ms blocks of 16-bit stereo.
+//
+// The read callback runs on the mainloop thread. It hands each block to the caller's block
+// callback, turns holes in the stream into silence of the same length (so that the sample
+// count, and with it every length derived from it, stays true), and publishes the block's
+// per-channel peak. It neither allocates nor locks.
+
+#include "audio/AudioBackend.h"
+#include "audio/PulseConnection.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace audio {
+
+class PulseCapture final : public CaptureStream, private ServerStream {
+public:
+    // `source` empty = the server's default source. Waits at most timeoutMs for the stream.
+    static std::unique_ptr<CaptureStream> start(std::shared_ptr<PulseConnection> connection,
+                                                const std::string &source, int sampleRate,
+                                                AudioBackend::BlockCallback onBlock,
+                                                int timeoutMs, QString *error);
+    ~PulseCapture() override;
+
+    int sampleRate() const override { return sampleRate_; }
+    std::uint32_t level() const override;
+    bool isRunning() const override;
+    void stop() override;
+
+private:
+    PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
+                 AudioBackend::BlockCallback onBlock);
+    void stopStream() override { stop(); }
+    void readAvailable();
+    void deliver(const char *data, std::size_t bytes, std::uint32_t *peakLeft,
+                 std::uint32_t *peakRight);
+
+    static void onRead(pa_stream *stream, std::size_t bytes, void *self);
+    static void onState(pa_stream *stream, void *self);
+
+    std::shared_ptr<PulseConnection> connection_;  // outlives stream_
+    pa_stream *stream_ = nullptr;
+    const int sampleRate_;
+    AudioBackend::BlockCallback onBlock_;
+    std::unique_ptr<char[]> silence_;  // zeros that stand in for holes
+    std::atomic<std::uint32_t> level_{kNoLevel};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopped_{false};
+};
+
+}  // namespace audio

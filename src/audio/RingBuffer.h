@@ -1,0 +1,78 @@
+#pragma once
+// A byte ring buffer for exactly one producer thread and one consumer thread.
+//
+// The producer (the capture callback) writes whole blocks or nothing; the consumer (an
+// encoder's writer thread) reads contiguous spans and releases them. The two positions are
+// 64-bit running counts that never wrap in practice, so "full" and "empty" are never
+// confused; the capacity is a power of two so a position maps to an offset with a mask.
+// Neither side allocates, locks or blocks.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace audio {
+
+class RingBuffer {
+public:
+    // Capacity is rounded up to a power of two (at least 16 bytes).
+    explicit RingBuffer(std::size_t minCapacity)
+    {
+        std::size_t capacity = 16;
+        while (capacity < minCapacity)
+            capacity <<= 1;
+        capacity_ = capacity;
+        data_ = std::make_unique<char[]>(capacity);
+    }
+    RingBuffer(const RingBuffer &) = delete;
+    RingBuffer &operator=(const RingBuffer &) = delete;
+
+    std::size_t capacity() const { return capacity_; }
+
+    // Producer side. False (and nothing written) when the block does not fit whole.
+    bool write(const char *src, std::size_t bytes) noexcept
+    {
+        const std::uint64_t head = head_.load(std::memory_order_relaxed);
+        const std::uint64_t tail = tail_.load(std::memory_order_acquire);
+        if (bytes > capacity_ - static_cast<std::size_t>(head - tail))
+            return false;
+        const std::size_t offset = static_cast<std::size_t>(head) & (capacity_ - 1);
+        const std::size_t first = bytes < capacity_ - offset ? bytes : capacity_ - offset;
+        std::memcpy(data_.get() + offset, src, first);
+        std::memcpy(data_.get(), src + first, bytes - first);
+        head_.store(head + bytes, std::memory_order_release);
+        return true;
+    }
+
+    // Consumer side: the bytes queued, and the longest contiguous span starting at the
+    // oldest of them. Release what was consumed with consume().
+    std::size_t readable() const noexcept
+    {
+        return static_cast<std::size_t>(head_.load(std::memory_order_acquire) -
+                                        tail_.load(std::memory_order_relaxed));
+    }
+    const char *peek(std::size_t *contiguous) const noexcept
+    {
+        const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+        const std::size_t queued =
+            static_cast<std::size_t>(head_.load(std::memory_order_acquire) - tail);
+        const std::size_t offset = static_cast<std::size_t>(tail) & (capacity_ - 1);
+        const std::size_t toEnd = capacity_ - offset;
+        *contiguous = queued < toEnd ? queued : toEnd;
+        return data_.get() + offset;
+    }
+    void consume(std::size_t bytes) noexcept
+    {
+        tail_.store(tail_.load(std::memory_order_relaxed) + bytes, std::memory_order_release);
+    }
+
+private:
+    std::size_t capacity_ = 0;
+    std::unique_ptr<char[]> data_;
+    alignas(64) std::atomic<std::uint64_t> head_{0};  // written by the producer only
+    alignas(64) std::atomic<std::uint64_t> tail_{0};  // written by the consumer only
+};
+
+}  // namespace audio

@@ -1,0 +1,277 @@
+// Against the test sound server: device lists, capture of its real-time 440 Hz sine into a
+// copying encoder, levels, and many start/stop cycles without leaks.
+
+#include "audio/AudioBackend.h"
+
+#include <QtTest>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <thread>
+
+using namespace audio;
+
+namespace {
+
+int entriesIn(const char *folder)
+{
+    return int(QDir(QLatin1String(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                     QDir::System).size());
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Feeds each block to an encoder feed and keeps the level seen while capturing.
+struct Recorder {
+    std::unique_ptr<EncoderFeed> feed;
+    std::atomic<std::uint64_t> bytes{0};
+    AudioBackend::BlockCallback callback()
+    {
+        return [this](const char *data, std::size_t n) {
+            if (EncoderFeed *f = feed.get())
+                f->push(data, n);
+            bytes.fetch_add(n);
+        };
+    }
+};
+
+QString pactl(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    p.waitForFinished(5000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+}  // namespace
+
+class AudioServerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("PULSE_SERVER is not set: start scripts/sound-server.sh first");
+    }
+
+    void listsDevicesOfTheServer()
+    {
+        AudioBackend backend;
+        QVERIFY(backend.init(1, 0));
+        const QStringList playback = backend.playbackDevices();
+        QVERIFY2(playback.size() >= 4, qPrintable(playback.join(QLatin1Char('|'))));
+        QCOMPARE(playback.at(0), QStringLiteral("No sound"));
+        QCOMPARE(playback.at(1), QStringLiteral("Default"));
+        QVERIFY(playback.contains(QStringLiteral("vtout")));
+        QVERIFY(playback.contains(QStringLiteral("vtsrc")));
+
+        const QStringList recording = backend.recordingDevices();
+        QCOMPARE(recording.at(0), QStringLiteral("Default"));
+        QVERIFY(recording.contains(QStringLiteral("Monitor of vtsrc")));
+        // Null sinks have no ports, so their monitors offer no inputs.
+        QVERIFY(backend.recordingInputs().isEmpty());
+        QVERIFY(!backend.selectInput(0));
+        QVERIFY(!backend.selectInput(-1));
+    }
+
+    void toleratesDeviceNumbersBeyondTheLists()
+    {
+        for (int device : {-5, 99}) {
+            AudioBackend backend;
+            QVERIFY(backend.init(device, device));
+            QCOMPARE(backend.recordDevice(), device);
+            QVERIFY(backend.recordingInputs().isEmpty());
+            QVERIFY(!backend.selectInput(3));
+            Recorder recorder;
+            std::unique_ptr<CaptureStream> capture =
+                backend.startCapture(48000, recorder.callback());
+            QVERIFY(capture);  // the default source stands in
+            QTRY_VERIFY_WITH_TIMEOUT(recorder.bytes.load() > 0, 3000);
+        }
+    }
+
+    void withoutServerOnlyNoSoundAndNoCapture()
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        QTemporaryDir dir;
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(dir.filePath(QStringLiteral("none.sock"))));
+        AudioBackend backend;
+        const bool connected = backend.init(1, 0);
+        qputenv("PULSE_SERVER", saved);
+        QVERIFY(!connected);
+        QVERIFY(!backend.isConnected());
+        QCOMPARE(backend.playbackDevices(), QStringList{QStringLiteral("No sound")});
+        QVERIFY(backend.recordingDevices().isEmpty());
+        QVERIFY(backend.recordingInputs().isEmpty());
+        QString error;
+        QVERIFY(!backend.startCapture(48000, {}, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    // A dropped, repeated or shifted block breaks the sine's recurrence
+    // x[n+1] + x[n-1] = 2cos(2π·440/48000)·x[n]; 16-bit rounding and dither stay within a few.
+    void capturesTheSineWithoutGaps()
+    {
+        AudioBackend backend;
+        QVERIFY(backend.init(1, 0));
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("capture.wav"));
+        Recorder recorder;
+        recorder.feed = EncoderFeed::start(
+            {QStringLiteral("/bin/dd"), QStringLiteral("of=") + out, QStringLiteral("status=none")}, 48000);
+        QVERIFY(recorder.feed);
+        QString error;
+        std::unique_ptr<CaptureStream> capture = backend.startCapture(48000, recorder.callback(), &error);
+        QVERIFY2(capture, qPrintable(error));
+        QCOMPARE(capture->sampleRate(), 48000);
+
+        QElapsedTimer clock;
+        clock.start();
+        std::uint32_t levelSeen = kNoLevel;
+        while (clock.elapsed() < 5000) {
+            sleepMs(50);
+            if (clock.elapsed() > 1000 && levelSeen == kNoLevel)
+                levelSeen = capture->level();
+        }
+        QVERIFY(capture->isRunning());
+        capture->stop();
+        QVERIFY(!capture->isRunning());
+        QCOMPARE(capture->level(), kNoLevel);
+        const std::uint64_t counted = recorder.bytes.load();
+        sleepMs(100);
+        QCOMPARE(recorder.bytes.load(), counted);  // no block after stop()
+        QVERIFY(recorder.feed->isAlive());
+        recorder.feed->stop();
+        QVERIFY(EncoderFeed::waitForAll(5000));
+        QCOMPARE(recorder.feed->droppedBytes(), 0ull);
+
+        QVERIFY2(levelSeen != kNoLevel, "no level while capturing");
+        const int left = int(levelSeen & 0xFFFF);
+        const int right = int(levelSeen >> 16);
+        QVERIFY2(left > 15500 && left < 17300 && right > 15500 && right < 17300,
+                 qPrintable(QStringLiteral("level %1/%2").arg(left).arg(right)));
+
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.left(4), QByteArray("RIFF"));
+        QCOMPARE(bytes.mid(24, 4), QByteArray("\x80\xbb\0\0", 4));  // 48000
+        QCOMPARE(quint64(bytes.size() - 44), counted);
+        const qint64 frames = (bytes.size() - 44) / 4;
+        QVERIFY2(frames > 48000 * 4.6 && frames < 48000 * 5.4, qPrintable(QString::number(frames)));
+
+        const auto *s = reinterpret_cast<const qint16 *>(bytes.constData() + 44);
+        const double c = 2 * std::cos(2 * M_PI * 440 / 48000);
+        qint64 breaks = 0;
+        qint64 firstBreak = -1;
+        for (qint64 n = 1; n + 1 < frames; ++n) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const double e = s[2 * (n + 1) + ch] + s[2 * (n - 1) + ch] - c * s[2 * n + ch];
+                if (std::abs(e) > 8) {
+                    ++breaks;
+                    if (firstBreak < 0)
+                        firstBreak = n;
+                }
+            }
+        }
+        QVERIFY2(breaks == 0, qPrintable(QStringLiteral("%1 breaks, first at frame %2 of %3")
+                                             .arg(breaks).arg(firstBreak).arg(frames)));
+    }
+
+    void startAndStopLeaveNothingBehind()
+    {
+        AudioBackend backend;
+        QVERIFY(backend.init(1, 0));
+        auto cycle = [&backend] {
+            Recorder recorder;
+            recorder.feed = EncoderFeed::start(
+                {QStringLiteral("/bin/dd"), QStringLiteral("of=/dev/null"), QStringLiteral("status=none")},
+                48000);
+            std::unique_ptr<CaptureStream> capture = backend.startCapture(48000, recorder.callback());
+            if (!recorder.feed || !capture)
+                return false;
+            QElapsedTimer clock;
+            clock.start();
+            while (recorder.bytes.load() == 0 && clock.elapsed() < 2000)
+                sleepMs(5);
+            capture->stop();
+            recorder.feed->stop();
+            return recorder.bytes.load() > 0;
+        };
+        QVERIFY(cycle());  // first use may start lasting threads (Qt, the mainloop)
+        QVERIFY(EncoderFeed::waitForAll(5000));
+        const int fds = entriesIn("/proc/self/fd");
+        const int threads = entriesIn("/proc/self/task");
+        for (int i = 0; i < 40; ++i)
+            QVERIFY2(cycle(), qPrintable(QStringLiteral("cycle %1").arg(i)));
+        QVERIFY(EncoderFeed::waitForAll(5000));
+        QCOMPARE(EncoderFeed::runningCount(), 0);
+        QCOMPARE(entriesIn("/proc/self/fd"), fds);
+        QCOMPARE(entriesIn("/proc/self/task"), threads);
+    }
+
+    // The chosen device goes away: the capture must say so instead of looking alive (or
+    // quietly recording another device). A sink of its own keeps other clients out of it.
+    void captureOfRemovedDeviceStopsRunning()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
+            QSKIP("pactl is not installed");
+        const QString sink = QStringLiteral("vtgone%1").arg(QCoreApplication::applicationPid());
+        const QString module = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                      QStringLiteral("sink_name=") + sink,
+                                      QStringLiteral("sink_properties=device.description=") + sink})
+                                   .trimmed();
+        QVERIFY(!module.isEmpty());
+        auto unload = qScopeGuard([&module] { pactl({QStringLiteral("unload-module"), module}); });
+
+        AudioBackend backend;
+        QVERIFY(backend.init(1, 0));
+        const int device =
+            int(backend.recordingDevices().indexOf(QStringLiteral("Monitor of ") + sink));
+        QVERIFY(device >= 1);
+        QVERIFY(backend.init(1, device));
+        Recorder recorder;
+        std::unique_ptr<CaptureStream> capture = backend.startCapture(48000, recorder.callback());
+        QVERIFY(capture);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.bytes.load() > 0, 3000);
+        QVERIFY(capture->isRunning());
+
+        unload.dismiss();
+        QCOMPARE(QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!capture->isRunning(), 3000);
+        QCOMPARE(capture->level(), kNoLevel);
+        capture->stop();
+    }
+
+    // Streams still open when the backend is released are stopped, not left dangling.
+    void releaseStopsOpenCaptures()
+    {
+        auto backend = std::make_unique<AudioBackend>();
+        QVERIFY(backend->init(1, 0));
+        Recorder recorder;
+        std::unique_ptr<CaptureStream> capture = backend->startCapture(48000, recorder.callback());
+        QVERIFY(capture);
+        QTRY_VERIFY_WITH_TIMEOUT(capture->level() != kNoLevel, 3000);
+        backend.reset();
+        QVERIFY(!capture->isRunning());
+        QCOMPARE(capture->level(), kNoLevel);
+        const std::uint64_t counted = recorder.bytes.load();
+        sleepMs(100);
+        QCOMPARE(recorder.bytes.load(), counted);
+        capture.reset();  // outlives the backend without harm
+        QVERIFY(!backend);
+    }
+};
+
+QTEST_GUILESS_MAIN(AudioServerTest)
+#include "test_audio_server.moc"
