@@ -11,7 +11,7 @@ packages=(
   # run time: encoders, desktop hand-off, fonts
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
   # tests: a real sound server with a test signal, real windows for screenshots
-  pulseaudio pulseaudio-utils sox xvfb xauth imagemagick
+  pulseaudio pulseaudio-utils sox xvfb xauth imagemagick xdotool
 )
 
 missing=()

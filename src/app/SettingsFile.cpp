@@ -1,0 +1,120 @@
+#include "app/SettingsFile.h"
+
+#include "core/TextLimits.h"
+
+#include <QDir>
+#include <QtEndian>
+
+namespace app {
+
+QString Settings::defaultSaveFolder()
+{
+    return QDir::homePath() + QStringLiteral("/Recordings");
+}
+
+namespace {
+
+std::optional<int> readOptionalInt(const core::Ini &ini, const QString &section, const QString &key)
+{
+    const auto text = ini.value(section, key);
+    if (!text)
+        return std::nullopt;
+    const auto number = core::Ini::parseInt(*text);
+    if (!number)
+        return std::nullopt;
+    return int(qint32(quint32(quint64(*number))));
+}
+
+}  // namespace
+
+Settings readSettings(const core::Ini &ini)
+{
+    using namespace keys;
+    Settings s;
+    s.levelMin = ini.readInt(options, levelMin, s.levelMin);
+    if (s.levelMin == 0)
+        s.levelMin = -24;  // a scale without height would divide by zero
+    s.saveFolder = ini.readString(options, saveFolder, s.saveFolder);
+    s.saveFilename = ini.readString(options, saveFilename, s.saveFilename);
+    s.storeTime = qBound(kMinStoreTime, ini.readInt(options, storeTime, s.storeTime), kMaxStoreTime);
+    s.lang = ini.readString(options, lang, s.lang);
+
+    s.windowState = ini.readInt(windowPos, state, s.windowState);
+    if (s.windowState != int(WindowState::NoPosition)) {
+        s.x = readOptionalInt(ini, windowPos, x);
+        s.y = readOptionalInt(ini, windowPos, y);
+        s.w = readOptionalInt(ini, windowPos, w);
+        s.h = readOptionalInt(ini, windowPos, h);
+    }
+
+    s.recDev = ini.readInt(device, recDev, s.recDev);
+    s.recSrc = ini.readInt(device, recSrc, s.recSrc);
+    s.sampleRate = ini.readInt(device, sampleRate, s.sampleRate);
+    s.playDev = ini.readInt(device, playDev, s.playDev);
+
+    s.codecName = core::cutToBytes(ini.readString(encoder, name), kCodecNameBytes);
+    s.codecCmd = core::cutToBytes(ini.readString(encoder, cmd), kCodecCmdBytes);
+    s.codecExt = core::cutToBytes(ini.readString(encoder, ext), kCodecExtBytes);
+
+    if (const auto hex = ini.value(columns, history))
+        s.historyWidths = decodeHistory(*hex);
+    return s;
+}
+
+void writeSettings(core::Ini &ini, const Settings &s, const WindowBounds &bounds,
+                   const std::array<int, kHistoryColumns> &historyWidths)
+{
+    using namespace keys;
+    ini.writeInt(options, levelMin, s.levelMin);
+    ini.writeString(options, saveFolder, s.saveFolder);
+    ini.writeString(options, saveFilename, s.saveFilename);
+    ini.writeInt(options, storeTime, s.storeTime);
+    ini.writeString(options, lang, s.lang);
+
+    if (bounds.maximized) {
+        ini.writeInt(windowPos, state, int(WindowState::Maximized));
+    } else {
+        ini.writeInt(windowPos, state, int(WindowState::Normal));
+        ini.writeInt(windowPos, x, bounds.normal.x());
+        ini.writeInt(windowPos, y, bounds.normal.y());
+        ini.writeInt(windowPos, w, bounds.normal.width());
+        ini.writeInt(windowPos, h, bounds.normal.height());
+    }
+
+    ini.writeInt(device, recDev, s.recDev);
+    ini.writeInt(device, recSrc, s.recSrc);
+    ini.writeInt(device, sampleRate, s.sampleRate);
+    ini.writeInt(device, playDev, s.playDev);
+
+    ini.writeString(encoder, name, s.codecName);
+    ini.writeString(encoder, cmd, s.codecCmd);
+    ini.writeString(encoder, ext, s.codecExt);
+
+    ini.writeString(columns, history, encodeHistory(historyWidths));
+}
+
+QString encodeHistory(const std::array<int, kHistoryColumns> &widths)
+{
+    QByteArray bytes(kHistorySlots * 4, '\0');  // the unused slots are written as 0
+    for (int i = 0; i < kHistoryColumns; ++i)
+        qToLittleEndian<qint32>(widths[i], bytes.data() + 4 * i);
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+std::optional<std::array<int, kHistoryColumns>> decodeHistory(const QString &hex)
+{
+    const QString digits = hex.trimmed();
+    if (digits.size() != kHistorySlots * 8)
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (!c.isDigit() && !(c.toUpper() >= u'A' && c.toUpper() <= u'F'))
+            return std::nullopt;
+    }
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    std::array<int, kHistoryColumns> widths{};
+    for (int i = 0; i < kHistoryColumns; ++i)
+        widths[i] = qFromLittleEndian<qint32>(bytes.constData() + 4 * i);
+    return widths;
+}
+
+}  // namespace app

@@ -1,0 +1,95 @@
+#pragma once
+// vantrel.ini: every section, key and default in one place, and the rules for reading
+// and writing them. Read once when the main window is created, written once at its close.
+
+#include "core/Ini.h"
+
+#include <QRect>
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace app {
+
+namespace keys {
+inline const QString options = QStringLiteral("Options");
+inline const QString levelMin = QStringLiteral("LevelMin");
+inline const QString saveFolder = QStringLiteral("SaveFolder");
+inline const QString saveFilename = QStringLiteral("SaveFilename");
+inline const QString storeTime = QStringLiteral("StoreTime");
+inline const QString lang = QStringLiteral("Lang");
+inline const QString windowPos = QStringLiteral("WindowPos");
+inline const QString state = QStringLiteral("State");
+inline const QString x = QStringLiteral("X");
+inline const QString y = QStringLiteral("Y");
+inline const QString w = QStringLiteral("W");
+inline const QString h = QStringLiteral("H");
+inline const QString device = QStringLiteral("Device");
+inline const QString recDev = QStringLiteral("RecDev");
+inline const QString recSrc = QStringLiteral("RecSrc");
+inline const QString sampleRate = QStringLiteral("SampleRate");
+inline const QString playDev = QStringLiteral("PlayDev");
+inline const QString encoder = QStringLiteral("Encoder");
+inline const QString name = QStringLiteral("Name");
+inline const QString cmd = QStringLiteral("Cmd");
+inline const QString ext = QStringLiteral("Ext");
+inline const QString columns = QStringLiteral("Columns");
+inline const QString history = QStringLiteral("History");
+}  // namespace keys
+
+// Byte limits of the current codec's fields.
+constexpr int kCodecNameBytes = 100;
+constexpr int kCodecCmdBytes = 255;
+constexpr int kCodecExtBytes = 8;
+constexpr int kHistorySlots = 16;
+constexpr int kHistoryColumns = 6;
+constexpr int kMinStoreTime = 1;
+constexpr int kMaxStoreTime = 365;
+
+enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
+
+struct Settings {
+    int levelMin = -24;
+    QString saveFolder = defaultSaveFolder();
+    QString saveFilename = QStringLiteral("%y-%m-%d_%t");
+    int storeTime = 30;
+    QString lang = QStringLiteral("En");
+
+    int windowState = int(WindowState::NoPosition);
+    // Stored bounds; a missing key keeps the window's current value.
+    std::optional<int> x, y, w, h;
+
+    int recDev = 0;
+    int recSrc = 0;
+    int sampleRate = 44100;
+    int playDev = 1;
+
+    QString codecName;
+    QString codecCmd;
+    QString codecExt;
+
+    // Archive list column widths from "History"; empty when the key is missing or malformed.
+    std::optional<std::array<int, kHistoryColumns>> historyWidths;
+
+    static QString defaultSaveFolder();  // ~/Recordings, the home folder expanded
+};
+
+// Reads every key; a missing key or a value that is not a number gives the default.
+// Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24.
+Settings readSettings(const core::Ini &ini);
+
+// Window bounds at close. When maximised only State is written and the stored bounds stay.
+struct WindowBounds {
+    bool maximized = false;
+    QRect normal;
+};
+
+// Writes every section whole, keys in table order, into the document (other lines kept).
+void writeSettings(core::Ini &ini, const Settings &s, const WindowBounds &bounds,
+                   const std::array<int, kHistoryColumns> &historyWidths);
+
+// "History": 16 signed 32-bit little-endian integers as 128 upper-case hex digits.
+QString encodeHistory(const std::array<int, kHistoryColumns> &widths);
+std::optional<std::array<int, kHistoryColumns>> decodeHistory(const QString &hex);
+
+}  // namespace app

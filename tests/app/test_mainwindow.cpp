@@ -1,0 +1,194 @@
+// The main window in-process, offscreen, with a program folder of its own per case.
+#include "app/MainWindow.h"
+#include "app/ProgramFolder.h"
+#include "core/Ini.h"
+
+#include <QAbstractItemModel>
+#include <QLabel>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+QString labelText(QWidget &w, const char *name)
+{
+    auto *label = w.findChild<QLabel *>(QString::fromLatin1(name));
+    return label ? label->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+}
+
+int rowCount(QWidget &w, const char *name)
+{
+    auto *view = w.findChild<QTreeView *>(QString::fromLatin1(name));
+    return view && view->model() ? view->model()->rowCount() : 0;
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        app::setProgramFolder(m_dir->path());
+    }
+
+    void firstStartInAnEmptyFolder()
+    {
+        QStringList errors;
+        {
+            TMainForm w;
+            w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QCOMPARE(w.size(), QSize(500, 370));
+            QCOMPARE(w.minimumSize(), QSize(500, 370));
+            const QRect area = w.screen()->availableGeometry();
+            QCOMPARE(w.pos(), area.center() - QPoint(250, 185));
+            QCOMPARE(w.windowTitle(), QStringLiteral("Vantrel (%1)").arg(QStringLiteral(VANTREL_VERSION)));
+            QCOMPARE(labelText(w, "lbRemaining"), QStringLiteral("? d ?:??:??"));
+            QCOMPARE(labelText(w, "lbRecorded"), QStringLiteral("0:00:00"));
+            QCOMPARE(labelText(w, "lbStatus"), QStringLiteral("stopped"));
+            auto *status = w.findChild<QLabel *>(QStringLiteral("lbStatus"));
+            QCOMPARE(status->palette().color(QPalette::WindowText), QColor(Qt::black));
+            QCOMPARE(labelText(w, "Label3"), QString());
+            QCOMPARE(rowCount(w, "lvSchedule"), 0);
+            QCOMPARE(rowCount(w, "lvHistory"), 0);
+            w.close();
+        }
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
+        const QByteArray ini = readAll(m_dir->filePath(QStringLiteral("vantrel.ini")));
+        const char *order[] = {"[Options]", "LevelMin=-24", "SaveFolder=", "SaveFilename=%y-%m-%d_%t",
+                               "StoreTime=30", "Lang=En", "[WindowPos]", "State=0", "X=", "Y=", "W=500",
+                               "H=370", "[Device]", "RecDev=0", "RecSrc=0", "SampleRate=44100", "PlayDev=1",
+                               "[Encoder]", "Name=", "Cmd=", "Ext=", "[Columns]", "History="};
+        int at = 0;
+        for (const char *item : order) {
+            const int found = ini.indexOf(item, at);
+            QVERIFY2(found >= 0, qPrintable(QStringLiteral("%1 missing or out of order in:\n%2")
+                                                .arg(QLatin1String(item), QString::fromUtf8(ini))));
+            at = found + int(qstrlen(item));
+        }
+    }
+
+    void handEditedFileKeepsItsOtherLines()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("vantrel.ini"));
+        writeFile(path,
+                  "; my recorder\n"
+                  "[OPTIONS]\n"
+                  "savefolder = /srv/rec \n"
+                  "STORETIME=0x10\n"
+                  "StoreTime=3\n"
+                  "[Studio]\n"
+                  "Owner=Night desk\n"
+                  "[device]\n"
+                  "samplerate=$BB80\n");
+        {
+            TMainForm w;
+            w.setErrorReporter([](const QString &, const QString &) {});
+            QCOMPARE(w.settings().saveFolder, QStringLiteral("/srv/rec"));
+            QCOMPARE(w.settings().storeTime, 16);
+            QCOMPARE(w.settings().sampleRate, 48000);
+            w.show();
+            w.close();
+        }
+        const QString text = QString::fromUtf8(readAll(path));
+        QVERIFY(text.startsWith(QStringLiteral("; my recorder\n")));
+        QVERIFY(text.contains(QStringLiteral("[Studio]\nOwner=Night desk\n")));
+        QCOMPARE(text.count(QStringLiteral("[Options]"), Qt::CaseInsensitive), 1);
+        QCOMPARE(text.count(QStringLiteral("[Device]"), Qt::CaseInsensitive), 1);
+        QCOMPARE(text.count(QStringLiteral("[WindowPos]"), Qt::CaseInsensitive), 1);
+        const core::Ini back = core::Ini::load(path);
+        QCOMPARE(back.readInt(QStringLiteral("Options"), QStringLiteral("StoreTime"), 0), 16);
+        QCOMPARE(back.readString(QStringLiteral("Options"), QStringLiteral("SaveFolder")), QStringLiteral("/srv/rec"));
+    }
+
+    void maximisedStateAndItsNormalBounds()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("vantrel.ini"));
+        writeFile(path, "[WindowPos]\nState=1\nX=30\nY=40\nW=640\nH=420\n");
+        {
+            TMainForm w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(w.isMaximized());
+            w.close();  // closed while maximised
+        }
+        core::Ini ini = core::Ini::load(path);
+        QCOMPARE(ini.readInt(QStringLiteral("WindowPos"), QStringLiteral("State"), 0), 1);
+        QCOMPARE(ini.readInt(QStringLiteral("WindowPos"), QStringLiteral("W"), 0), 640);
+        QCOMPARE(ini.readInt(QStringLiteral("WindowPos"), QStringLiteral("X"), 0), 30);
+        {
+            TMainForm w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.showNormal();
+            QTRY_VERIFY(!w.isMaximized());
+            QTRY_COMPARE(w.size(), QSize(640, 420));
+            QCOMPARE(w.pos(), QPoint(30, 40));
+        }
+    }
+
+    void deviceNumbersBeyondTheListsOpenSilently()
+    {
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
+                  "[Device]\nRecDev=99\nRecSrc=42\nPlayDev=77\n");
+        QStringList errors;
+        TMainForm w;
+        w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.close();
+        QVERIFY(errors.isEmpty());
+    }
+
+    // Root may write anywhere, so the unwritable folder is tested with the rights of an
+    // ordinary user: the effective user id is dropped for the close and restored after.
+    void readOnlyFolderReportsAndStillCloses()
+    {
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                         QFileDevice::ReadOther | QFileDevice::ExeOther |
+                                                         QFileDevice::ReadGroup | QFileDevice::ExeGroup));
+        const bool root = ::geteuid() == 0;
+        QStringList errors;
+        {
+            TMainForm w;
+            w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
+            w.show();
+            if (root)
+                QVERIFY(::seteuid(65534) == 0);
+            w.close();
+            if (root)
+                QVERIFY(::seteuid(0) == 0);
+            QVERIFY(!w.isVisible());
+        }
+        QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(errors, QStringList{QStringLiteral("Unable to write to %1").arg(m_dir->filePath(QStringLiteral("vantrel.ini")))});
+        QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("vantrel.ini"))));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
