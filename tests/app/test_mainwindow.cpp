@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModel>
 #include <QLabel>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -184,6 +185,48 @@ private slots:
         QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(errors, QStringList{QStringLiteral("Unable to write to %1").arg(m_dir->filePath(QStringLiteral("vantrel.ini")))});
         QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("vantrel.ini"))));
+    }
+
+    // F5 records, F8 stops; closing while recording finishes the file and archives it.
+    void shortcutsRecordAndCloseFinishesTheRecording()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        const QString rec = m_dir->filePath(QStringLiteral("rec"));
+        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), m_dir->filePath(QStringLiteral("Plugins"))));
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
+                  QStringLiteral("[Options]\nSaveFolder=%1\n[Encoder]\nName=Ogg\nCmd=oggenc -Q -o ::s -\nExt=ogg\n")
+                      .arg(rec)
+                      .toUtf8());
+        {
+            TMainForm w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QTest::keyClick(&w, Qt::Key_F5);
+            QTRY_COMPARE(labelText(w, "lbStatus"), QStringLiteral("recording"));
+            auto *status = w.findChild<QLabel *>(QStringLiteral("lbStatus"));
+            QCOMPARE(status->palette().color(QPalette::WindowText), QColor(Qt::red));
+            QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "lbRecorded"), QStringLiteral("0:00:02"), 4000);
+            QTest::keyClick(&w, Qt::Key_F8);
+            QCOMPARE(labelText(w, "lbStatus"), QStringLiteral("stopped"));
+            QCOMPARE(rowCount(w, "lvHistory"), 1);
+            QTest::keyClick(&w, Qt::Key_F5);
+            QTest::qWait(2500);
+            w.close();  // no question; the running recording is finished first
+        }
+        const core::Ini index = core::Ini::load(m_dir->filePath(QStringLiteral("Log/VantrelArchive.ini")));
+        QCOMPARE(index.sections(), (QStringList{QStringLiteral("Item0"), QStringLiteral("Item1")}));
+        const QString last = index.readString(QStringLiteral("Item1"), QStringLiteral("Filename"));
+        QVERIFY(last.startsWith(rec + QStringLiteral("/")) && last.endsWith(QStringLiteral(".ogg")));
+        QVERIFY(index.readInt(QStringLiteral("Item1"), QStringLiteral("Length"), -1) >= 2);
+        // The close waited for the encoder: the file is complete (its last page is written).
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                                QStringLiteral("format=duration"), QStringLiteral("-of"),
+                                                QStringLiteral("csv=p=0"), last});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitCode(), 0);
+        QVERIFY(probe.readAllStandardOutput().trimmed().toDouble() >= 2.0);
     }
 
 private:

@@ -1,0 +1,46 @@
+#include "recording/OutputFileName.h"
+
+#include <QDir>
+
+namespace recording {
+
+namespace {
+
+QString twoDigits(int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); }
+
+}  // namespace
+
+QString makeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext,
+                           const QDateTime &now)
+{
+    QString text = folder;
+    if (!text.endsWith(QLatin1Char('/')) && !text.endsWith(QLatin1Char('\\')))
+        text += QLatin1Char('/');
+    text += tmpl;
+
+    const QDate date = now.date();
+    const QTime time = now.time();
+    // QString::replace resumes after each inserted value, so a value is never rescanned.
+    text.replace(QStringLiteral("%y"), QString::number(date.year()), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("%m"), twoDigits(date.month()), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("%d"), twoDigits(date.day()), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("%t"),
+                 twoDigits(time.hour()) + QLatin1Char('-') + twoDigits(time.minute())
+                     + QLatin1Char('-') + twoDigits(time.second()),
+                 Qt::CaseInsensitive);
+
+    if (!ext.isEmpty()) text += QLatin1Char('.') + ext;
+    text.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    // After the codes, so that the home folder's own name is never taken for codes.
+    if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/")))
+        text.replace(0, 1, QDir::homePath());
+    return text;
+}
+
+QString MakeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext)
+{
+    return makeOutputFileName(folder, tmpl, ext, QDateTime::currentDateTime());
+}
+
+}  // namespace recording

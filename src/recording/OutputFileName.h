@@ -1,0 +1,24 @@
+#pragma once
+// Output file names of recordings: save folder + name template + extension, with the date
+// and time codes of the template filled in from one reading of the local clock.
+
+#include <QDateTime>
+#include <QString>
+
+namespace recording {
+
+// Joins folder (a '/' added unless it ends in '/' or '\') and template, then replaces,
+// without regard to letter case and across the whole text (folder included), in this order:
+//   %y  year, no leading zeros      %m  month, two digits
+//   %d  day, two digits             %t  time "hh-mm-ss", 24-hour clock
+// Each code is searched left to right through what the previous codes left; a value is
+// never searched again for the same code. "." + ext follows when ext is not empty. Every
+// '\' then becomes '/', so a backslash makes a subfolder, and a leading "~" (alone or
+// before a '/') becomes the home folder. Nothing else is changed or checked.
+QString makeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext,
+                           const QDateTime &now);
+
+// The same with the local clock read once, now.
+QString MakeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext);
+
+}  // namespace recording

@@ -1,0 +1,104 @@
+#include "WavHeader.h"
+
+#include <cstring>
+
+namespace vtwav {
+
+namespace {
+
+constexpr uint32_t kMax32 = 0xFFFFFFFFu;
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+// A "fmt " chunk bigger than this is no PCM header.
+constexpr uint32_t kMaxFmtBytes = 1024;
+
+bool readExactly(const Reader &read, void *buffer, size_t n)
+{
+    return read(buffer, n) == ssize_t(n);
+}
+
+// Skips n bytes of a chunk the writer does not keep.
+bool skip(const Reader &read, uint64_t n)
+{
+    char scratch[4096];
+    while (n > 0) {
+        const size_t step = n < sizeof scratch ? size_t(n) : sizeof scratch;
+        if (!readExactly(read, scratch, step)) return false;
+        n -= step;
+    }
+    return true;
+}
+
+bool fail(std::string *problem, const char *text)
+{
+    if (problem) *problem = text;
+    return false;
+}
+
+}  // namespace
+
+void putLe32(uint8_t *at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+uint32_t getLe32(const uint8_t *at)
+{
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+Layout layoutOf(const std::vector<uint8_t> &header)
+{
+    return {header.size(), header.size() - 4};
+}
+
+uint32_t riffSize(const Layout &layout, uint64_t dataBytes)
+{
+    // Everything after the RIFF size field: "WAVE", the chunks, the samples and a pad byte.
+    const uint64_t size = uint64_t(layout.headerBytes) - 8 + dataBytes + (dataBytes & 1);
+    return size > kMax32 ? kMax32 : uint32_t(size);
+}
+
+uint32_t dataSize(uint64_t dataBytes) { return dataBytes > kMax32 ? kMax32 : uint32_t(dataBytes); }
+
+bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *problem)
+{
+    uint8_t riff[12];
+    if (!readExactly(read, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0
+        || std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return fail(problem, "the input is not a WAV stream");
+
+    std::vector<uint8_t> fmt;
+    for (;;) {
+        uint8_t chunk[8];
+        if (!readExactly(read, chunk, sizeof chunk))
+            return fail(problem, "the input ended before its data chunk");
+        const uint32_t size = getLe32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) break;
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            if (size < 16 || size > kMaxFmtBytes) return fail(problem, "bad format chunk");
+            fmt.assign(chunk, chunk + 8);
+            fmt.resize(8 + size);
+            if (!readExactly(read, fmt.data() + 8, size)) return fail(problem, "bad format chunk");
+            // A chunk of odd size is followed by a pad byte, in the input and in the copy.
+            if (size & 1) {
+                if (!skip(read, 1)) return fail(problem, "bad format chunk");
+                fmt.push_back(0);
+            }
+        } else if (!skip(read, uint64_t(size) + (size & 1))) {
+            return fail(problem, "the input ended before its data chunk");
+        }
+    }
+    if (fmt.empty()) return fail(problem, "the input has no format chunk");
+    const uint16_t format = uint16_t(fmt[8] | fmt[9] << 8);
+    if (format != kFormatPcm && format != kFormatExtensible)
+        return fail(problem, "the input is not PCM");
+
+    header.assign(riff, riff + sizeof riff);
+    header.insert(header.end(), fmt.begin(), fmt.end());
+    const uint8_t data[8] = {'d', 'a', 't', 'a', 0, 0, 0, 0};
+    header.insert(header.end(), data, data + sizeof data);
+    return true;
+}
+
+}  // namespace vtwav

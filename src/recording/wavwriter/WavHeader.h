@@ -1,0 +1,35 @@
+#pragma once
+// The RIFF/WAVE header of the writer: reading one from a stream and working out its sizes.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace vtwav {
+
+void putLe32(uint8_t *at, uint32_t value);
+uint32_t getLe32(const uint8_t *at);
+
+// Where the sizes sit in a header made by readHeader.
+struct Layout {
+    size_t headerBytes = 0;     // the data chunk's samples start here
+    size_t dataSizeOffset = 0;  // the data chunk's size field
+};
+Layout layoutOf(const std::vector<uint8_t> &header);
+
+// Sizes for dataBytes of samples; past what 32 bits hold they stay at their maximum.
+uint32_t riffSize(const Layout &layout, uint64_t dataBytes);
+uint32_t dataSize(uint64_t dataBytes);
+
+// Reads "RIFF", "WAVE", the chunks up to and including the "data" chunk's header, and
+// builds a header of "RIFF", "WAVE", the "fmt " chunk as read and the "data" chunk header
+// (other chunks are dropped). Refuses anything but integer PCM (format 1, or extensible).
+// read(buffer, n) returns the bytes read (fewer at the end of input) or -1.
+using Reader = std::function<ssize_t(void *, size_t)>;
+bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *problem);
+
+}  // namespace vtwav

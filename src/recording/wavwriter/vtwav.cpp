@@ -1,0 +1,144 @@
+// vtwav OUTPUT: writes the WAV stream read on standard input (a RIFF/WAVE header, then PCM
+// samples, sizes usually unknown: 0xFFFFFFFF) to the file OUTPUT, with correct sizes.
+//
+// The file is written in place, not via a temporary: it grows while recording. Its header
+// is rewritten with the sizes so far about once a second, so the file is a valid WAV of
+// what it holds at any moment (readers can measure it while it grows), and once more when
+// the input ends. Data past 4 GiB cannot be described by a RIFF header: the sizes are then
+// kept at their maximum and readers take the data to the end of the file.
+//
+// Exit status: 0 on success, 1 on a read or write error, 2 on bad arguments or a stream
+// that is not PCM WAV.
+
+#include "WavHeader.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads exactly n bytes unless the input ends first; returns the count read, -1 on error.
+ssize_t readFully(int fd, void *buffer, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::read(fd, static_cast<char *>(buffer) + done, n - done);
+        if (r == 0) break;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        done += size_t(r);
+    }
+    return ssize_t(done);
+}
+
+bool writeFully(int fd, const void *buffer, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, static_cast<const char *>(buffer) + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += size_t(w);
+    }
+    return true;
+}
+
+bool writeAt(int fd, const void *buffer, size_t n, off_t offset)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(fd, static_cast<const char *>(buffer) + done, n - done,
+                                   offset + off_t(done));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += size_t(w);
+    }
+    return true;
+}
+
+bool updateSizes(int fd, const vtwav::Layout &layout, uint64_t dataBytes)
+{
+    uint8_t riff[4], data[4];
+    vtwav::putLe32(riff, vtwav::riffSize(layout, dataBytes));
+    vtwav::putLe32(data, vtwav::dataSize(dataBytes));
+    return writeAt(fd, riff, 4, 4) && writeAt(fd, data, 4, off_t(layout.dataSizeOffset));
+}
+
+int failWith(const char *what, const char *path)
+{
+    std::fprintf(stderr, "vtwav: %s %s: %s\n", what, path, std::strerror(errno));
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vtwav OUTPUT.wav  (reads a WAV stream on standard input)\n");
+        return 2;
+    }
+    const char *path = argv[1];
+    // An output that cannot be written is reported by the write, not by a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<uint8_t> header;
+    std::string problem;
+    if (!vtwav::readHeader([](void *buf, size_t n) { return readFully(0, buf, n); }, header, &problem)) {
+        std::fprintf(stderr, "vtwav: %s\n", problem.c_str());
+        return 2;
+    }
+    const vtwav::Layout layout = vtwav::layoutOf(header);
+
+    const int out = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) return failWith("cannot create", path);
+    vtwav::putLe32(&header[4], vtwav::riffSize(layout, 0));
+    vtwav::putLe32(&header[layout.dataSizeOffset], 0);
+    if (!writeFully(out, header.data(), header.size())) return failWith("cannot write", path);
+
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kHeaderPeriod = std::chrono::seconds(1);
+    auto lastUpdate = Clock::now();
+    uint64_t dataBytes = 0;
+    std::vector<char> buffer(64 * 1024);
+
+    for (;;) {
+        const ssize_t n = ::read(0, buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "vtwav: reading the input: %s\n", std::strerror(errno));
+            break;  // keep what was written, with correct sizes
+        }
+        if (!writeFully(out, buffer.data(), size_t(n))) return failWith("cannot write", path);
+        const bool firstData = dataBytes == 0;
+        dataBytes += uint64_t(n);
+        const auto now = Clock::now();
+        if (firstData || now - lastUpdate >= kHeaderPeriod) {
+            if (!updateSizes(out, layout, dataBytes)) return failWith("cannot write", path);
+            lastUpdate = now;
+        }
+    }
+
+    // RIFF chunks have even sizes: an odd data chunk gets a pad byte after it.
+    if (dataBytes % 2 != 0) {
+        const char pad = 0;
+        if (!writeFully(out, &pad, 1)) return failWith("cannot write", path);
+    }
+    if (!updateSizes(out, layout, dataBytes) || ::close(out) != 0)
+        return failWith("cannot finish", path);
+    return 0;
+}

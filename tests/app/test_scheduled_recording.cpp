@@ -1,0 +1,110 @@
+// The program under the real clock, on the test sound server, started as a user would:
+// the entries of its default schedule file start and stop real recordings.
+#include "archive/Archive.h"
+#include "archive/ArchiveIndex.h"
+#include "core/DayCount.h"
+#include "schedule/ScheduleFile.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+double ffprobeDuration(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                        QStringLiteral("format=duration"), QStringLiteral("-of"),
+                                        QStringLiteral("csv=p=0"), path});
+    if (!p.waitForFinished(20000) || p.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const double d = p.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? d : -1;
+}
+
+schedule::TScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 action)
+{
+    schedule::TScheduleEntry e;
+    e.Time = core::toDayCount(when);
+    e.Length = lengthMs;
+    e.Action = action;
+    return e;
+}
+
+}  // namespace
+
+class TestScheduledRecording : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultScheduleStartsAndStopsRecordings()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        QTemporaryDir home;
+        const QString rec = home.filePath(QStringLiteral("rec"));
+        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), home.filePath(QStringLiteral("Plugins"))));
+        QFile ini(home.filePath(QStringLiteral("vantrel.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[Options]\nSaveFolder=%1\nSaveFilename=%y-%m-%d_%t\n"
+                                 "[Device]\nSampleRate=48000\n"
+                                 "[Encoder]\nName=MP3\nCmd=lame --quiet -b 128 - ::s\nExt=mp3\n")
+                      .arg(rec)
+                      .toUtf8());
+        ini.close();
+
+        // Whole seconds, so that the file names and the archive's seconds compare exactly.
+        QDateTime t0 = QDateTime::currentDateTime().addSecs(4);
+        t0 = t0.addMSecs(-t0.time().msec());
+        const QDateTime first = t0;                  // Record with a 6000 ms length
+        const QDateTime second = t0.addSecs(10);     // Record without a length ...
+        const QDateTime stop = t0.addSecs(15);       // ... ended by a Stop entry
+        const std::vector<schedule::TScheduleEntry> entries = {
+            entryAt(stop, 0, schedule::ActionStop), entryAt(first, 6000, schedule::ActionRecord),
+            entryAt(second, 0, schedule::ActionRecord)};
+        QVERIFY(schedule::writeScheduleFile(home.filePath(schedule::defaultScheduleFile()), entries));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (env.contains(QStringLiteral("DISPLAY")))
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // a real window on the test display
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QStringLiteral(VT_PROGRAM_DIR "/vantrel"), {QStringLiteral("--home"), home.path()});
+        QVERIFY(program.waitForStarted());
+
+        const qint64 untilStopped = QDateTime::currentDateTime().msecsTo(stop) + 3000;
+        QTest::qWait(int(untilStopped));
+        QCOMPARE(program.state(), QProcess::Running);
+        QVERIFY(program.processId() > 0);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+
+        archive::Archive archive(archive::archiveIndexPath(home.path() + QStringLiteral("/")));
+        QVERIFY(archive.LoadArchive());
+        const auto &records = archive.records();
+        QCOMPARE(int(records.size()), 2);
+
+        // Each starts within one tick of its time (the tick comes about once a second).
+        const QDateTime started1 = core::fromDayCount(records[0].DateTime);
+        const QDateTime started2 = core::fromDayCount(records[1].DateTime);
+        QVERIFY2(first.secsTo(started1) >= 0 && first.secsTo(started1) <= 2, qPrintable(started1.toString()));
+        QVERIFY2(second.secsTo(started2) >= 0 && second.secsTo(started2) <= 2, qPrintable(started2.toString()));
+
+        // The length limit ended the first; the Stop entry ended the second.
+        QVERIFY2(records[0].Length >= 6 && records[0].Length <= 7, qPrintable(QString::number(records[0].Length)));
+        const double d1 = ffprobeDuration(records[0].Filename);
+        QVERIFY2(d1 >= 6.0 && d1 <= 7.0, qPrintable(QString::number(d1)));
+        const qint64 expected2 = started2.secsTo(stop);
+        QVERIFY2(qAbs(records[1].Length - expected2) <= 2, qPrintable(QString::number(records[1].Length)));
+        const double d2 = ffprobeDuration(records[1].Filename);
+        QVERIFY2(qAbs(d2 - records[1].Length) <= 1.0, qPrintable(QString::number(d2)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScheduledRecording)
+#include "test_scheduled_recording.moc"

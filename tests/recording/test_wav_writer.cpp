@@ -1,0 +1,164 @@
+#include "WavHeader.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+const QString kWriter = QStringLiteral(VT_PROGRAM_DIR "/Plugins/vtwav");
+
+QByteArray le32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray le16(quint16 v)
+{
+    QByteArray b(2, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+// The header an encoder feed sends: PCM 16-bit stereo, sizes unknown.
+QByteArray streamHeader(int rate, const QByteArray &extraChunk = {})
+{
+    return "RIFF" + le32(0xFFFFFFFFu) + "WAVE" + extraChunk + "fmt " + le32(16) + le16(1)
+           + le16(2) + le32(rate) + le32(rate * 4) + le16(4) + le16(16) + "data"
+           + le32(0xFFFFFFFFu);
+}
+
+QByteArray samples(int bytes)
+{
+    QByteArray b(bytes, '\0');
+    for (int i = 0; i < bytes; ++i) b[i] = char(i * 7 + i / 251);
+    return b;
+}
+
+quint32 sizeAt(const QByteArray &file, int offset) { return qFromLittleEndian<quint32>(file.constData() + offset); }
+
+// Runs the writer on input; returns its exit code.
+int runWriter(const QString &output, const QByteArray &input)
+{
+    QProcess p;
+    p.start(kWriter, {output});
+    if (!p.waitForStarted()) return -1;
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(10000)) return -2;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestWavWriter : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void writesTheStreamWithCorrectSizes()
+    {
+        const QString out = dir.filePath("a.wav");
+        const QByteArray pcm = samples(48000 * 4 * 2 + 12);
+        QCOMPARE(runWriter(out, streamHeader(48000) + pcm), 0);
+        const QByteArray file = readAll(out);
+        QCOMPARE(file.size(), 44 + pcm.size());
+        QCOMPARE(file.left(4), QByteArray("RIFF"));
+        QCOMPARE(sizeAt(file, 4), quint32(36 + pcm.size()));
+        QCOMPARE(file.mid(36, 4), QByteArray("data"));
+        QCOMPARE(sizeAt(file, 40), quint32(pcm.size()));
+        QCOMPARE(sizeAt(file, 24), quint32(48000));
+        QVERIFY(file.mid(44) == pcm);
+    }
+
+    void dropsOtherChunksAndPadsOddData()
+    {
+        const QString out = dir.filePath("b.wav");
+        const QByteArray list = "LIST" + le32(5) + "INFOx" + QByteArray(1, '\0');
+        const QByteArray pcm = samples(1001);
+        QCOMPARE(runWriter(out, streamHeader(44100, list) + pcm), 0);
+        const QByteArray file = readAll(out);
+        QCOMPARE(file.size(), 44 + 1001 + 1);
+        QCOMPARE(file.mid(12, 4), QByteArray("fmt "));
+        QCOMPARE(sizeAt(file, 4), quint32(36 + 1001 + 1));
+        QCOMPARE(sizeAt(file, 40), quint32(1001));
+        QVERIFY(file.mid(44, 1001) == pcm);
+    }
+
+    void writesAnEmptyButValidFileForNoSamples()
+    {
+        const QString out = dir.filePath("c.wav");
+        QCOMPARE(runWriter(out, streamHeader(8000)), 0);
+        const QByteArray file = readAll(out);
+        QCOMPARE(file.size(), 44);
+        QCOMPARE(sizeAt(file, 4), quint32(36));
+        QCOMPARE(sizeAt(file, 40), quint32(0));
+    }
+
+    void refusesWhatIsNotPcmWav()
+    {
+        QCOMPARE(runWriter(dir.filePath("d.wav"), "not a wav stream at all"), 2);
+        QByteArray floatHeader = streamHeader(48000);
+        floatHeader[20] = 3;  // IEEE float
+        QCOMPARE(runWriter(dir.filePath("e.wav"), floatHeader + samples(64)), 2);
+        QCOMPARE(runWriter(dir.filePath("no/such/folder/f.wav"), streamHeader(48000)), 1);
+    }
+
+    void keepsTheHeaderCurrentWhileTheFileGrows()
+    {
+        const QString out = dir.filePath("g.wav");
+        QProcess p;
+        p.start(kWriter, {out});
+        QVERIFY(p.waitForStarted());
+        p.write(streamHeader(48000) + samples(4000));
+        QVERIFY(p.waitForBytesWritten(5000));
+
+        // Sizes follow the data written so far, refreshed about once a second.
+        QElapsedTimer clock;
+        clock.start();
+        quint32 dataSize = 0;
+        int written = 4000;
+        while (clock.elapsed() < 5000 && dataSize < 40000) {
+            p.write(samples(4000));
+            written += 4000;
+            QVERIFY(p.waitForBytesWritten(5000));
+            QTest::qWait(100);
+            const QByteArray file = readAll(out);
+            if (file.size() >= 44) dataSize = sizeAt(file, 40);
+            QVERIFY(dataSize <= quint32(written));
+        }
+        QVERIFY2(dataSize >= 40000, "the header did not follow the growing file");
+        const QByteArray file = readAll(out);
+        QCOMPARE(sizeAt(file, 4), dataSize + 36);
+
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(sizeAt(readAll(out), 40), quint32(written));
+    }
+
+    void clampsSizesPastFourGibibytes()
+    {
+        const vtwav::Layout layout{44, 40};
+        QCOMPARE(vtwav::dataSize(0xFFFFFFFFull), 0xFFFFFFFFu);
+        QCOMPARE(vtwav::dataSize(5ull << 30), 0xFFFFFFFFu);
+        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 37), 0xFFFFFFFFu - 1);
+        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 38), 0xFFFFFFFFu - 1);  // odd: pad byte
+        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 36), 0xFFFFFFFFu);
+        QCOMPARE(vtwav::riffSize(layout, 5ull << 30), 0xFFFFFFFFu);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWavWriter)
+#include "test_wav_writer.moc"
