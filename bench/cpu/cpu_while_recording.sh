@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# CPU used by the program itself (not its encoder) while it records 48 kHz stereo with the
+# window and the meter shown on an Xvfb display, and, in the same run, by parec recording
+# the same source as a reference. Prints percentages of one core.
+#
+#   bench/cpu/cpu_while_recording.sh [seconds]      (default 60; needs a build)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+top=$PWD
+build=${VANTREL_BUILD:-$top/build}
+seconds=${1:-60}
+work=$(mktemp -d /tmp/vantrel-cpu.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  scripts/sound-server.sh stop "$work/sound" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ -z ${PULSE_SERVER:-} ]]; then
+  eval "$(scripts/sound-server.sh start "$work/sound")"
+  export PULSE_SERVER
+fi
+for n in $(seq 161 190); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$n"
+unset QT_QPA_PLATFORM
+for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+
+home=$work/home
+mkdir -p "$home"
+ln -s "$build/Plugins" "$home/Plugins"
+cat > "$home/vantrel.ini" <<INI
+[Options]
+SaveFolder=$work/Recordings
+[Device]
+SampleRate=48000
+[Encoder]
+Name=MP3 128 kbit/s
+Cmd=lame --quiet -b 128 - ::s
+Ext=mp3
+INI
+
+"$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &
+app=$!
+pids+=($app)
+for _ in $(seq 50); do wid=$(xdotool search --name '^Vantrel \(' 2>/dev/null | tail -1) && [[ -n $wid ]] && break; sleep 0.2; done
+sleep 1
+xdotool mousemove --window "$wid" 160 81 click 1   # Record
+parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 >/dev/null &
+ref=$!
+pids+=($ref)
+sleep 3   # past the start
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+hz=$(getconf CLK_TCK)
+a0=$(ticks "$app"); r0=$(ticks "$ref"); t0=$(date +%s.%N)
+sleep "$seconds"
+a1=$(ticks "$app"); r1=$(ticks "$ref"); t1=$(date +%s.%N)
+recording=$(ls "$work/Recordings" 2>/dev/null | head -1)
+awk -v a=$((a1 - a0)) -v r=$((r1 - r0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" -v f="$recording" 'BEGIN {
+  wall = t1 - t0
+  printf "measured %.1f s of recording (%s)\n", wall, (f == "" ? "NO FILE WRITTEN" : f)
+  printf "vantrel (window, meter, capture, feed; encoder excluded): %.2f %% of one core\n", 100 * a / hz / wall
+  printf "parec reference, same source:                              %.2f %% of one core\n", 100 * r / hz / wall
+}'

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the real program on an Xvfb display, recording from
+# the test sound server: docs/screenshot.png (a recording running, with a schedule),
+# docs/archive.png and docs/schedule-dialog.png. Needs a build (scripts/setup.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+build=${VANTREL_BUILD:-$top/build}
+work=$(mktemp -d /tmp/vantrel-shots.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  scripts/sound-server.sh stop "$work/sound" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ -z ${PULSE_SERVER:-} ]]; then
+  eval "$(scripts/sound-server.sh start "$work/sound")"
+  export PULSE_SERVER
+fi
+for n in $(seq 130 160); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$n"
+unset QT_QPA_PLATFORM
+for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+# A light desktop behind the window, as on a real screen.
+xsetroot -solid '#5a6e82' 2>/dev/null || true
+
+home=$work/home
+mkdir -p "$home/Log" "$home/Presets/Vantrel"
+ln -s "$build/Plugins" "$home/Plugins"
+cp "$build/Presets/Vantrel/Codecs.prs" "$home/Presets/Vantrel/"
+cp -r "$build/Lang" "$home/Lang"
+cat > "$home/vantrel.ini" <<INI
+[Options]
+SaveFolder=$work/Recordings
+[Device]
+SampleRate=48000
+[Encoder]
+Name=MP3 128 kbit/s
+Cmd=lame --quiet -b 128 - ::s
+Ext=mp3
+INI
+# A schedule of a working week's news slots, made with the program's own file format.
+python3 - "$home/Presets/Vantrel/Default.vts" <<'PY'
+import struct, sys
+def entry(h, m, length_min, action):
+    return struct.pack('<dii', (h * 3600 + m * 60) / 86400.0, length_min * 60000, action)
+rows = [entry(6, 0, 60, 1), entry(7, 0, 0, 2), entry(9, 30, 30, 1), entry(12, 0, 0, 1),
+        entry(13, 0, 0, 2), entry(18, 0, 120, 1)]
+open(sys.argv[1], 'wb').write(b''.join(rows))
+PY
+python3 - "$home/Log/VantrelArchive.ini" "$work/Recordings" <<'PY'
+import sys, datetime
+now = datetime.datetime.now().replace(microsecond=0)
+lines = []
+for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2, 6, 0, 3600),
+                                          (2, 9, 30, 1800), (1, 6, 0, 3600), (1, 12, 0, 3600),
+                                          (0, 6, 0, 3600)]):
+    t = (now - datetime.timedelta(days=days)).replace(hour=h, minute=m, second=0)
+    name = f"{sys.argv[2]}/{t:%Y-%m-%d_%H-%M-%S}.mp3"
+    lines += [f"[Item{i}]", f"DateTime={t:%Y-%m-%d %H:%M:%S}", f"Filename={name}", f"Length={length}", ""]
+open(sys.argv[1], 'w').write("\n".join(lines))
+PY
+
+"$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do wid=$(xdotool search --name '^Vantrel \(' 2>/dev/null | tail -1) && [[ -n $wid ]] && break; sleep 0.2; done
+sleep 1
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+shot() { import -window "$1" "$2"; echo "wrote $2"; }
+
+click 160 81          # Record
+sleep 7
+xdotool mousemove 5 5  # away from the buttons
+shot "$wid" docs/screenshot.png
+click 111 30          # the Archive tab
+sleep 1
+shot "$wid" docs/archive.png
+click 45 30           # back to Recording
+click 393 260         # Add...
+sleep 1
+dlg=$(xdotool search --name '^Schedule$' | tail -1)
+shot "$dlg" docs/schedule-dialog.png
+xdotool key --window "$dlg" Escape || true
+kill -TERM "${pids[-1]}"
+wait "${pids[-1]}" || true
