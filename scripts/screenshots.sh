@@ -7,42 +7,26 @@ cd "$(dirname "$0")/.."
 top=$PWD
 build=${VANTREL_BUILD:-$top/build}
 work=$(mktemp -d /tmp/vantrel-shots.XXXXXX)
-pids=()
+vt_pids=()
+source scripts/lib/desktop.sh
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
   scripts/sound-server.sh stop "$work/sound" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-if [[ -z ${PULSE_SERVER:-} ]]; then
-  eval "$(scripts/sound-server.sh start "$work/sound")"
-  export PULSE_SERVER
-fi
-for n in $(seq 130 160); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$n"
+vt_ensure_sound_server "$work/sound"
+vt_start_display 130 160
 unset QT_QPA_PLATFORM
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
 # A light desktop behind the window, as on a real screen.
 xsetroot -solid '#5a6e82' 2>/dev/null || true
 
 home=$work/home
+vt_make_home "$home" "$build" "$work/Recordings"
 mkdir -p "$home/Log" "$home/Presets/Vantrel"
-ln -s "$build/Plugins" "$home/Plugins"
 cp "$build/Presets/Vantrel/Codecs.prs" "$home/Presets/Vantrel/"
 cp -r "$build/Lang" "$home/Lang"
-cat > "$home/vantrel.ini" <<INI
-[Options]
-SaveFolder=$work/Recordings
-[Device]
-SampleRate=48000
-[Encoder]
-Name=MP3 128 kbit/s
-Cmd=lame --quiet -b 128 - ::s
-Ext=mp3
-INI
 # A schedule of a working week's news slots, made with the program's own file format.
 python3 - "$home/Presets/Vantrel/Default.vts" <<'PY'
 import struct, sys
@@ -66,8 +50,8 @@ open(sys.argv[1], 'w').write("\n".join(lines))
 PY
 
 "$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do wid=$(xdotool search --name '^Vantrel \(' 2>/dev/null | tail -1) && [[ -n $wid ]] && break; sleep 0.2; done
+vt_pids+=($!)
+wid=$(vt_main_window)
 sleep 1
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
 shot() { import -window "$1" "$2"; echo "wrote $2"; }
@@ -85,5 +69,5 @@ sleep 1
 dlg=$(xdotool search --name '^Schedule$' | tail -1)
 shot "$dlg" docs/schedule-dialog.png
 xdotool key --window "$dlg" Escape || true
-kill -TERM "${pids[-1]}"
-wait "${pids[-1]}" || true
+kill -TERM "${vt_pids[-1]}"
+wait "${vt_pids[-1]}" || true

@@ -10,48 +10,31 @@ top=$PWD
 build=${VANTREL_BUILD:-$top/build}
 seconds=${1:-60}
 work=$(mktemp -d /tmp/vantrel-cpu.XXXXXX)
-pids=()
+vt_pids=()
+source scripts/lib/desktop.sh
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
   scripts/sound-server.sh stop "$work/sound" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-if [[ -z ${PULSE_SERVER:-} ]]; then
-  eval "$(scripts/sound-server.sh start "$work/sound")"
-  export PULSE_SERVER
-fi
-for n in $(seq 161 190); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$n"
+vt_ensure_sound_server "$work/sound"
+vt_start_display 161 190
 unset QT_QPA_PLATFORM
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
 
 home=$work/home
-mkdir -p "$home"
-ln -s "$build/Plugins" "$home/Plugins"
-cat > "$home/vantrel.ini" <<INI
-[Options]
-SaveFolder=$work/Recordings
-[Device]
-SampleRate=48000
-[Encoder]
-Name=MP3 128 kbit/s
-Cmd=lame --quiet -b 128 - ::s
-Ext=mp3
-INI
+vt_make_home "$home" "$build" "$work/Recordings"
 
 "$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &
 app=$!
-pids+=($app)
-for _ in $(seq 50); do wid=$(xdotool search --name '^Vantrel \(' 2>/dev/null | tail -1) && [[ -n $wid ]] && break; sleep 0.2; done
+vt_pids+=($app)
+wid=$(vt_main_window)
 sleep 1
 xdotool mousemove --window "$wid" 160 81 click 1   # Record
 parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 >/dev/null &
 ref=$!
-pids+=($ref)
+vt_pids+=($ref)
 sleep 3   # past the start
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

@@ -69,6 +69,7 @@ void TLevelGraph::render()
     if (m_buffer.size() != QSize(w, h)) {
         m_buffer = QImage(w, h, QImage::Format_RGB32);
         m_stretchedStale = true;
+        m_scaleKey = {};
     }
     if (m_stretchedStale) {
         // Stretched once per size or image change rather than every frame; the picture is
@@ -91,19 +92,26 @@ void TLevelGraph::render()
         w, h, fm.height(), fm.horizontalAdvance(QLatin1Char('0')), m_bottomDb, m_maxLev,
         m_leftLev, m_rightLev);
 
-    p.fillRect(0, 0, w, h, m_backColor);
-    p.setPen(m_frameColor);
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(0, 0, w - 1, h - 1);
+    // The frame and the scale depend only on size, scale bottom and colours, and the bars
+    // never overlap them: they stay in the buffer until one of these changes, so a level
+    // change redraws just the two bars (text rendering is the costly part of a frame).
+    const ScaleKey key{QSize(w, h), m_bottomDb, m_backColor.rgba(), m_frameColor.rgba(), m_textColor.rgba()};
+    if (key != m_scaleKey) {
+        m_scaleKey = key;
+        p.fillRect(0, 0, w, h, m_backColor);
+        p.setPen(m_frameColor);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(0, 0, w - 1, h - 1);
 
-    for (int y : g.lineYs)
-        p.fillRect(g.scaleLeft, y, g.scaleRight - g.scaleLeft, 1, kScaleLineColor);
-    p.setPen(m_textColor);
-    for (const meter::MeterLabel &label : g.labels) {
-        const QString text = QString::number(label.value);
-        // Each label sits on its own line; the opaque box cuts the line behind the digits.
-        p.fillRect(label.x, label.y, fm.horizontalAdvance(text), g.textHeight, m_backColor);
-        p.drawText(label.x, label.y + fm.ascent(), text);
+        for (int y : g.lineYs)
+            p.fillRect(g.scaleLeft, y, g.scaleRight - g.scaleLeft, 1, kScaleLineColor);
+        p.setPen(m_textColor);
+        for (const meter::MeterLabel &label : g.labels) {
+            const QString text = QString::number(label.value);
+            // Each label sits on its own line; the opaque box cuts the line behind the digits.
+            p.fillRect(label.x, label.y, fm.horizontalAdvance(text), g.textHeight, m_backColor);
+            p.drawText(label.x, label.y + fm.ascent(), text);
+        }
     }
 
     for (const meter::MeterBar &bar : {g.left, g.right}) {

@@ -65,6 +65,18 @@ private:
     QImage m_frontSource;
     QImage m_buffer;
     bool m_stretchedStale = true;
+    // What the frame and scale in the buffer were drawn for.
+    struct ScaleKey {
+        QSize size;
+        int bottomDb = 0;
+        QRgb back = 0, frame = 0, text = 0;
+        bool operator==(const ScaleKey &o) const
+        {
+            return size == o.size && bottomDb == o.bottomDb && back == o.back && frame == o.frame && text == o.text;
+        }
+        bool operator!=(const ScaleKey &o) const { return !(*this == o); }
+    };
+    ScaleKey m_scaleKey;
     QFont m_font;
 
     int m_rightLev = 0;

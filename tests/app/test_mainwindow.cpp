@@ -2,10 +2,10 @@
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
 #include "core/Ini.h"
+#include "support/Ffprobe.h"
 
 #include <QAbstractItemModel>
 #include <QLabel>
-#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -220,13 +220,7 @@ private slots:
         QVERIFY(last.startsWith(rec + QStringLiteral("/")) && last.endsWith(QStringLiteral(".ogg")));
         QVERIFY(index.readInt(QStringLiteral("Item1"), QStringLiteral("Length"), -1) >= 2);
         // The close waited for the encoder: the file is complete (its last page is written).
-        QProcess probe;
-        probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                                QStringLiteral("format=duration"), QStringLiteral("-of"),
-                                                QStringLiteral("csv=p=0"), last});
-        QVERIFY(probe.waitForFinished(20000));
-        QCOMPARE(probe.exitCode(), 0);
-        QVERIFY(probe.readAllStandardOutput().trimmed().toDouble() >= 2.0);
+        QVERIFY(testsupport::ffprobeDuration(last) >= 2.0);
     }
 
 private:

@@ -4,6 +4,7 @@
 #include "archive/ArchiveIndex.h"
 #include "core/DayCount.h"
 #include "schedule/ScheduleFile.h"
+#include "support/Ffprobe.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,19 +13,6 @@
 #include <csignal>
 
 namespace {
-
-double ffprobeDuration(const QString &path)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                                        QStringLiteral("format=duration"), QStringLiteral("-of"),
-                                        QStringLiteral("csv=p=0"), path});
-    if (!p.waitForFinished(20000) || p.exitCode() != 0)
-        return -1;
-    bool ok = false;
-    const double d = p.readAllStandardOutput().trimmed().toDouble(&ok);
-    return ok ? d : -1;
-}
 
 schedule::TScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 action)
 {
@@ -97,11 +85,11 @@ private slots:
 
         // The length limit ended the first; the Stop entry ended the second.
         QVERIFY2(records[0].Length >= 6 && records[0].Length <= 7, qPrintable(QString::number(records[0].Length)));
-        const double d1 = ffprobeDuration(records[0].Filename);
+        const double d1 = testsupport::ffprobeDuration(records[0].Filename);
         QVERIFY2(d1 >= 6.0 && d1 <= 7.0, qPrintable(QString::number(d1)));
         const qint64 expected2 = started2.secsTo(stop);
         QVERIFY2(qAbs(records[1].Length - expected2) <= 2, qPrintable(QString::number(records[1].Length)));
-        const double d2 = ffprobeDuration(records[1].Filename);
+        const double d2 = testsupport::ffprobeDuration(records[1].Filename);
         QVERIFY2(qAbs(d2 - records[1].Length) <= 1.0, qPrintable(QString::number(d2)));
     }
 };

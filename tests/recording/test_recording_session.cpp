@@ -8,6 +8,7 @@
 #include "recording/RecordedLength.h"
 #include "recording/RecordingSession.h"
 #include "settings/CodecPreset.h"
+#include "support/Ffprobe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,15 +29,7 @@ namespace {
 const QString kProgramFolder = QStringLiteral(VT_PROGRAM_DIR "/");
 constexpr int kRate = 48000;
 
-double ffprobeDuration(const QString &path)
-{
-    QProcess p;
-    p.start("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
-    if (!p.waitForFinished(20000) || p.exitCode() != 0) return -1;
-    bool ok = false;
-    const double seconds = p.readAllStandardOutput().trimmed().toDouble(&ok);
-    return ok ? seconds : -1;
-}
+using testsupport::ffprobeDuration;
 
 int countEntries(const char *folder) { return int(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size()); }
 

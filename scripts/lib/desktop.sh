@@ -1,0 +1,51 @@
+# Shared by the scripts that run the real program: a private X display, the test sound
+# server, and a program folder for one run. Source it; the caller owns cleanup through
+# the arrays and folders these functions fill in.
+
+# vt_start_display FIRST LAST: starts Xvfb on the first free display number in the range,
+# exports DISPLAY and appends its process id to vt_pids.
+vt_start_display() {
+  local n
+  for n in $(seq "$1" "$2"); do [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || break; done
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  vt_pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+}
+
+# vt_ensure_sound_server DIR: starts the test sound server in DIR unless PULSE_SERVER is
+# already set; the caller stops it with scripts/sound-server.sh stop DIR.
+vt_ensure_sound_server() {
+  if [[ -z ${PULSE_SERVER:-} ]]; then
+    eval "$(scripts/sound-server.sh start "$1")"
+    export PULSE_SERVER
+  fi
+}
+
+# vt_make_home HOME BUILD SAVEFOLDER: a program folder using the build's encoders, with
+# MP3 128 kbit/s at 48 kHz recording into SAVEFOLDER.
+vt_make_home() {
+  mkdir -p "$1"
+  ln -s "$2/Plugins" "$1/Plugins"
+  cat > "$1/vantrel.ini" <<INI
+[Options]
+SaveFolder=$3
+[Device]
+SampleRate=48000
+[Encoder]
+Name=MP3 128 kbit/s
+Cmd=lame --quiet -b 128 - ::s
+Ext=mp3
+INI
+}
+
+# vt_main_window: waits for the main window and prints its X window id.
+vt_main_window() {
+  local wid
+  for _ in $(seq 50); do
+    wid=$(xdotool search --name '^Vantrel \(' 2>/dev/null | tail -1)
+    [[ -n $wid ]] && { echo "$wid"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
