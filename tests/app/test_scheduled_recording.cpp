@@ -23,6 +23,38 @@ schedule::TScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 
     return e;
 }
 
+// A program folder recording MP3 into home/rec from the build's encoders.
+void makeHome(const QTemporaryDir &home)
+{
+    QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), home.filePath(QStringLiteral("Plugins"))));
+    QFile ini(home.filePath(QStringLiteral("vantrel.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[Options]\nSaveFolder=%1\nSaveFilename=%y-%m-%d_%t\n"
+                             "[Device]\nSampleRate=48000\n"
+                             "[Encoder]\nName=MP3\nCmd=lame --quiet -b 128 - ::s\nExt=mp3\n")
+                  .arg(home.filePath(QStringLiteral("rec")))
+                  .toUtf8());
+}
+
+// Starts the program on the test display (offscreen without one).
+void startProgram(QProcess &program, const QTemporaryDir &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (env.contains(QStringLiteral("DISPLAY")))
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(VT_PROGRAM_DIR "/vantrel"), {QStringLiteral("--home"), home.path()});
+    QVERIFY(program.waitForStarted());
+}
+
+// The next whole second at least `ahead` seconds from now.
+QDateTime wholeSecondAhead(int ahead)
+{
+    QDateTime t = QDateTime::currentDateTime().addSecs(ahead);
+    return t.addMSecs(-t.time().msec());
+}
+
 }  // namespace
 
 class TestScheduledRecording : public QObject {
@@ -33,20 +65,10 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs the test sound server (PULSE_SERVER)");
         QTemporaryDir home;
-        const QString rec = home.filePath(QStringLiteral("rec"));
-        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), home.filePath(QStringLiteral("Plugins"))));
-        QFile ini(home.filePath(QStringLiteral("vantrel.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Options]\nSaveFolder=%1\nSaveFilename=%y-%m-%d_%t\n"
-                                 "[Device]\nSampleRate=48000\n"
-                                 "[Encoder]\nName=MP3\nCmd=lame --quiet -b 128 - ::s\nExt=mp3\n")
-                      .arg(rec)
-                      .toUtf8());
-        ini.close();
+        makeHome(home);
 
         // Whole seconds, so that the file names and the archive's seconds compare exactly.
-        QDateTime t0 = QDateTime::currentDateTime().addSecs(4);
-        t0 = t0.addMSecs(-t0.time().msec());
+        const QDateTime t0 = wholeSecondAhead(4);
         const QDateTime first = t0;                  // Record with a 6000 ms length
         const QDateTime second = t0.addSecs(10);     // Record without a length ...
         const QDateTime stop = t0.addSecs(15);       // ... ended by a Stop entry
@@ -55,14 +77,8 @@ private slots:
             entryAt(second, 0, schedule::ActionRecord)};
         QVERIFY(schedule::writeScheduleFile(home.filePath(schedule::defaultScheduleFile()), entries));
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (env.contains(QStringLiteral("DISPLAY")))
-            env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // a real window on the test display
         QProcess program;
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(QStringLiteral(VT_PROGRAM_DIR "/vantrel"), {QStringLiteral("--home"), home.path()});
-        QVERIFY(program.waitForStarted());
+        startProgram(program, home);
 
         const qint64 untilStopped = QDateTime::currentDateTime().msecsTo(stop) + 3000;
         QTest::qWait(int(untilStopped));
@@ -91,6 +107,40 @@ private slots:
         QVERIFY2(qAbs(records[1].Length - expected2) <= 2, qPrintable(QString::number(records[1].Length)));
         const double d2 = testsupport::ffprobeDuration(records[1].Filename);
         QVERIFY2(qAbs(d2 - records[1].Length) <= 1.0, qPrintable(QString::number(d2)));
+    }
+
+    // The index is written when a recording finishes, not only at close: a program killed
+    // outright afterwards has lost nothing, and its next start lists the recording.
+    void killedProgramKeepsFinishedRecordings()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        QTemporaryDir home;
+        makeHome(home);
+        const QDateTime start = wholeSecondAhead(3);
+        QVERIFY(schedule::writeScheduleFile(home.filePath(schedule::defaultScheduleFile()),
+                                            {entryAt(start, 2000, schedule::ActionRecord)}));
+        QProcess program;
+        startProgram(program, home);
+        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(start)) + 5000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();  // SIGKILL: no close, no save
+        QVERIFY(program.waitForFinished(10000));
+
+        archive::Archive archive(archive::archiveIndexPath(home.path() + QStringLiteral("/")));
+        QVERIFY(archive.LoadArchive());
+        QCOMPARE(int(archive.records().size()), 1);
+        QVERIFY(archive.records()[0].Filename.startsWith(home.filePath(QStringLiteral("rec/"))));
+        QVERIFY(archive.records()[0].Length >= 2);
+
+        QProcess again;
+        startProgram(again, home);
+        QTest::qWait(1500);
+        again.terminate();
+        QVERIFY(again.waitForFinished(20000));
+        archive::Archive reread(archive::archiveIndexPath(home.path() + QStringLiteral("/")));
+        QVERIFY(reread.LoadArchive());
+        QCOMPARE(int(reread.records().size()), 1);  // kept by the next run's close too
     }
 };
 
