@@ -666,6 +666,9 @@ void TMainForm::closeEvent(QCloseEvent *event)
 // its record is in the index written now, and its encoder is given time to complete the file.
 void TMainForm::FormClose()
 {
+    // No schedule entry may start a recording between this close and the end of the
+    // program (the encoder wait below lets queued ticks through otherwise).
+    m_tickThread->stop();
     StopRecording();
     (void)SaveSettings();
     audio::EncoderFeed::waitForAll(kEncoderFinishMs);
