@@ -154,4 +154,4 @@ void ScheduleFileTest::saveCreatesFoldersAndReplacesTheFile()
 }
 
 QTEST_GUILESS_MAIN(ScheduleFileTest)
-#include "tst_schedule_file.moc"
+#include "test_schedule_file.moc"

@@ -182,4 +182,4 @@ void ScheduleDialogTest::layoutFitsItsTexts()
 }
 
 QTEST_MAIN(ScheduleDialogTest)
-#include "tst_schedule_dialog.moc"
+#include "test_schedule_dialog.moc"

@@ -171,4 +171,4 @@ void ScheduleModelTest::editKeepsIdOnlyWhileTimeOfDayStays()
 }
 
 QTEST_GUILESS_MAIN(ScheduleModelTest)
-#include "tst_schedule_model.moc"
+#include "test_schedule_model.moc"

@@ -123,4 +123,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(LevelGraphTest)
-#include "tst_level_graph.moc"
+#include "test_level_graph.moc"

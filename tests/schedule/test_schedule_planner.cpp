@@ -300,4 +300,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_schedule_planner.moc"
+#include "test_schedule_planner.moc"

@@ -109,4 +109,4 @@ void TimerThreadTest::stopFromATickHandlerDoesNotHang()
 }
 
 QTEST_GUILESS_MAIN(TimerThreadTest)
-#include "tst_timer_thread.moc"
+#include "test_schedule_timer_thread.moc"

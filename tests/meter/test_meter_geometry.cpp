@@ -136,4 +136,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(MeterGeometryTest)
-#include "tst_meter_geometry.moc"
+#include "test_meter_geometry.moc"
