@@ -1,10 +1,13 @@
 // The main window in-process, offscreen, with a program folder of its own per case.
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
+#include "core/DayCount.h"
 #include "core/Ini.h"
+#include "schedule/ScheduleFile.h"
 #include "support/Ffprobe.h"
 
 #include <QAbstractItemModel>
+#include <QDialog>
 #include <QLabel>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -221,6 +224,32 @@ private slots:
         QVERIFY(index.readInt(QStringLiteral("Item1"), QStringLiteral("Length"), -1) >= 2);
         // The close waited for the encoder: the file is complete (its last page is written).
         QVERIFY(testsupport::ffprobeDuration(last) >= 2.0);
+    }
+
+    // A modal dialog runs its own event loop; the tick still arrives and the entry fires.
+    void scheduleKeepsWorkingUnderAModalDialog()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), m_dir->filePath(QStringLiteral("Plugins"))));
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
+                  QStringLiteral("[Options]\nSaveFolder=%1\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n")
+                      .arg(m_dir->filePath(QStringLiteral("rec")))
+                      .toUtf8());
+        schedule::TScheduleEntry entry;
+        entry.Time = core::toDayCount(QDateTime::currentDateTime().addSecs(2));
+        entry.Length = 1000;
+        entry.Action = schedule::ActionRecord;
+        QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
+
+        TMainForm w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QDialog modal(&w);
+        QTimer::singleShot(5000, &modal, &QDialog::accept);
+        modal.exec();
+        QCOMPARE(rowCount(w, "lvHistory"), 1);  // started, limited to a second, archived
+        w.close();
     }
 
 private:
