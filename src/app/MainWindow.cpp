@@ -17,6 +17,7 @@
 #include "meter/TLevelGraph.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -414,6 +415,7 @@ void TMainForm::InitAudioSettings()
 void TMainForm::BuildLanguageMenu()
 {
     mLangList->clear();
+    auto *languages = new QActionGroup(mLangList);  // radio-style: one language is checked
     QDir langDir(app::programPath(QStringLiteral("Lang")));
     const QStringList entries = langDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &code : entries) {
@@ -429,11 +431,14 @@ void TMainForm::BuildLanguageMenu()
         }
         QAction *entry = mLangList->addAction(caption);
         entry->setCheckable(true);
+        entry->setActionGroup(languages);
         entry->setChecked(code.compare(m_settings.lang, Qt::CaseInsensitive) == 0);
         entry->setData(code);
     }
 }
 
+// The language files' texts are applied here once language switching exists; until then
+// the window keeps the English texts of its layout.
 void TMainForm::ApplyMainLanguage()
 {
 }
