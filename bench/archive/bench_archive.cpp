@@ -5,6 +5,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveIndex.h"
 #include "archive/RegionalDateTime.h"
+#include "core/DayCount.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -35,7 +36,7 @@ Figures measure(const QString &folder, const QLocale &locale, int count)
         Archive a(index, locale);
         ArchiveList records;
         records.reserve(size_t(count));
-        const double start = dayCountOf(QDate(2020, 1, 1), QTime(0, 0));
+        const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
         for (int i = 0; i < count; ++i)
             records.push_back(makeArchiveRecord(start + i * kStep, 1000 + i % 3600,
                                                 QStringLiteral("/home/user/Recordings/2020/rec-%1.mp3").arg(i)));
@@ -55,7 +56,7 @@ Figures measure(const QString &folder, const QLocale &locale, int count)
 
     const ArchiveList &loaded = a.records();
     f.intact = loaded.size() == size_t(count);
-    const double start = dayCountOf(QDate(2020, 1, 1), QTime(0, 0));
+    const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
     for (int i = 0; f.intact && i < count; ++i) {
         const TArchiveRecord &r = loaded[size_t(i)];
         const double expected = start + i * kStep;

@@ -9,17 +9,11 @@ cd "$(dirname "$0")/../.."
 top=$PWD
 build=${VANTREL_BUILD:-$top/build}
 seconds=${1:-60}
-work=$(mktemp -d /tmp/vantrel-cpu.XXXXXX)
-vt_pids=()
 source scripts/lib/desktop.sh
-cleanup() {
-  for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  scripts/sound-server.sh stop "$work/sound" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+vt_begin_session vantrel-cpu
+work=$vt_work
 
-vt_ensure_sound_server "$work/sound"
+vt_ensure_sound_server
 vt_start_display 161 190
 unset QT_QPA_PLATFORM
 

@@ -2,6 +2,19 @@
 # server, and a program folder for one run. Source it; the caller owns cleanup through
 # the arrays and folders these functions fill in.
 
+# vt_begin_session PREFIX: a work folder (vt_work) for one run, removed at exit together
+# with every process in vt_pids and the sound server a run may start in vt_work/sound.
+vt_pids=()
+vt_begin_session() {
+  vt_work=$(mktemp -d "/tmp/$1.XXXXXX")
+  trap vt_end_session EXIT
+}
+vt_end_session() {
+  for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  scripts/sound-server.sh stop "$vt_work/sound" >/dev/null 2>&1 || true
+  rm -rf "$vt_work"
+}
+
 # vt_start_display FIRST LAST: starts Xvfb on the first free display number in the range,
 # exports DISPLAY and appends its process id to vt_pids.
 vt_start_display() {
@@ -13,11 +26,11 @@ vt_start_display() {
   for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
 }
 
-# vt_ensure_sound_server DIR: starts the test sound server in DIR unless PULSE_SERVER is
-# already set; the caller stops it with scripts/sound-server.sh stop DIR.
+# vt_ensure_sound_server: starts the test sound server in vt_work/sound unless
+# PULSE_SERVER is already set; vt_end_session stops it.
 vt_ensure_sound_server() {
   if [[ -z ${PULSE_SERVER:-} ]]; then
-    eval "$(scripts/sound-server.sh start "$1")"
+    eval "$(scripts/sound-server.sh start "$vt_work/sound")"
     export PULSE_SERVER
   fi
 }

@@ -69,13 +69,6 @@ QString timeFormatWithSeconds(const QLocale &locale)
     return joinFormat(tokens).trimmed();
 }
 
-double dayCountOf(const QDate &date, const QTime &time)
-{
-    const qint64 day = core::dayCountEpoch().daysTo(date);
-    const double fraction = core::timeOfDayFraction(time);
-    return day >= 0 ? double(day) + fraction : double(day) - fraction;
-}
-
 RegionalDateTime::RegionalDateTime(const QLocale &locale)
     : m_locale(locale),
       m_dateFormat(shortDateFormatFullYear(locale)),
@@ -144,13 +137,13 @@ bool RegionalDateTime::parseRegional(const QString &text, double *dayCount)
         if (!date.isValid()) continue;
         const QTime time = regionalTime(text.mid(i + 1).trimmed());
         if (time.isValid()) {
-            *dayCount = dayCountOf(date, time);
+            *dayCount = core::toDayCount(date, time);
             return true;
         }
     }
     const QDate date = regionalDate(text);
     if (!date.isValid()) return false;
-    *dayCount = dayCountOf(date, QTime(0, 0));
+    *dayCount = core::toDayCount(date, QTime(0, 0));
     return true;
 }
 
@@ -163,11 +156,11 @@ double RegionalDateTime::parse(const QString &raw)
 
     const QDate date = isoDate(text.left(10));
     if (!date.isValid()) return 0.0;
-    if (text.size() == 10) return dayCountOf(date, QTime(0, 0));
+    if (text.size() == 10) return core::toDayCount(date, QTime(0, 0));
     const QChar sep = text[10];
     if (sep != u'T' && sep != u't' && sep != u' ') return 0.0;
     const QTime time = QTime::fromString(text.mid(11).trimmed(), Qt::ISODate);
-    return time.isValid() ? dayCountOf(date, time) : 0.0;
+    return time.isValid() ? core::toDayCount(date, time) : 0.0;
 }
 
 }  // namespace archive

@@ -25,10 +25,6 @@ QString shortDateFormatFullYear(const QLocale &locale);
 // seconds are added after the minutes should the format lack them.
 QString timeFormatWithSeconds(const QLocale &locale);
 
-// A local calendar date and time of day as a day count (core/DayCount.h convention),
-// without going through QDateTime, so a wall time skipped by a clock change keeps its value.
-double dayCountOf(const QDate &date, const QTime &time);
-
 class RegionalDateTime {
 public:
     explicit RegionalDateTime(const QLocale &locale = QLocale::system());

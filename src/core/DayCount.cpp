@@ -44,8 +44,13 @@ double toDayCount(const QDateTime &localDateTime)
     const QDateTime local = localDateTime.timeSpec() == Qt::LocalTime
                                 ? localDateTime
                                 : localDateTime.toLocalTime();
-    const qint64 day = dayCountEpoch().daysTo(local.date());
-    const double fraction = timeOfDayFraction(local.time());
+    return toDayCount(local.date(), local.time());
+}
+
+double toDayCount(const QDate &date, const QTime &time)
+{
+    const qint64 day = dayCountEpoch().daysTo(date);
+    const double fraction = timeOfDayFraction(time);
     return day >= 0 ? double(day) + fraction : double(day) - fraction;
 }
 

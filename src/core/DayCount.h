@@ -16,6 +16,9 @@ QDate dayCountEpoch();                              // 1899-12-30
 // The count is the local wall-clock reading, not an instant: a date-time given in another
 // zone is first converted to local time. An invalid date-time gives 0.
 double toDayCount(const QDateTime &localDateTime);
+// A wall-clock date and time of day, read as they stand: a time skipped by a clock change
+// (as read from a file) keeps its value instead of making the date-time invalid.
+double toDayCount(const QDate &date, const QTime &time);
 // Local; rounded to the millisecond. A wall time skipped by a clock change moves forward
 // by the length of the gap (02:30 -> 03:30); NaN or a count beyond any date is invalid.
 QDateTime fromDayCount(double days);

@@ -11,7 +11,7 @@ namespace {
 
 double at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
 {
-    return dayCountOf(QDate(y, mo, d), QTime(h, mi, s));
+    return core::toDayCount(QDate(y, mo, d), QTime(h, mi, s));
 }
 
 QList<QByteArray> lines(const QByteArray &text)

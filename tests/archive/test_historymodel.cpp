@@ -1,5 +1,6 @@
 #include "archive/HistoryModel.h"
 #include "archive/RegionalDateTime.h"
+#include "core/DayCount.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -11,7 +12,7 @@ namespace {
 
 TArchiveRecord record(int day, qint32 length, const QString &file = QString())
 {
-    return TArchiveRecord{dayCountOf(QDate(2026, 12, day), QTime(9, 5, 7)), length, file};
+    return TArchiveRecord{core::toDayCount(QDate(2026, 12, day), QTime(9, 5, 7)), length, file};
 }
 
 QStringList files(const HistoryModel &m)
@@ -35,7 +36,7 @@ private Q_SLOTS:
 void TestHistoryModel::showsSixColumnsOfText()
 {
     HistoryModel m(QLocale(QStringLiteral("en_GB")));
-    m.appendRecord(TArchiveRecord{dayCountOf(QDate(2026, 12, 7), QTime(20, 4, 37)), 3725,
+    m.appendRecord(TArchiveRecord{core::toDayCount(QDate(2026, 12, 7), QTime(20, 4, 37)), 3725,
                                   QStringLiteral("/home/ann/Recordings/a b.mp3")});
     m.appendRecord(TArchiveRecord{});  // unreadable date, no file
     QCOMPARE(m.columnCount(), 6);

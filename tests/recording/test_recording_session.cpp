@@ -31,6 +31,19 @@ constexpr int kRate = 48000;
 
 using testsupport::ffprobeDuration;
 
+// Polls as the one-second display timer would, until the session reports a change.
+RecordingSession::PollResult pollUntilChanged(RecordingSession &session, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    RecordingSession::PollResult result;
+    while (!result.changed && clock.elapsed() < timeoutMs) {
+        QTest::qWait(100);
+        result = session.poll();
+    }
+    return result;
+}
+
 int countEntries(const char *folder) { return int(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size()); }
 
 // Processes of any state (zombies included) whose parent is this test.
@@ -364,13 +377,7 @@ private slots:
         c.codec.command = "lame --no-such-option - ::s";
         RecordingSession session(*backend);
         QVERIFY(!session.StartRecording(c, 0));
-        QElapsedTimer clock;
-        clock.start();
-        RecordingSession::PollResult result;
-        while (!result.changed && clock.elapsed() < 5000) {
-            QTest::qWait(100);
-            result = session.poll();
-        }
+        const RecordingSession::PollResult result = pollUntilChanged(session, 5000);
         QVERIFY(result.changed);
         QVERIFY(!result.finished);
         QVERIFY(!session.isRecording());
@@ -385,13 +392,7 @@ private slots:
         RecordingSession session(*backend);
         QVERIFY(!session.StartRecording(c, 0));
         QVERIFY(session.isRecording());
-        QElapsedTimer clock;
-        clock.start();
-        RecordingSession::PollResult result;
-        while (!result.changed && clock.elapsed() < 8000) {
-            QTest::qWait(200);
-            result = session.poll();
-        }
+        const RecordingSession::PollResult result = pollUntilChanged(session, 8000);
         QVERIFY(result.changed);
         QVERIFY(result.finished);
         QCOMPARE(session.failure(), Failure::EncoderDied);
