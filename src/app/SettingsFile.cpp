@@ -19,10 +19,7 @@ std::optional<int> readOptionalInt(const core::Ini &ini, const QString &section,
     const auto text = ini.value(section, key);
     if (!text)
         return std::nullopt;
-    const auto number = core::Ini::parseInt(*text);
-    if (!number)
-        return std::nullopt;
-    return int(qint32(quint32(quint64(*number))));
+    return core::Ini::parseInt32(*text);
 }
 
 }  // namespace
@@ -106,11 +103,15 @@ std::optional<std::array<int, kHistoryColumns>> decodeHistory(const QString &hex
     const QString digits = hex.trimmed();
     if (digits.size() != kHistorySlots * 8)
         return std::nullopt;
+    // ASCII only: other digits (QChar::isDigit) become '?' in Latin-1, which fromHex skips.
     for (QChar c : digits) {
-        if (!c.isDigit() && !(c.toUpper() >= u'A' && c.toUpper() <= u'F'))
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f')))
             return std::nullopt;
     }
     const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    if (bytes.size() != kHistorySlots * 4)
+        return std::nullopt;
     std::array<int, kHistoryColumns> widths{};
     for (int i = 0; i < kHistoryColumns; ++i)
         widths[i] = qFromLittleEndian<qint32>(bytes.constData() + 4 * i);

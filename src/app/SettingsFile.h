@@ -74,7 +74,8 @@ struct Settings {
     static QString defaultSaveFolder();  // ~/Recordings, the home folder expanded
 };
 
-// Reads every key; a missing key or a value that is not a number gives the default.
+// Reads every key; a missing key or a value that is not a whole 32-bit number ("1 year",
+// "3000000000") gives the default.
 // Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24.
 Settings readSettings(const core::Ini &ini);
 

@@ -50,6 +50,15 @@ bool splitKeyLine(QByteArrayView line, QByteArrayView *key, QByteArrayView *valu
     return true;
 }
 
+// A value typed in quotes by hand ("/srv/my rec") loses its outer pair; a value with any
+// other quote in it is a command line whose quotes the encoder's argument split needs.
+QByteArrayView unquoted(QByteArrayView value)
+{
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"') return value;
+    const QByteArrayView inner = value.sliced(1, value.size() - 2);
+    return inner.contains('"') ? value : inner;
+}
+
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // Case-insensitive name match; plain ASCII byte compare, Unicode case folding otherwise.
@@ -101,6 +110,40 @@ int hexDigit(QChar c)
     return -1;
 }
 
+struct ScannedInt {
+    bool negative = false;
+    bool hex = false;
+    quint64 magnitude = 0;
+    qsizetype end = 0;  // index after the last digit
+};
+
+// The number at the start of a trimmed text; nullopt without digits or beyond 64 bits.
+std::optional<ScannedInt> scanLeadingInt(const QString &t)
+{
+    ScannedInt n;
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'-' || t[i] == u'+')) n.negative = t[i++] == u'-';
+    if (i < t.size() && t[i] == u'$') {
+        n.hex = true;
+        ++i;
+    } else if (i + 1 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X')) {
+        n.hex = true;
+        i += 2;
+    }
+    const quint64 base = n.hex ? 16 : 10;
+    const qsizetype firstDigit = i;
+    for (; i < t.size(); ++i) {
+        const int d = hexDigit(t[i]);
+        if (d < 0 || quint64(d) >= base) break;
+        if (n.magnitude > (std::numeric_limits<quint64>::max() - quint64(d)) / base)
+            return std::nullopt;
+        n.magnitude = n.magnitude * base + quint64(d);
+    }
+    if (i == firstDigit) return std::nullopt;
+    n.end = i;
+    return n;
+}
+
 }  // namespace
 
 Ini Ini::fromText(const QByteArray &text)
@@ -111,14 +154,23 @@ Ini Ini::fromText(const QByteArray &text)
         ini.m_bom = true;
         rest = rest.sliced(kBom.size());
     }
-    const qsizetype firstLf = rest.indexOf('\n');
-    if (firstLf > 0 && rest[firstLf - 1] == '\r') ini.m_eol = "\r\n";
-
+    bool eolKnown = false;
     while (!rest.isEmpty()) {
-        const qsizetype lf = rest.indexOf('\n');
-        QByteArrayView line = lf < 0 ? rest : rest.first(lf);
-        rest = lf < 0 ? QByteArrayView() : rest.sliced(lf + 1);
-        if (line.endsWith('\r')) line.chop(1);
+        // A line ends at LF, CRLF or a lone CR; the first ending found is the document's.
+        const char *data = rest.data();
+        qsizetype end = 0;
+        while (end < rest.size() && data[end] != '\n' && data[end] != '\r') ++end;
+        const QByteArrayView line = rest.first(end);
+        qsizetype next = end;
+        if (end < rest.size()) {
+            const bool crlf = data[end] == '\r' && end + 1 < rest.size() && data[end + 1] == '\n';
+            if (!eolKnown) {
+                ini.m_eol = crlf ? "\r\n" : data[end] == '\r' ? "\r" : "\n";
+                eolKnown = true;
+            }
+            next += crlf ? 2 : 1;
+        }
+        rest = rest.sliced(next);
 
         if (isHeaderLine(line)) {
             ini.m_blocks.push_back(Block{line.toByteArray(), headerName(line), {}});
@@ -206,7 +258,7 @@ std::optional<QString> Ini::value(const QString &section, const QString &key) co
     for (const QByteArray &line : m_blocks[size_t(block)].lines) {
         QByteArrayView k, v;
         if (splitKeyLine(line, &k, &v) && namesMatch(k, wantedUtf8, wanted))
-            return QString::fromUtf8(v);
+            return QString::fromUtf8(unquoted(v));
     }
     return std::nullopt;
 }
@@ -220,9 +272,7 @@ int Ini::readInt(const QString &section, const QString &key, int def) const
 {
     const std::optional<QString> text = value(section, key);
     if (!text) return def;
-    const std::optional<qint64> n = parseInt(*text);
-    if (!n) return def;
-    return int(quint32(quint64(*n)));  // the low 32 bits, as a 32-bit profile read gives them
+    return parseInt32(*text).value_or(def);
 }
 
 Ini::Block &Ini::sectionForWriting(const QString &section)
@@ -279,7 +329,7 @@ std::vector<Ini::Section> Ini::parseAll() const
         for (const QByteArray &line : block.lines) {
             QByteArrayView k, v;
             if (splitKeyLine(line, &k, &v))
-                s.entries.push_back(Entry{QString::fromUtf8(k), QString::fromUtf8(v)});
+                s.entries.push_back(Entry{QString::fromUtf8(k), QString::fromUtf8(unquoted(v))});
         }
         out.push_back(std::move(s));
     }
@@ -288,39 +338,30 @@ std::vector<Ini::Section> Ini::parseAll() const
 
 std::optional<qint64> Ini::parseInt(const QString &text)
 {
-    const QString t = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == u'-' || t[i] == u'+')) negative = t[i++] == u'-';
-
-    int base = 10;
-    if (i < t.size() && t[i] == u'$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X')) {
-        base = 16;
-        i += 2;
-    }
-
-    // Digits up to the first other character; more than 64 bits is not a number.
-    quint64 magnitude = 0;
-    qsizetype digits = 0;
-    for (; i < t.size(); ++i, ++digits) {
-        const int d = hexDigit(t[i]);
-        if (d < 0 || d >= base) break;
-        if (magnitude > (std::numeric_limits<quint64>::max() - quint64(d)) / quint64(base))
-            return std::nullopt;
-        magnitude = magnitude * quint64(base) + quint64(d);
-    }
-    if (digits == 0) return std::nullopt;
-
-    if (base == 16) {  // hexadecimal is a bit pattern: 16 digits may set the sign bit
-        const qint64 pattern = qint64(magnitude);
-        return negative ? qint64(0 - quint64(pattern)) : pattern;
+    const std::optional<ScannedInt> n = scanLeadingInt(text.trimmed());
+    if (!n) return std::nullopt;
+    if (n->hex) {  // hexadecimal is a bit pattern: 16 digits may set the sign bit
+        const qint64 pattern = qint64(n->magnitude);
+        return n->negative ? qint64(0 - quint64(pattern)) : pattern;
     }
     constexpr quint64 kMaxPositive = quint64(std::numeric_limits<qint64>::max());
-    if (magnitude > kMaxPositive + (negative ? 1 : 0)) return std::nullopt;
-    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+    if (n->magnitude > kMaxPositive + (n->negative ? 1 : 0)) return std::nullopt;
+    return n->negative ? qint64(0 - n->magnitude) : qint64(n->magnitude);
+}
+
+std::optional<int> Ini::parseInt32(const QString &text)
+{
+    const QString t = text.trimmed();
+    const std::optional<ScannedInt> n = scanLeadingInt(t);
+    if (!n || n->end != t.size()) return std::nullopt;
+    if (n->hex) {
+        if (n->magnitude > 0xFFFFFFFFu) return std::nullopt;
+        const quint32 pattern = quint32(n->magnitude);
+        return qint32(n->negative ? 0u - pattern : pattern);
+    }
+    constexpr quint64 kMaxPositive = quint64(std::numeric_limits<qint32>::max());
+    if (n->magnitude > kMaxPositive + (n->negative ? 1 : 0)) return std::nullopt;
+    return n->negative ? int(qint64(0) - qint64(n->magnitude)) : int(n->magnitude);
 }
 
 }  // namespace core

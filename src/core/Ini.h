@@ -2,16 +2,19 @@
 // An INI document with the semantics of the classic profile-string functions:
 // - section and key names match without regard to case; blanks around names and values
 //   are ignored; the first matching section and the first matching key in it win;
-// - integers are decimal, or hexadecimal after "0x" or "$", with an optional sign; reading
-//   stops at the first character that is not a digit ("12abc" is 12); a value without a
-//   leading number gives the caller's default; readInt keeps the low 32 bits, so
-//   "0xFFFFFFFF" and "4294967295" read as -1, as a 32-bit profile function returns them;
-// - values are taken verbatim between the blanks: quotes are not stripped, so a command
-//   line such as "a b" -x "c d" reads back exactly as written;
+// - integers are decimal, or hexadecimal after "0x" or "$", with an optional sign;
+//   readInt takes a value only when it is a whole 32-bit number: decimal within the signed
+//   range, or at most 32 bits of hexadecimal (a bit pattern, so "0xFFFFFFFF" is -1). Trailing
+//   text ("1 year") or an overflow ("3000000000") is not a number and gives the caller's
+//   default: reading the leading digits or the low bits instead turned such values into
+//   small numbers that the program then acted on;
+// - values are taken between the blanks; one outer pair of double quotes is removed when
+//   the value holds no other double quote ("/srv/my rec" names /srv/my rec), so a command
+//   line such as "a b" -x "c d" keeps all its quotes and reads back exactly as written;
 // - writing updates the first match in place, appends a missing key at the end of its
 //   section (after its last key line) and a missing section at the end of the document;
 // - every other line (comments, blank lines, unknown sections, duplicates) is kept as is.
-// Text is UTF-8. Lines are read with LF or CRLF endings and written with the ending the
+// Text is UTF-8. Lines are read with LF, CRLF or CR endings and written with the ending the
 // document was read with (LF for a new document). Line breaks inside written values and
 // names are replaced by blanks, so a value can never add lines or keys of its own.
 
@@ -54,8 +57,11 @@ public:
     struct Section { QString name; std::vector<Entry> entries; };
     std::vector<Section> parseAll() const;
 
-    // Parses an integer as the profile functions do; nullopt when it is not a number.
+    // Parses the leading integer of a text, as the profile functions do ("12abc" is 12);
+    // nullopt when the text does not begin with a number or it needs more than 64 bits.
     static std::optional<qint64> parseInt(const QString &text);
+    // The whole text as one 32-bit number (the rule readInt follows); nullopt otherwise.
+    static std::optional<int> parseInt32(const QString &text);
 
 private:
     // The document is kept as its lines, grouped by section header so that a lookup or an

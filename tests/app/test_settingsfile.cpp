@@ -56,6 +56,12 @@ private slots:
         const Settings high = app::readSettings(core::Ini::fromText("[Options]\nStoreTime=5000\nLevelMin=-30\n"));
         QCOMPARE(high.storeTime, 365);
         QCOMPARE(high.levelMin, -30);  // not one of the scale steps, used as it is
+        // Not a whole number (overflow, trailing text): the default, never a clamped remnant.
+        for (const char *value : {"3000000000", "1 year"}) {
+            core::Ini ini = core::Ini::fromText(QByteArray("[Options]\nStoreTime=") + value + '\n');
+            app::writeSettings(ini, app::readSettings(ini), {}, {});
+            QCOMPARE(ini.readString(app::keys::options, app::keys::storeTime), QStringLiteral("30"));
+        }
     }
 
     void codecFieldsAreCutToTheirByteLimits()
@@ -79,6 +85,7 @@ private slots:
         QCOMPARE(*app::decodeHistory(hex), widths);
         QVERIFY(!app::decodeHistory(hex.left(100)));
         QVERIFY(!app::decodeHistory(QString(128, u'Z')));
+        QVERIFY(!app::decodeHistory(QString(128, QChar(0x0663))));  // ARABIC-INDIC DIGIT THREE
     }
 
     void writesEverySectionWholeInTableOrder()

@@ -14,10 +14,11 @@ private slots:
     void appendsMissingKeyAfterLastKeyLine();
     void appendsMissingSectionAtEnd();
     void keepsCrlfAndByteOrderMark();
+    void readsCrOnlyLinesAndStripsOuterQuotes();
     void lineBreaksInValuesStayOnOneLine();
     void parsesIntegerForms_data();
     void parsesIntegerForms();
-    void readIntKeepsLow32Bits();
+    void readIntTakesWhole32BitNumbersOnly();
     void parseAllListsEverySectionInOrder();
     void parseAllHandlesLargeIndex();
     void manyWritesBuildLargeDocument();
@@ -149,6 +150,20 @@ void TestIni::keepsCrlfAndByteOrderMark()
     QCOMPARE(utf8.readString("ümlaut", "SCHLÜSSEL"), QString("Größe"));
 }
 
+void TestIni::readsCrOnlyLinesAndStripsOuterQuotes()
+{
+    Ini ini = Ini::fromText("[A]\rPath = \"/srv/my rec\" \rCmd=\"a b\" -x \"c d\"\r"
+                            "Empty=\"\"\rOne=\"\rInner=\"say \"hi\"\"\r");
+    QCOMPARE(ini.readString("A", "Path"), QString("/srv/my rec"));
+    QCOMPARE(ini.readString("A", "Cmd"), QString("\"a b\" -x \"c d\""));
+    QCOMPARE(ini.readString("A", "Empty", "d"), QString());
+    QCOMPARE(ini.readString("A", "One"), QString("\""));
+    QCOMPARE(ini.readString("A", "Inner"), QString("\"say \"hi\"\""));
+    QCOMPARE(ini.parseAll()[0].entries[0].value, QString("/srv/my rec"));
+    ini.writeString("A", "New", "1");
+    QVERIFY(ini.toText().endsWith("Inner=\"say \"hi\"\"\rNew=1\r"));
+}
+
 void TestIni::lineBreaksInValuesStayOnOneLine()
 {
     Ini ini;
@@ -158,7 +173,7 @@ void TestIni::lineBreaksInValuesStayOnOneLine()
     QCOMPARE(ini.readString("A", "x"), QString("one [B]  y=2"));
     ini.writeString("A", "  ", "lost");  // a blank key name writes nothing
     QCOMPARE(ini.toText().count('\n'), 2);
-    // Quotes are data, not syntax.
+    // A command line keeps its quotes.
     ini.writeString("A", "Cmd", "\"lame\" -V2 - \"x\"");
     QCOMPARE(Ini::fromText(ini.toText()).readString("A", "Cmd"), QString("\"lame\" -V2 - \"x\""));
 }
@@ -201,14 +216,15 @@ void TestIni::parsesIntegerForms()
     if (isNumber) QCOMPARE(*n, value);
 }
 
-void TestIni::readIntKeepsLow32Bits()
+void TestIni::readIntTakesWhole32BitNumbersOnly()
 {
-    const Ini ini = Ini::fromText("[A]\nhex=0xFFFFFFFF\ndec=4294967295\nbig=4294967296\n"
-                                  "word=none\nempty=\n");
-    QCOMPARE(ini.readInt("A", "hex", 5), -1);
-    QCOMPARE(ini.readInt("A", "dec", 5), -1);
-    QCOMPARE(ini.readInt("A", "big", 5), 0);
-    QCOMPARE(ini.readInt("A", "word", 5), 5);
+    const Ini ini = Ini::fromText("[A]\nhex=0xFFFFFFFF\nmin=-2147483648\ndec=4294967295\n"
+                                  "over=3000000000\nbigHex=0x100000000\ntext=1 year\nword=none\n"
+                                  "empty=\n");
+    QCOMPARE(ini.readInt("A", "hex", 5), -1);  // 32 bits of hexadecimal are a bit pattern
+    QCOMPARE(ini.readInt("A", "min", 5), std::numeric_limits<int>::min());
+    for (const char *key : {"dec", "over", "bigHex", "text", "word"})
+        QCOMPARE(ini.readInt("A", key, 5), 5);
     QCOMPARE(ini.readInt("A", "empty", 5), 5);
     QVERIFY(ini.hasKey("A", "empty"));
     QCOMPARE(ini.readString("A", "empty", "d"), QString());
