@@ -8,8 +8,23 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
 
 namespace archive {
+
+namespace {
+
+bool sameFile(const TArchiveRecord &a, const TArchiveRecord &b)
+{
+    return a.Filename == b.Filename && a.FilenameBytes == b.FilenameBytes;
+}
+
+}  // namespace
 
 Archive::Archive(QString indexPath, const QLocale &locale)
     : m_indexPath(std::move(indexPath)), m_locale(locale), m_model(locale)
@@ -51,17 +66,30 @@ void Archive::saveInto(ArchiveChange *change) const
     change->saved = SaveArchive(&change->saveError);
 }
 
+void Archive::addRecord(double startTime, qint32 lengthSeconds, const QString &path,
+                        ArchiveChange *change)
+{
+    m_model.appendRecord(makeArchiveRecord(startTime, lengthSeconds, path));
+    saveInto(change);
+}
+
 ArchiveChange Archive::AddArchiveRecord(const QDateTime &start, qint32 lengthSeconds,
                                         const QString &path)
 {
-    m_model.appendRecord(makeArchiveRecord(core::toDayCount(start), lengthSeconds, path));
     ArchiveChange change;
-    saveInto(&change);
+    addRecord(core::toDayCount(start), lengthSeconds, path, &change);
     return change;
 }
 
 void Archive::recycle(const TArchiveRecord &record, ArchiveChange *change) const
 {
+    if (!record.FilenameBytes.isEmpty()) {
+        // Qt names files by text and cannot reach this one: it stays, and is reported.
+        struct stat info {};
+        if (::lstat(record.FilenameBytes.constData(), &info) == 0 && !S_ISDIR(info.st_mode))
+            change->keptFiles.append(record.Filename);
+        return;
+    }
     // A record whose file is already gone leaves the disk alone.
     if (RecycleFile(record.Filename) == RecycleResult::Failed)
         change->keptFiles.append(record.Filename);
@@ -71,7 +99,11 @@ ArchiveChange Archive::DeleteArchiveRecord(int index)
 {
     ArchiveChange change;
     if (index < 0 || size_t(index) >= records().size()) return change;
-    recycle(records()[size_t(index)], &change);
+    const TArchiveRecord &leaving = records()[size_t(index)];
+    bool namedElsewhere = false;
+    for (size_t i = 0; i < records().size() && !namedElsewhere; ++i)
+        namedElsewhere = i != size_t(index) && sameFile(records()[i], leaving);
+    if (!namedElsewhere) recycle(leaving, &change);
     m_model.removeRecord(index);
     change.removedRecords = 1;
     saveInto(&change);
@@ -82,14 +114,57 @@ ArchiveChange Archive::ArchiveCheckerTimer(const QDateTime &now, int storeTimeDa
 {
     ArchiveChange change;
     const std::vector<bool> due = dueRecords(records(), now, storeTimeDays);
+    // The files of due records that a record staying behind still names.
+    QSet<QString> dueNames;
+    for (size_t i = 0; i < due.size(); ++i)
+        if (due[i]) dueNames.insert(records()[i].Filename);
+    if (dueNames.isEmpty()) return change;
+    QSet<QByteArray> stillNamed;
+    for (size_t i = 0; i < due.size(); ++i) {
+        if (!due[i] && dueNames.contains(records()[i].Filename))
+            stillNamed.insert(filenameBytes(records()[i]));
+    }
     for (size_t i = 0; i < due.size(); ++i) {
         if (!due[i]) continue;
-        recycle(records()[i], &change);
+        if (!stillNamed.contains(filenameBytes(records()[i]))) recycle(records()[i], &change);
         ++change.removedRecords;
     }
     if (change.removedRecords == 0) return change;
     m_model.removeRecords(due);
     saveInto(&change);
+    return change;
+}
+
+ArchiveChange Archive::adoptRecording(const RecordingJournal &journal,
+                                     const DurationProbe &probeSeconds)
+{
+    ArchiveChange change;
+    const std::optional<JournalEntry> entry = journal.read();
+    if (!entry) {
+        journal.clear();  // no journal, or one that names nothing to adopt
+        return change;
+    }
+    const QFileInfo file(entry->file);
+    bool named = false;
+    for (const TArchiveRecord &r : records())
+        named = named || (r.FilenameBytes.isEmpty() && r.Filename == entry->file);
+    if (named || !file.isFile() || file.size() == 0) {
+        journal.clear();
+        return change;
+    }
+
+    double seconds = probeSeconds ? probeSeconds(entry->file) : 0.0;
+    if (!(seconds > 0.0)) {
+        // The encoder writes as the audio comes, so its last write is about when it stopped.
+        const double lastChange = core::toDayCount(file.lastModified());
+        seconds = std::max(0.0, (lastChange - entry->startTime) * core::kSecondsPerDay);
+    }
+    // Whole seconds, truncated, as a captured length is.
+    const qint32 length = qint32(std::min(std::floor(seconds), double(std::numeric_limits<qint32>::max())));
+    addRecord(entry->startTime, length, entry->file, &change);
+    change.adoptedFile = entry->file;
+    // Until the index holds the record, the journal stays for the next start to try again.
+    if (change.saved) journal.clear();
     return change;
 }
 

@@ -8,13 +8,16 @@
 // loses no record and a failed write leaves the previous file whole. A failed write is
 // reported to the caller, which shows "Cannot save!" (caption "Error!").
 
+#include "archive/ArchiveIndex.h"
 #include "archive/ArchiveRecord.h"
 #include "archive/HistoryModel.h"
+#include "archive/RecordingJournal.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace archive {
 
@@ -27,13 +30,17 @@ struct ArchiveChange {
     QStringList keptFiles;  // files that exist but could not be moved to the trash
     bool saved = true;      // false: the index could not be written; show "Cannot save!"
     QString saveError;      // why, for a log
+    QString adoptedFile;    // adoptRecording made a record for this file
 };
+
+// Seconds of audio an audio file holds, from its headers; 0 when they do not say.
+using DurationProbe = std::function<double(const QString &path)>;
 
 class Archive {
 public:
     // indexPath: usually archiveIndexPath(programDir). The locale gives the date and time
-    // forms of the file and the month names of the list.
-    explicit Archive(QString indexPath, const QLocale &locale = QLocale::system());
+    // forms the file is written in and the month names of the list.
+    explicit Archive(QString indexPath, const QLocale &locale = regionalDateLocale());
     Archive(const Archive &) = delete;
     Archive &operator=(const Archive &) = delete;
 
@@ -49,22 +56,33 @@ public:
     // Writes every record, creating the "Log" folder if needed.
     [[nodiscard]] bool SaveArchive(QString *error = nullptr) const;
 
-    // Appends the record of a finished recording (path cut to 262 bytes) and saves.
+    // Appends the record of a finished recording and saves.
     [[nodiscard]] ArchiveChange AddArchiveRecord(const QDateTime &start, qint32 lengthSeconds,
                                                  const QString &path);
 
     // Removes record `index` and moves its file, if there is one, to the trash, then saves.
-    // The record goes even when the file cannot be moved (the file then stays on disk and
-    // is listed in keptFiles). An index out of range changes nothing.
+    // A file that another record still names stays where it is. The record goes even when
+    // the file cannot be moved (the file then stays on disk and is listed in keptFiles; so
+    // does a file whose name is not valid UTF-8). An index out of range changes nothing.
     [[nodiscard]] ArchiveChange DeleteArchiveRecord(int index);
 
     // The retention sweep: every record at least storeTimeDays (clamped to 1...365) calendar
     // days old by `now` is removed and its file moved to the trash, in one pass; records
-    // with an unreadable date are spared. Saves when anything was removed.
+    // with an unreadable date are spared. Files named by a record that stays are kept.
+    // Saves when anything was removed.
     [[nodiscard]] ArchiveChange ArchiveCheckerTimer(const QDateTime &now, int storeTimeDays);
+
+    // The recording a journal names, left by a run that ended without finishing it (killed,
+    // power lost): its file, if it exists and is not empty and no record names it yet, is
+    // archived with the length the file holds (the probe's; when the headers give none, as
+    // in a file cut off mid-write, the time from the start to the file's last change). The
+    // journal is removed once nothing is left to adopt and the index is saved.
+    [[nodiscard]] ArchiveChange adoptRecording(const RecordingJournal &journal,
+                                               const DurationProbe &probeSeconds);
 
 private:
     void recycle(const TArchiveRecord &record, ArchiveChange *change) const;
+    void addRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);
     void saveInto(ArchiveChange *change) const;
 
     QString m_indexPath;

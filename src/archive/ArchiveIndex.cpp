@@ -3,28 +3,106 @@
 #include "archive/RegionalDateTime.h"
 #include "core/Ini.h"
 
-#include <QDir>
 #include <optional>
 
 namespace archive {
 
 namespace {
 
-// The first entry of that key, names compared without regard to case.
-const QString *findValue(const core::Ini::Section &section, QLatin1String key)
+// The index is read as bytes, not through the INI document, so that a path that is not
+// valid UTF-8 keeps its bytes; the rules are those of the INI reader (core/Ini.h).
+
+const QByteArray kBom("\xEF\xBB\xBF");
+
+bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+QByteArrayView trimmed(QByteArrayView v)
 {
-    for (const core::Ini::Entry &e : section.entries)
-        if (e.key.compare(key, Qt::CaseInsensitive) == 0) return &e.value;
-    return nullptr;
+    qsizetype b = 0, e = v.size();
+    while (b < e && isBlankByte(v[b])) ++b;
+    while (e > b && isBlankByte(v[e - 1])) --e;
+    return v.sliced(b, e - b);
 }
 
-qint32 parseLength(const QString *text)
+bool isKey(QByteArrayView key, QLatin1String name)
 {
-    if (!text) return 0;
-    const std::optional<qint64> n = core::Ini::parseInt(*text);
+    if (key.size() != name.size()) return false;
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        char a = key[i];
+        if (a >= 'A' && a <= 'Z') a = char(a - 'A' + 'a');
+        char b = name.data()[i];
+        if (b >= 'A' && b <= 'Z') b = char(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+qint32 parseLength(QByteArrayView text)
+{
+    const std::optional<qint64> n = core::Ini::parseInt(QString::fromUtf8(text));
     // The low 32 bits, as the settings reader keeps them.
     return n ? qint32(quint32(quint64(*n))) : 0;
 }
+
+// A locale named in a file, if this Qt knows it.
+std::optional<QLocale> namedLocale(QByteArrayView name)
+{
+    const QString text = QString::fromUtf8(name);
+    const QLocale locale(text);
+    if (locale.language() == QLocale::C && text != QLatin1String("C")) return std::nullopt;
+    return locale;
+}
+
+// One value on one line, as the INI writer stores it.
+QByteArray oneLine(const QString &text)
+{
+    QByteArray out = text.trimmed().toUtf8();
+    for (char &c : out)
+        if (c == '\n' || c == '\r') c = ' ';
+    return out;
+}
+
+// The values of one section, as found.
+struct SectionValues {
+    std::optional<QByteArrayView> dateTime, filename, length;
+};
+
+class Reader {
+public:
+    explicit Reader(const QLocale &current) : m_current(current) {}
+
+    void setFileLocale(const QLocale &locale) { m_fileLocale = locale; }
+
+    TArchiveRecord record(const SectionValues &v)
+    {
+        TArchiveRecord r;
+        if (v.dateTime) {
+            const QString text = QString::fromUtf8(*v.dateTime);
+            r.DateTime = parseDate(text);
+            if (r.DateTime == 0.0 && !text.isEmpty()) r.DateText = text;
+        }
+        if (v.length) r.Length = parseLength(*v.length);
+        if (v.filename) {
+            r.Filename = QString::fromUtf8(*v.filename);
+            if (!v.filename->isValidUtf8()) r.FilenameBytes = v.filename->toByteArray();
+        }
+        return r;
+    }
+
+private:
+    double parseDate(const QString &text)
+    {
+        if (!m_fileDates) m_fileDates.emplace(m_fileLocale.value_or(m_current));
+        const double value = m_fileDates->parse(text);
+        if (value != 0.0 || !m_fileLocale || *m_fileLocale == m_current) return value;
+        if (!m_currentDates) m_currentDates.emplace(m_current);
+        return m_currentDates->parse(text);
+    }
+
+    QLocale m_current;
+    std::optional<QLocale> m_fileLocale;
+    std::optional<RegionalDateTime> m_fileDates, m_currentDates;
+};
 
 }  // namespace
 
@@ -35,37 +113,81 @@ QString archiveIndexPath(const QString &programDir)
     return dir + kIndexRelativePath;
 }
 
+QLocale regionalDateLocale()
+{
+    for (const char *variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const QString name = qEnvironmentVariable(variable);
+        // "de_DE.UTF-8" names de_DE; "C.UTF-8" and "POSIX" name the C locale.
+        if (!name.isEmpty()) return QLocale(name);
+    }
+    return QLocale(QLocale::system().name());
+}
+
 ArchiveList parseArchiveIndex(const QByteArray &text, const QLocale &locale)
 {
     // One pass over the whole file: no limit on the number of records, and every section,
     // duplicates and odd names included, gives exactly one record.
-    const std::vector<core::Ini::Section> sections = core::Ini::fromText(text).parseAll();
-    RegionalDateTime dates(locale);
+    Reader reader(locale);
     ArchiveList records;
-    records.reserve(sections.size());
-    for (const core::Ini::Section &s : sections) {
-        TArchiveRecord r;
-        if (const QString *v = findValue(s, kKeyDateTime)) r.DateTime = dates.parse(*v);
-        r.Length = parseLength(findValue(s, kKeyLength));
-        if (const QString *v = findValue(s, kKeyFilename))
-            r.Filename = core::cutToBytes(*v, kFilenameMaxBytes);
-        records.push_back(std::move(r));
+    std::optional<SectionValues> section;
+    QByteArrayView rest(text);
+    if (rest.startsWith(kBom)) rest = rest.sliced(kBom.size());
+    const char *p = rest.data();
+    const char *const end = p + rest.size();
+    while (p < end) {
+        const char *eol = p;
+        while (eol < end && *eol != '\n' && *eol != '\r') ++eol;
+        const QByteArrayView line = trimmed(QByteArrayView(p, eol - p));
+        p = eol + 1;
+        if (line.isEmpty()) continue;
+        if (line.front() == '[') {
+            if (section) records.push_back(reader.record(*section));
+            section.emplace();
+            continue;
+        }
+        if (line.front() == ';') {
+            if (!section && line.startsWith(QByteArrayView(kLocaleComment))) {
+                if (const auto named = namedLocale(trimmed(line.sliced(kLocaleComment.size()))))
+                    reader.setFileLocale(*named);
+            }
+            continue;
+        }
+        if (!section) continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0) continue;
+        const QByteArrayView key = trimmed(line.first(eq));
+        std::optional<QByteArrayView> *slot = nullptr;
+        if (isKey(key, kKeyDateTime)) slot = &section->dateTime;
+        else if (isKey(key, kKeyFilename)) slot = &section->filename;
+        else if (isKey(key, kKeyLength)) slot = &section->length;
+        if (slot && !*slot) *slot = trimmed(line.sliced(eq + 1));
     }
+    if (section) records.push_back(reader.record(*section));
     return records;
 }
 
 QByteArray writeArchiveIndex(const ArchiveList &records, const QLocale &locale)
 {
     const RegionalDateTime dates(locale);
-    core::Ini ini;
+    QByteArray out;
+    out.reserve(qsizetype(records.size()) * 110 + 32);
+    out.append(kLocaleComment.data(), kLocaleComment.size()).append(locale.name().toUtf8()).append('\n');
     for (size_t i = 0; i < records.size(); ++i) {
         const TArchiveRecord &r = records[i];
-        const QString section = kSectionPrefix + QString::number(i);
-        ini.writeString(section, kKeyDateTime, dates.format(r.DateTime));
-        ini.writeString(section, kKeyFilename, r.Filename);
-        ini.writeInt(section, kKeyLength, r.Length);
+        // An unknown start (0) without a text of its own is written empty, never as the
+        // first day of the count: that would read back as a date.
+        const QString date = !r.DateText.isEmpty() ? r.DateText
+                             : r.DateTime == 0.0  ? QString()
+                                                  : dates.format(r.DateTime);
+        out.append("\n[").append(kSectionPrefix.data(), kSectionPrefix.size())
+            .append(QByteArray::number(qulonglong(i))).append("]\n");
+        out.append(kKeyDateTime.data(), kKeyDateTime.size()).append('=').append(oneLine(date)).append('\n');
+        out.append(kKeyFilename.data(), kKeyFilename.size()).append('=');
+        out.append(r.FilenameBytes.isEmpty() ? oneLine(r.Filename) : r.FilenameBytes).append('\n');
+        out.append(kKeyLength.data(), kKeyLength.size()).append('=')
+            .append(QByteArray::number(r.Length)).append('\n');
     }
-    return ini.toText();
+    return out;
 }
 
 }  // namespace archive

@@ -2,21 +2,24 @@
 // One finished recording as the archive keeps it, and the ordered list of them.
 
 #include "core/DayCount.h"
-#include "core/TextLimits.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <vector>
 
 namespace archive {
 
-// A stored path holds at most this many bytes of UTF-8; longer paths are cut.
-constexpr int kFilenameMaxBytes = 262;
-
 struct TArchiveRecord {
     double DateTime = 0.0;  // start, as a local day count (core/DayCount.h); 0 = unknown
     qint32 Length = 0;      // seconds; negative when the conversion failed
-    QString Filename;       // full path of the recording
+    QString Filename;       // full path of the recording, whole (no length limit)
+    // The DateTime text as the index held it when it could not be read; written back as it
+    // was, so that an unreadable date is never replaced by a made-up one. Empty otherwise.
+    QString DateText;
+    // The exact bytes of a path that is not valid UTF-8 (Filename then shows it with
+    // replacement characters and cannot name the file); empty for every other path.
+    QByteArray FilenameBytes;
 };
 
 // Oldest first as a rule: the file's order, then every new record appended.
@@ -25,7 +28,13 @@ using ArchiveList = std::vector<TArchiveRecord>;
 inline TArchiveRecord makeArchiveRecord(double startDayCount, qint32 lengthSeconds,
                                         const QString &path)
 {
-    return TArchiveRecord{startDayCount, lengthSeconds, core::cutToBytes(path, kFilenameMaxBytes)};
+    return TArchiveRecord{startDayCount, lengthSeconds, path, {}, {}};
+}
+
+// The path as bytes on disk: the raw bytes read, or the UTF-8 of Filename.
+inline QByteArray filenameBytes(const TArchiveRecord &record)
+{
+    return record.FilenameBytes.isEmpty() ? record.Filename.toUtf8() : record.FilenameBytes;
 }
 
 }  // namespace archive

@@ -1,7 +1,12 @@
 #include "archive/HistoryModel.h"
 
+#include "archive/RegionalDateTime.h"
 #include "core/DayCount.h"
 #include "core/TextLimits.h"
+
+#include <QColor>
+#include <algorithm>
+#include <sys/stat.h>
 
 namespace archive {
 
@@ -47,6 +52,7 @@ void HistoryModel::appendRecords(ArchiveList records)
     beginInsertRows(QModelIndex(), first, first + int(records.size()) - 1);
     m_records.insert(m_records.end(), std::make_move_iterator(records.begin()),
                      std::make_move_iterator(records.end()));
+    m_fileStates.resize(m_records.size(), FileState::Unknown);
     endInsertRows();
 }
 
@@ -55,6 +61,7 @@ void HistoryModel::appendRecord(TArchiveRecord record)
     const int row = int(m_records.size());
     beginInsertRows(QModelIndex(), row, row);
     m_records.push_back(std::move(record));
+    m_fileStates.push_back(FileState::Unknown);
     endInsertRows();
 }
 
@@ -63,6 +70,7 @@ void HistoryModel::removeRecord(int row)
     if (row < 0 || row >= int(m_records.size())) return;
     beginRemoveRows(QModelIndex(), row, row);
     m_records.erase(m_records.begin() + row);
+    m_fileStates.erase(m_fileStates.begin() + row);
     endRemoveRows();
 }
 
@@ -83,6 +91,7 @@ void HistoryModel::removeRecords(const std::vector<bool> &remove)
         for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
             beginRemoveRows(QModelIndex(), it->first, it->second);
             m_records.erase(m_records.begin() + it->first, m_records.begin() + it->second + 1);
+            m_fileStates.erase(m_fileStates.begin() + it->first, m_fileStates.begin() + it->second + 1);
             endRemoveRows();
         }
         return;
@@ -91,10 +100,14 @@ void HistoryModel::removeRecords(const std::vector<bool> &remove)
     size_t out = 0;
     for (size_t i = 0; i < m_records.size(); ++i) {
         if (i < n && remove[i]) continue;
-        if (out != i) m_records[out] = std::move(m_records[i]);
+        if (out != i) {
+            m_records[out] = std::move(m_records[i]);
+            m_fileStates[out] = m_fileStates[i];
+        }
         ++out;
     }
     m_records.resize(out);
+    m_fileStates.resize(out);
     endResetModel();
 }
 
@@ -114,6 +127,41 @@ void HistoryModel::setColumnTitles(const QStringList &titles)
     if (n > 0) Q_EMIT headerDataChanged(Qt::Horizontal, 0, n - 1);
 }
 
+void HistoryModel::refreshFileStates()
+{
+    if (m_records.empty()) return;
+    std::fill(m_fileStates.begin(), m_fileStates.end(), FileState::Unknown);
+    Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, HistoryColumnCount - 1),
+                       {Qt::ForegroundRole});
+}
+
+bool HistoryModel::fileMissing(int row) const
+{
+    FileState &state = m_fileStates[size_t(row)];
+    if (state == FileState::Unknown) {
+        // A plain stat of the bytes: names that are not valid UTF-8 are checked as well.
+        struct stat info {};
+        const QByteArray path = filenameBytes(m_records[size_t(row)]);
+        state = !path.isEmpty() && ::stat(path.constData(), &info) == 0 ? FileState::Present
+                                                                         : FileState::Missing;
+    }
+    return state == FileState::Missing;
+}
+
+QString HistoryModel::toolTip(const TArchiveRecord &record) const
+{
+    QString tip = record.Filename;
+    if (record.DateTime != 0.0) {
+        const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.DateTime));
+        const QTime t = core::timeOfDay(record.DateTime);
+        tip += u'\n' + m_locale.toString(date, QLocale::LongFormat) + u' '
+               + m_locale.toString(QTime(t.hour(), t.minute(), t.second()), timeFormatWithSeconds(m_locale));
+    } else if (!record.DateText.isEmpty()) {
+        tip += u'\n' + record.DateText;
+    }
+    return tip;
+}
+
 int HistoryModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_records.size());
@@ -126,9 +174,16 @@ int HistoryModel::columnCount(const QModelIndex &parent) const
 
 QVariant HistoryModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
+    const TArchiveRecord &record = m_records[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole: return historyCellText(record, index.column(), m_locale);
+    case Qt::ToolTipRole: return toolTip(record);
+    case Qt::ForegroundRole:
+        if (fileMissing(index.row())) return QColor(Qt::gray);
         return {};
-    return historyCellText(m_records[size_t(index.row())], index.column(), m_locale);
+    default: return {};
+    }
 }
 
 QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,8 +1,11 @@
 #pragma once
 // The rows of the archive list ("lvHistory"): a table model over the ArchiveList it owns.
-// Row i is record i; texts are made when the view asks for them, nothing is cached. Every
-// change goes through this class so that views are told of it (inserts, removals, resets).
-// Main thread only.
+// Row i is record i; texts are made when the view asks for them. Every change goes through
+// this class so that views are told of it (inserts, removals, resets). Main thread only.
+//
+// A row whose file no longer exists is drawn grey. Whether a file exists is looked up once,
+// when its row is first drawn, and remembered until refreshFileStates(): a view draws only
+// the rows it shows, so a large archive costs no more than a screenful of lookups.
 
 #include "archive/ArchiveRecord.h"
 
@@ -38,6 +41,9 @@ public:
     // Column titles, e.g. translated ones; fewer than six titles leave the rest unchanged.
     void setColumnTitles(const QStringList &titles);
 
+    // Forgets what is known of the files; the rows shown look again when next drawn.
+    void refreshFileStates();
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -46,7 +52,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
+    enum class FileState : quint8 { Unknown, Present, Missing };
+    bool fileMissing(int row) const;
+    QString toolTip(const TArchiveRecord &record) const;
+
     ArchiveList m_records;
+    mutable std::vector<FileState> m_fileStates;  // one per record
     QLocale m_locale;
     QStringList m_titles;
 };

@@ -3,6 +3,7 @@
 #include "archive/RegionalDateTime.h"
 #include "archive/Retention.h"
 #include "archive/Trash.h"
+#include "core/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <unistd.h>
 #include <sys/resource.h>
 
 using namespace archive;
@@ -53,6 +56,9 @@ private Q_SLOTS:
     void sweepRemovesDueRecordsInOnePass();
     void deletedRecordingsGoToTheTrash();
     void recycleLeavesFoldersAndRelativePathsAlone();
+    void keepsFilesThatAnotherRecordNames();
+    void keepsPathsThatAreNotUtf8ByteForByte();
+    void adoptsTheRecordingAJournalNames();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -106,7 +112,7 @@ void TestArchive::savesAfterEveryChangeAndReloadsInOrder()
                                    QStringLiteral("/gone/new1.mp3")).saved);
     }
     const QByteArray text = contents(index);
-    QVERIFY(text.startsWith("[Item0]\nDateTime=12/4/2026 8:44:37 PM\nFilename=/gone/old0.mp3\nLength=0\n"));
+    QVERIFY(text.startsWith("; Locale=en_US\n\n[Item0]\nDateTime=12/4/2026 8:44:37 PM\nFilename=/gone/old0.mp3\nLength=0\n"));
     QVERIFY(text.contains("[Item3]\nDateTime=12/7/2026\nFilename=/gone/new1.mp3\nLength=-1\n"));
     QVERIFY(!text.contains("[Item4]"));
 
@@ -167,7 +173,7 @@ void TestArchive::failedWriteLeavesTheIndexWhole()
 
 void TestArchive::dueRecordsCountCalendarDays()
 {
-    auto rec = [](const QDateTime &start) { return TArchiveRecord{core::toDayCount(start), 1, {}}; };
+    auto rec = [](const QDateTime &start) { return makeArchiveRecord(core::toDayCount(start), 1, {}); };
     const ArchiveList records{rec(daysBefore(1, QTime(23, 59, 59))), rec(daysBefore(0, QTime(0, 0))),
                               rec(QDateTime(kNow.date().addDays(3), QTime(1, 0))), TArchiveRecord{},
                               rec(daysBefore(29)), rec(daysBefore(30, QTime(23, 59)))};
@@ -257,6 +263,92 @@ void TestArchive::recycleLeavesFoldersAndRelativePathsAlone()
     QCOMPARE(RecycleFile(path(QStringLiteral("one.mp3")), &second), RecycleResult::Trashed);
     QVERIFY(second != trashed);
     QVERIFY(QFileInfo::exists(trashed) && QFileInfo::exists(second));
+}
+
+void TestArchive::keepsFilesThatAnotherRecordNames()
+{
+    const QString shared = path(QStringLiteral("shared.mp3"));
+    QVERIFY(touch(shared));
+    Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
+    QVERIFY(a.AddArchiveRecord(daysBefore(10), 0, shared).saved);
+    QVERIFY(a.AddArchiveRecord(daysBefore(0), 60, shared).saved);
+
+    // The sweep takes the old record only; the file is the new one's.
+    QCOMPARE(a.ArchiveCheckerTimer(kNow, 7).removedRecords, 1);
+    QVERIFY(QFileInfo::exists(shared));
+    QVERIFY(a.AddArchiveRecord(daysBefore(0), 0, shared).saved);
+    QVERIFY(a.DeleteArchiveRecord(1).keptFiles.isEmpty());
+    QVERIFY(QFileInfo::exists(shared));
+    QCOMPARE(a.records().size(), size_t(1));
+    // The last record naming it takes the file along.
+    QVERIFY(a.DeleteArchiveRecord(0).saved);
+    QVERIFY(!QFileInfo::exists(shared));
+}
+
+void TestArchive::keepsPathsThatAreNotUtf8ByteForByte()
+{
+    const QByteArray name = QFile::encodeName(path(QString())) + "caf\xe9.mp3";
+    FILE *f = std::fopen(name.constData(), "w");
+    QVERIFY(f);
+    std::fclose(f);
+    const QString index = archiveIndexPath(m_dir->path());
+    const QByteArray text = "; Locale=C\n\n[Item0]\nDateTime=7 Dec 2026\nFilename=" + name + "\nLength=5\n";
+    QVERIFY(core::writeFileAtomically(index, text, nullptr, true));
+
+    Archive a(index, QLocale::c());
+    QVERIFY(a.LoadArchive());
+    QVERIFY(a.SaveArchive());
+    QCOMPARE(contents(index), text);
+    // Such a name cannot be handed to the trash: the record goes, the file stays and is said.
+    const ArchiveChange change = a.DeleteArchiveRecord(0);
+    QCOMPARE(change.keptFiles.size(), 1);
+    QVERIFY(::access(name.constData(), F_OK) == 0);
+}
+
+void TestArchive::adoptsTheRecordingAJournalNames()
+{
+    const RecordingJournal journal(recordingJournalPath(m_dir->path()));
+    const double start = core::toDayCount(QDate(2026, 12, 7), QTime(20, 44, 37, 250));
+    const QString file = path(QStringLiteral("killed.mp3"));
+    QVERIFY(touch(file));
+    Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
+    auto probe = [](double seconds) { return [seconds](const QString &) { return seconds; }; };
+
+    // No journal: nothing. One whose file the headers time: that length, truncated.
+    QVERIFY(a.adoptRecording(journal, probe(5)).adoptedFile.isEmpty());
+    QVERIFY(journal.begin(start, file));
+    QVERIFY(QFileInfo::exists(path(QStringLiteral("Log/RecordingJournal.ini"))));
+    const ArchiveChange adopted = a.adoptRecording(journal, probe(12.9));
+    QVERIFY(adopted.saved);
+    QCOMPARE(adopted.adoptedFile, file);
+    QVERIFY(!journal.exists());
+    QCOMPARE(a.records().size(), size_t(1));
+    QCOMPARE(a.records()[0].DateTime, start);
+    QCOMPARE(a.records()[0].Length, 12);
+    // A journal left beside the record already made adds no second one.
+    QVERIFY(journal.begin(start, file));
+    QVERIFY(a.adoptRecording(journal, probe(12.9)).adoptedFile.isEmpty());
+    QVERIFY(!journal.exists());
+
+    // Headers without a length: from the start to the file's last change.
+    const QString cut = path(QStringLiteral("cut.flac"));
+    QVERIFY(touch(cut));
+    QFile f(cut);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(core::fromDayCount(start).addSecs(95), QFileDevice::FileModificationTime));
+    f.close();
+    QVERIFY(journal.begin(start, cut));
+    QVERIFY(!a.adoptRecording(journal, probe(0)).adoptedFile.isEmpty());
+    QCOMPARE(a.records().back().Length, 95);
+
+    // A file that is missing or empty gives no record.
+    QVERIFY(QFile(path(QStringLiteral("empty.mp3"))).open(QIODevice::WriteOnly));
+    for (const char *name : {"never.mp3", "empty.mp3"}) {
+        QVERIFY(journal.begin(start, path(QString::fromLatin1(name))));
+        QVERIFY(a.adoptRecording(journal, probe(3)).adoptedFile.isEmpty());
+        QVERIFY(!journal.exists());
+    }
+    QCOMPARE(a.records().size(), size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

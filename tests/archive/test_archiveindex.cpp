@@ -36,7 +36,8 @@ private Q_SLOTS:
     void readsIsoFormsAndRejectsOtherText();
     void loadsSectionsWhateverTheirNamesAndRenumbers();
     void missingOrOddValuesGiveDefaults();
-    void keepsOneLinePerValueAndCutsLongPaths();
+    void keepsOneLinePerValueAndPathsByteForByte();
+    void keepsUnreadableDatesAndReadsInTheNamedLocale();
 };
 
 void TestArchiveIndex::formatsDropYearShortingAndZone()
@@ -85,7 +86,7 @@ void TestArchiveIndex::roundTripsInLocale()
                               at(2026, 12, 7, 12, 0, 0), at(2026, 12, 7, 12, 30, 9),
                               at(2026, 12, 7, 20, 44, 37), at(2031, 1, 31, 23, 59, 59),
                               at(1999, 2, 3, 4, 5, 6),   at(1899, 12, 29, 6, 0, 0)};
-    for (double t : times) records.push_back(TArchiveRecord{t, 1, QStringLiteral("/r/a.mp3")});
+    for (double t : times) records.push_back(makeArchiveRecord(t, 1, QStringLiteral("/r/a.mp3")));
 
     const ArchiveList back = parseArchiveIndex(writeArchiveIndex(records, l), l);
     QCOMPARE(back.size(), records.size());
@@ -173,10 +174,12 @@ void TestArchiveIndex::loadsSectionsWhateverTheirNamesAndRenumbers()
 
     const QByteArray written = writeArchiveIndex(records, c);
     QVERIFY(!written.contains('\r'));
+    QVERIFY(written.startsWith("; Locale=C\n\n[Item0]\n"));
     QCOMPARE(lines(written),
-             (QList<QByteArray>{"[Item0]", "DateTime=7 Dec 2026", "Filename=/r/1.mp3", "Length=10",
-                                "[Item1]", "DateTime=30 Dec 1899", "Filename=/r/2.mp3", "Length=20",
-                                "[Item2]", "DateTime=30 Dec 1899", "Filename=/r/3.mp3", "Length=30"}));
+             (QList<QByteArray>{"; Locale=C",
+                                "[Item0]", "DateTime=7 Dec 2026", "Filename=/r/1.mp3", "Length=10",
+                                "[Item1]", "DateTime=", "Filename=/r/2.mp3", "Length=20",
+                                "[Item2]", "DateTime=", "Filename=/r/3.mp3", "Length=30"}));
 }
 
 void TestArchiveIndex::missingOrOddValuesGiveDefaults()
@@ -200,24 +203,47 @@ void TestArchiveIndex::missingOrOddValuesGiveDefaults()
     QVERIFY(parseArchiveIndex("no sections here\nDateTime=1\n", QLocale::c()).empty());
 }
 
-void TestArchiveIndex::keepsOneLinePerValueAndCutsLongPaths()
+void TestArchiveIndex::keepsOneLinePerValueAndPathsByteForByte()
 {
     const QString longPath = QStringLiteral("/r/") + QString(300, u'é');
     const ArchiveList records{
-        TArchiveRecord{at(2026, 1, 2, 3, 4, 5), -7, QStringLiteral("/r/a\n[Item9]\nLength=5.mp3")},
+        makeArchiveRecord(at(2026, 1, 2, 3, 4, 5), -7, QStringLiteral("/r/a\n[Item9]\nLength=5.mp3")),
         makeArchiveRecord(at(2026, 1, 2), 1, longPath)};
-    QVERIFY(records[1].Filename.toUtf8().size() <= kFilenameMaxBytes);
-    QVERIFY(longPath.startsWith(records[1].Filename));
-
     const ArchiveList back = parseArchiveIndex(writeArchiveIndex(records, QLocale::c()), QLocale::c());
     QCOMPARE(back.size(), size_t(2));
     QCOMPARE(back[0].Length, -7);
     QCOMPARE(back[0].Filename, QStringLiteral("/r/a [Item9] Length=5.mp3"));
-    QCOMPARE(back[1].Filename, records[1].Filename);
+    QCOMPARE(back[1].Filename, longPath);  // whole, not cut to a byte limit
 
-    // A longer path in a hand-edited file is cut on reading.
-    const ArchiveList hand = parseArchiveIndex("[x]\nFilename=" + longPath.toUtf8() + '\n', QLocale::c());
-    QCOMPARE(hand[0].Filename, records[1].Filename);
+    // A name that is not UTF-8 (a Latin-1 "é") is written back as the bytes it was read as.
+    const QByteArray latin1 = "/r/caf\xe9 \xff.mp3";
+    const ArchiveList odd = parseArchiveIndex("[x]\nFilename=" + latin1 + "\nLength=3\n", QLocale::c());
+    QCOMPARE(filenameBytes(odd[0]), latin1);
+    QVERIFY(writeArchiveIndex(odd, QLocale::c()).contains("\nFilename=" + latin1 + '\n'));
+    QCOMPARE(filenameBytes(parseArchiveIndex("[x]\nFilename=/r/\xc3\xa9\n", QLocale::c())[0]),
+             QByteArray("/r/\xc3\xa9"));
+}
+
+void TestArchiveIndex::keepsUnreadableDatesAndReadsInTheNamedLocale()
+{
+    const QLocale gb(QStringLiteral("en_GB")), us(QStringLiteral("en_US")), de(QStringLiteral("de_DE"));
+    // A date no locale reads is written back as it was, never as the first day of the count.
+    const ArchiveList unreadable = parseArchiveIndex("[x]\nDateTime=Mon 7th\nLength=1\n", us);
+    QCOMPARE(unreadable[0].DateTime, 0.0);
+    QVERIFY(writeArchiveIndex(unreadable, us).contains("\nDateTime=Mon 7th\n"));
+
+    // A midnight start is a date alone; the locale line keeps 2 March from reading as 3 February.
+    const ArchiveList march{makeArchiveRecord(at(2026, 3, 2), 1, QStringLiteral("/r/a.mp3"))};
+    const QByteArray fromGb = writeArchiveIndex(march, gb);
+    QVERIFY(fromGb.contains("DateTime=02/03/2026\n"));
+    QCOMPARE(parseArchiveIndex(fromGb, us)[0].DateTime, at(2026, 3, 2));
+    // Without the line, as files of earlier versions, the current locale reads the dates;
+    // so does it read what the named locale cannot.
+    QCOMPARE(parseArchiveIndex("[x]\nDateTime=02/03/2026\n", us)[0].DateTime, at(2026, 2, 3));
+    QCOMPARE(parseArchiveIndex("; Locale=en_US\n[x]\nDateTime=13.02.2026\n", de)[0].DateTime,
+             at(2026, 2, 13));
+    QCOMPARE(parseArchiveIndex("; Locale=xx_YY\n[x]\nDateTime=02/03/2026\n", us)[0].DateTime,
+             at(2026, 2, 3));
 }
 
 QTEST_GUILESS_MAIN(TestArchiveIndex)

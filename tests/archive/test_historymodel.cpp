@@ -3,7 +3,10 @@
 #include "core/DayCount.h"
 
 #include <QAbstractItemModelTester>
+#include <QColor>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace archive;
@@ -12,7 +15,7 @@ namespace {
 
 TArchiveRecord record(int day, qint32 length, const QString &file = QString())
 {
-    return TArchiveRecord{core::toDayCount(QDate(2026, 12, day), QTime(9, 5, 7)), length, file};
+    return makeArchiveRecord(core::toDayCount(QDate(2026, 12, day), QTime(9, 5, 7)), length, file);
 }
 
 QStringList files(const HistoryModel &m)
@@ -31,13 +34,14 @@ private Q_SLOTS:
     void showsLengthByMagnitudeInHours();
     void followsLocaleMonthNames();
     void rowsFollowEveryChange();
+    void greysMissingFilesAndTipsPathAndStart();
 };
 
 void TestHistoryModel::showsSixColumnsOfText()
 {
     HistoryModel m(QLocale(QStringLiteral("en_GB")));
-    m.appendRecord(TArchiveRecord{core::toDayCount(QDate(2026, 12, 7), QTime(20, 4, 37)), 3725,
-                                  QStringLiteral("/home/ann/Recordings/a b.mp3")});
+    m.appendRecord(makeArchiveRecord(core::toDayCount(QDate(2026, 12, 7), QTime(20, 4, 37)), 3725,
+                                     QStringLiteral("/home/ann/Recordings/a b.mp3")));
     m.appendRecord(TArchiveRecord{});  // unreadable date, no file
     QCOMPARE(m.columnCount(), 6);
     QCOMPARE(m.headerData(ColYear, Qt::Horizontal).toString(), QStringLiteral("Year"));
@@ -116,6 +120,32 @@ void TestHistoryModel::rowsFollowEveryChange()
     m.removeRecords(std::vector<bool>(18, true));
     QCOMPARE(m.rowCount(), 0);
     QVERIFY(m.lvHistoryData(0).isEmpty());
+}
+
+void TestHistoryModel::greysMissingFilesAndTipsPathAndStart()
+{
+    QTemporaryDir dir;
+    const QString here = dir.filePath(QStringLiteral("here.mp3"));
+    QFile f(here);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    HistoryModel m(QLocale(QStringLiteral("en_GB")));
+    m.appendRecords({record(7, 1, here), record(8, 1, dir.filePath(QStringLiteral("gone.mp3")))});
+    auto grey = [&m](int row, int column = ColFile) {
+        return m.index(row, column).data(Qt::ForegroundRole).value<QColor>() == QColor(Qt::gray);
+    };
+    QVERIFY(!grey(0));
+    QVERIFY(grey(1) && grey(1, ColYear));
+    QCOMPARE(m.index(0, ColFile).data(Qt::ToolTipRole).toString(),
+             here + QStringLiteral("\nMonday, 7 December 2026 09:05:07"));
+
+    // What is known of a file is kept until a refresh, which tells the views.
+    QVERIFY(QFile::remove(here));
+    QVERIFY(!grey(0));
+    QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+    m.refreshFileStates();
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(grey(0));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryModel)
