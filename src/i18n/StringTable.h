@@ -11,6 +11,7 @@ struct StringTable {
     QString status2 = QStringLiteral("stopped");
     QString lts1 = QStringLiteral("min");
     QString lts2 = QStringLiteral("hour");
+    QString lts3 = QStringLiteral("hours");  // the plural of lts2
     QString message1 = QStringLiteral("Nothing is selected!");
 };
 

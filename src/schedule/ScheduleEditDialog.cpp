@@ -54,6 +54,16 @@ std::optional<qint32> TfrmScEdit::parseLength(const QString &text)
     return qint32((hours * 60 + minutes) * kMsPerMinute);
 }
 
+QString TfrmScEdit::lengthProblem(const QString &text)
+{
+    if (parseLength(text)) return {};
+    static const QRegularExpression minutes(QStringLiteral(":(\\d{2})$"));
+    const QRegularExpressionMatch m = minutes.match(text);
+    if (m.hasMatch() && m.captured(1).toInt() > 59)
+        return QStringLiteral("Minutes go from 00 to 59.");
+    return QStringLiteral("Enter the length as hours:minutes.");
+}
+
 QString TfrmScEdit::formatLength(qint32 ms)
 {
     const int minutes = std::clamp(ms / kMsPerMinute, 0, kMaxFieldMinutes);
@@ -73,7 +83,8 @@ TScheduleEntry TfrmScEdit::newEntry(const QDateTime &now)
     return e;
 }
 
-TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString &hourWord)
+TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString &hourWord,
+                       const QString &hoursWord)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmScEdit"));
@@ -100,7 +111,8 @@ TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString
         else if (minutes < 60)
             m_lengthPresets->addItem(QStringLiteral("%1 %2").arg(minutes).arg(minuteWord));
         else
-            m_lengthPresets->addItem(QStringLiteral("%1 %2").arg(minutes / 60).arg(hourWord));
+            m_lengthPresets->addItem(QStringLiteral("%1 %2").arg(minutes / 60).arg(
+                minutes == 60 ? hourWord : hoursWord));
     }
     m_length = new QLineEdit(this);
     m_length->setObjectName(QStringLiteral("edLen"));
@@ -111,6 +123,15 @@ TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString
     auto *unitLabel = new QLabel(QStringLiteral("(h:m)"), this);
     unitLabel->setObjectName(QStringLiteral("Label3"));
     lengthLabel->setBuddy(m_lengthPresets);
+    m_lengthProblem = new QLabel(this);
+    m_lengthProblem->setObjectName(QStringLiteral("lbLengthProblem"));
+    m_lengthProblem->setStyleSheet(QStringLiteral("color: #c00000"));
+    // Hidden until needed, in a row of its own that is sized for the longer message.
+    m_lengthProblem->setText(lengthProblem(QStringLiteral(":")));
+    QSizePolicy keepSpace = m_lengthProblem->sizePolicy();
+    keepSpace.setRetainSizeWhenHidden(true);
+    m_lengthProblem->setSizePolicy(keepSpace);
+    m_lengthProblem->hide();
 
     auto *grid = new QGridLayout;
     grid->addWidget(timeLabel, 0, 0);
@@ -119,6 +140,7 @@ TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString
     grid->addWidget(m_lengthPresets, 1, 1);
     grid->addWidget(m_length, 1, 2);
     grid->addWidget(unitLabel, 1, 3);
+    grid->addWidget(m_lengthProblem, 2, 0, 1, 4);
     grid->setColumnStretch(1, 1);
 
     auto *group = new QGroupBox(QStringLiteral(" Action: "), this);
@@ -168,6 +190,7 @@ void TfrmScEdit::setEntry(const TScheduleEntry &entry)
 {
     m_original = entry;
     m_lengthTouched = false;
+    m_lengthProblem->hide();
     m_time->setTime(core::timeOfDay(entry.Time));
     m_originalTime = m_time->time();
 
@@ -192,11 +215,13 @@ void TfrmScEdit::cbLengthChange(int index)
     if (index < 0 || index >= int(presets.size())) return;
     m_length->setText(formatLength(presets[size_t(index)] * kMsPerMinute));
     m_lengthTouched = true;
+    m_lengthProblem->hide();
 }
 
 void TfrmScEdit::edLenEdited()
 {
     m_lengthTouched = true;
+    m_lengthProblem->hide();
     const std::optional<qint32> ms = parseLength(m_length->text());
     const QSignalBlocker block(m_lengthPresets);
     m_lengthPresets->setCurrentIndex(ms ? presetIndexFor(*ms) : -1);
@@ -205,6 +230,8 @@ void TfrmScEdit::edLenEdited()
 void TfrmScEdit::Button1Click()
 {
     if (m_lengthTouched && !parseLength(m_length->text())) {
+        m_lengthProblem->setText(lengthProblem(m_length->text()));
+        m_lengthProblem->show();
         m_length->setFocus();
         m_length->selectAll();
         return;

@@ -1,12 +1,12 @@
 #pragma once
 // TfrmScEdit: the modal dialog in which one schedule entry is created or changed.
 //
-//   TfrmScEdit dialog(this, strings.lts1, strings.lts2);
+//   TfrmScEdit dialog(this, strings.lts1, strings.lts2, strings.lts3);
 //   dialog.setEntry(isAdd ? TfrmScEdit::newEntry(QDateTime::currentDateTime()) : current);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.entry());
 //
 // OK closes only with a complete length: "h:mm" with minutes 0…59; otherwise the dialog
-// stays open with the length field selected. Fields the user leaves alone keep their
+// stays open with the length field selected and says under it what is wrong. Fields the user leaves alone keep their
 // exact stored values: a length of 59 999 ms or of 120 hours, which the "h:m" field cannot
 // show, survives an edit of the time or the action.
 
@@ -20,6 +20,7 @@
 class QButtonGroup;
 class QComboBox;
 class QDateTime;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QTimeEdit;
@@ -29,10 +30,12 @@ namespace schedule {
 class TfrmScEdit : public QDialog {
     Q_OBJECT
 public:
-    // minuteWord, hourWord: the string table's unit words for the length presets.
+    // minuteWord, hourWord, hoursWord: the string table's unit words for the length
+    // presets ("15 min", "1 hour", "2 hours").
     explicit TfrmScEdit(QWidget *parent = nullptr,
                         const QString &minuteWord = QStringLiteral("min"),
-                        const QString &hourWord = QStringLiteral("hour"));
+                        const QString &hourWord = QStringLiteral("hour"),
+                        const QString &hoursWord = QStringLiteral("hours"));
 
     void setEntry(const TScheduleEntry &entry);
     // The entry as the controls hold it; Length 0 when the length field is incomplete.
@@ -43,6 +46,8 @@ public:
 
     // "h:mm" or "hh:mm" -> milliseconds; nothing for incomplete text or minutes above 59.
     static std::optional<qint32> parseLength(const QString &text);
+    // Why parseLength refuses text, in words for the user; empty when it does not.
+    static QString lengthProblem(const QString &text);
     // Milliseconds -> the length field's text in whole minutes ("24:00"), at most "99:59".
     static QString formatLength(qint32 ms);
 
@@ -59,6 +64,7 @@ private:
     QTimeEdit *m_time = nullptr;
     QComboBox *m_lengthPresets = nullptr;
     QLineEdit *m_length = nullptr;
+    QLabel *m_lengthProblem = nullptr;
     QRadioButton *m_start = nullptr;
     QRadioButton *m_stop = nullptr;
     QButtonGroup *m_action = nullptr;

@@ -3,6 +3,7 @@
 #include "core/AtomicFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cmath>
@@ -11,6 +12,9 @@
 namespace schedule {
 
 namespace {
+
+// A schedule of a million entries is 16 MB; anything larger is not a schedule.
+constexpr qint64 kMaxScheduleBytes = qint64(1) << 24;
 
 // Day counts of 0001-01-01 and of the day after 9999-12-31.
 constexpr double kFirstDay = -693593.0;
@@ -70,9 +74,7 @@ bool readScheduleFile(const QString &path, std::vector<TScheduleEntry> *out, int
         if (error) *error = file.errorString();
         return false;
     }
-    // A schedule of a million entries is 16 MB; anything larger is not a schedule.
-    constexpr qint64 kMaxBytes = qint64(1) << 24;
-    const QByteArray data = file.read(kMaxBytes);
+    const QByteArray data = file.read(kMaxScheduleBytes);
     if (file.error() != QFileDevice::NoError) {
         if (error) *error = file.errorString();
         return false;
@@ -85,6 +87,74 @@ bool writeScheduleFile(const QString &path, const std::vector<TScheduleEntry> &e
                        QString *error)
 {
     return core::writeFileAtomically(path, encodeSchedule(entries), error, true);
+}
+
+bool readScheduleForList(const QString &path, std::vector<TScheduleEntry> *out, QString *error)
+{
+    std::vector<TScheduleEntry> entries;
+    QString reason;
+    if (!readScheduleFile(path, &entries, nullptr, &reason)) {
+        *error = QStringLiteral("Unable to read %1: %2").arg(path, reason);
+        return false;
+    }
+    if (entries.empty()) {
+        *error = QStringLiteral("%1 holds no schedule entries.").arg(path);
+        return false;
+    }
+    *out = std::move(entries);
+    return true;
+}
+
+std::vector<TScheduleEntry> DefaultScheduleFile::load(QString *warning)
+{
+    m_onDisk.reset();
+    m_damaged = false;
+    std::vector<TScheduleEntry> entries;
+    int skipped = 0;
+    QString reason;
+    if (!readScheduleFile(m_path, &entries, &skipped, &reason)) {
+        // An unreadable file that exists is kept like a damaged one.
+        m_damaged = QFileInfo::exists(m_path);
+        if (m_damaged && warning)
+            *warning = QStringLiteral("Cannot read %1 (%2); it is kept as it is").arg(m_path, reason);
+        return {};
+    }
+    m_damaged = skipped > 0 || QFileInfo(m_path).size() > kMaxScheduleBytes;
+    if (m_damaged && warning) {
+        *warning = QStringLiteral("%1 holds damaged records, which are left out; the file is "
+                                  "kept as %2 before the schedule is written")
+                       .arg(m_path, backupPath());
+    }
+    m_onDisk = entries;
+    return entries;
+}
+
+bool DefaultScheduleFile::save(const std::vector<TScheduleEntry> &entries, QString *error)
+{
+    if (m_onDisk && *m_onDisk == entries) return true;
+    QString reason;
+    if (m_damaged) {
+        QFile damaged(m_path);
+        if (damaged.exists()) {  // gone meanwhile: nothing left to keep
+            QByteArray content;
+            if (damaged.open(QIODevice::ReadOnly)) content = damaged.readAll();
+            if (damaged.error() != QFileDevice::NoError) {
+                if (error) *error = QStringLiteral("%1: %2").arg(m_path, damaged.errorString());
+                return false;
+            }
+            if (!core::writeFileAtomically(backupPath(), content, &reason, true)) {
+                if (error) *error = QStringLiteral("%1: %2").arg(backupPath(), reason);
+                return false;
+            }
+        }
+        m_damaged = false;
+    }
+    if (!writeScheduleFile(m_path, entries, &reason)) {
+        if (error) *error = QStringLiteral("%1: %2").arg(m_path, reason);
+        return false;
+    }
+    m_onDisk = entries;
+    return true;
 }
 
 }  // namespace schedule

@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace schedule {
@@ -40,5 +41,35 @@ std::vector<TScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped 
 [[nodiscard]] bool writeScheduleFile(const QString &path,
                                      const std::vector<TScheduleEntry> &entries,
                                      QString *error = nullptr);
+
+// Reads a file the user chose to load. False, with the reason in *error, when it cannot be
+// read or holds no valid entry: the list is then to stay as it is.
+[[nodiscard]] bool readScheduleForList(const QString &path, std::vector<TScheduleEntry> *out,
+                                       QString *error);
+
+// The default schedule file, which holds the current list and is written after every
+// change of it. A file with records that could not be read is kept: it is not written
+// while the list is still what was read from it, and before anything is written over it
+// its bytes are kept aside in "<name>.bak".
+class DefaultScheduleFile {
+public:
+    explicit DefaultScheduleFile(QString path) : m_path(std::move(path)) {}
+    const QString &path() const { return m_path; }
+    QString backupPath() const { return m_path + QStringLiteral(".bak"); }
+
+    // The file's valid entries; a missing or unreadable file gives none. *warning (if
+    // given) says when the file is damaged or unreadable, and so kept.
+    std::vector<TScheduleEntry> load(QString *warning = nullptr);
+
+    // Writes entries unless the file holds them already. False, with "<file>: <reason>" in
+    // *error, when a damaged file cannot be kept aside or the file cannot be written; the
+    // file is then untouched.
+    [[nodiscard]] bool save(const std::vector<TScheduleEntry> &entries, QString *error = nullptr);
+
+private:
+    QString m_path;
+    std::optional<std::vector<TScheduleEntry>> m_onDisk;  // unknown before a load or save
+    bool m_damaged = false;  // the file held records left out, and is not yet kept aside
+};
 
 }  // namespace schedule

@@ -33,6 +33,18 @@ std::optional<qint64> offsetChangeUtcMs(qint64 fromUtcMs, qint64 toUtcMs)
     return hi;
 }
 
+struct Instant {
+    qint64 wallMs;  // local wall-clock ms since the Julian day epoch
+    qint64 utcMs;
+};
+
+Instant instantOf(const QDateTime &time)
+{
+    const QDateTime local = time.timeSpec() == Qt::LocalTime ? time : time.toLocalTime();
+    return {local.date().toJulianDay() * kMsPerDay + local.time().msecsSinceStartOfDay(),
+            local.toMSecsSinceEpoch()};
+}
+
 struct Candidate {
     qint64 wallMs;  // the wall-clock instant of the entry's time in the span
     int row;
@@ -40,6 +52,16 @@ struct Candidate {
 };
 
 }  // namespace
+
+void SchedulePlanner::start(const QDateTime &startedAt)
+{
+    reset();
+    if (!startedAt.isValid()) return;
+    const Instant at = instantOf(startedAt);
+    m_hasPrevious = true;
+    m_previousWallMs = at.wallMs;
+    m_previousUtcMs = at.utcMs;
+}
 
 void SchedulePlanner::reset()
 {
@@ -70,10 +92,7 @@ void SchedulePlanner::prune(qint64 today)
 std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const ScheduleList &list)
 {
     if (!now.isValid()) return {};
-    const QDateTime local = now.timeSpec() == Qt::LocalTime ? now : now.toLocalTime();
-    const qint64 wallMs =
-        local.date().toJulianDay() * kMsPerDay + local.time().msecsSinceStartOfDay();
-    const qint64 utcMs = local.toMSecsSinceEpoch();
+    const auto [wallMs, utcMs] = instantOf(now);
 
     if (!m_hasPrevious) {
         m_hasPrevious = true;
@@ -108,18 +127,21 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
     prune(floorDiv(wallMs, kMsPerDay));
 
     std::vector<Candidate> due;
+    std::optional<Candidate> latestBefore;  // the latest entry before the span
     for (int row = 0; row < list.count(); ++row) {
         // The latest moment at or before the end of the span with the entry's time of day.
         const qint64 timeOfDay = list.timeOfDayMsAt(row);
         const qint64 day = timeOfDay <= toTimeOfDay ? toDay : toDay - 1;
         const qint64 at = day * kMsPerDay + timeOfDay;
-        if (at <= fromWallMs) continue;
         const quint64 id = list.idAt(row);
         const bool fired = firedOn(id, day);
+        if (at <= fromWallMs) {
+            if (!latestBefore || at >= latestBefore->wallMs) latestBefore = Candidate{at, row, fired};
+            continue;
+        }
         due.push_back({at, row, fired});
         m_firedOnDay[id] = day;
     }
-    if (due.empty()) return {};
 
     std::sort(due.begin(), due.end(), [](const Candidate &a, const Candidate &b) {
         return std::tie(a.wallMs, a.row) < std::tie(b.wallMs, b.row);
@@ -127,14 +149,27 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
 
     std::vector<DueEntry> out;
     if (catchUp) {
+        if (due.empty()) {
+            if (!latestBefore || !latestBefore->alreadyFired) return out;
+            const TScheduleEntry &entry = list.at(latestBefore->row);
+            const qint32 limitMs = recordingLimitMs(entry);
+            const qint64 endWallMs = latestBefore->wallMs + limitMs;
+            if (limitMs > 0 && endWallMs > fromWallMs && endWallMs <= toWallMs)
+                out.push_back({latestBefore->row, entry, ActionStop, 0, toWallMs - endWallMs, true});
+            return out;
+        }
         const Candidate &last = due.back();
         if (last.alreadyFired) return out;
         const TScheduleEntry &entry = list.at(last.row);
-        DueEntry d{last.row, entry, recordingLimitMs(entry), toWallMs - last.wallMs};
+        DueEntry d{last.row, entry, entry.Action, recordingLimitMs(entry), toWallMs - last.wallMs};
         if (d.limitMs > 0) {
             const qint64 remaining = qint64(d.limitMs) - d.lateMs;
-            if (remaining <= 0) return out;
-            d.limitMs = qint32(remaining);
+            if (remaining > 0) {
+                d.limitMs = qint32(remaining);
+            } else {
+                d.action = ActionStop;
+                d.limitMs = 0;
+            }
         }
         out.push_back(d);
         return out;
@@ -142,7 +177,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
     for (const Candidate &c : due) {
         if (c.alreadyFired) continue;
         const TScheduleEntry &entry = list.at(c.row);
-        out.push_back({c.row, entry, recordingLimitMs(entry), 0});
+        out.push_back({c.row, entry, entry.Action, recordingLimitMs(entry), 0});
     }
     return out;
 }

@@ -79,17 +79,18 @@ void ScheduleDialogTest::typedLengthGivesMilliseconds()
     QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 0);
 
     typeLength(dialog, QStringLiteral("0200"));
-    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 4);  // "2 hour"
+    QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 4);  // "2 hours"
 }
 
 void ScheduleDialogTest::presetsSetTheLengthField()
 {
-    TfrmScEdit dialog(nullptr, QStringLiteral("Min."), QStringLiteral("Std."));
+    TfrmScEdit dialog(nullptr, QStringLiteral("Min."), QStringLiteral("Std."), QStringLiteral("Std"));
     QComboBox *presets = child<QComboBox>(dialog, "cbLength");
     QLineEdit *edit = child<QLineEdit>(dialog, "edLen");
     QCOMPARE(presets->count(), 9);
     QCOMPARE(presets->itemText(1), QStringLiteral("15 Min."));
     QCOMPARE(presets->itemText(3), QStringLiteral("1 Std."));
+    QCOMPARE(presets->itemText(4), QStringLiteral("2 Std"));
 
     const QStringList expected{"00:00", "00:15", "00:30", "01:00", "02:00",
                                "03:00", "06:00", "12:00", "24:00"};
@@ -127,10 +128,22 @@ void ScheduleDialogTest::okStaysOpenOnIncompleteLength()
     dialog.setEntry(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QLabel *problem = child<QLabel>(dialog, "lbLengthProblem");
+    QVERIFY(!problem->isVisible());
     typeLength(dialog, QStringLiteral("17"));  // "17:__"
     QTest::mouseClick(child<QPushButton>(dialog, "Button1"), Qt::LeftButton);
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(problem->isVisible());
+    QCOMPARE(problem->text(), QStringLiteral("Enter the length as hours:minutes."));
+    typeLength(dialog, QStringLiteral("0099"));
+    QVERIFY(!problem->isVisible());
+    QTest::mouseClick(child<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(problem->text(), QStringLiteral("Minutes go from 00 to 59."));
+    QVERIFY(dialog.rect().contains(problem->geometry()));
+    QVERIFY(problem->width() >= problem->sizeHint().width());
+    dialog.grab().save(QStringLiteral("/tmp/scedit-length-problem.png"));
 
     typeLength(dialog, QStringLiteral("0145"));
     child<QRadioButton>(dialog, "rbStop")->click();

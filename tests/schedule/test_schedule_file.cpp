@@ -2,6 +2,7 @@
 
 #include "schedule/ScheduleFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void randomBytesNeverCrash();
     void missingFileLeavesTheListAlone();
     void saveCreatesFoldersAndReplacesTheFile();
+    void fileWithoutEntriesIsNotLoadedIntoTheList();
+    void damagedDefaultFileIsKeptAside();
 };
 
 void ScheduleFileTest::thousandEntriesRoundTripExactly()
@@ -151,6 +154,55 @@ void ScheduleFileTest::saveCreatesFoldersAndReplacesTheFile()
     QString error;
     QVERIFY(!writeScheduleFile(dir.filePath(scheduleFolder()), manyEntries(1), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void ScheduleFileTest::fileWithoutEntriesIsNotLoadedIntoTheList()
+{
+    QTemporaryDir dir;
+    const QString junk = dir.filePath(QStringLiteral("junk.vts"));
+    QFile file(junk);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(record(0.5, 0, 7));
+    file.close();
+    std::vector<TScheduleEntry> list{{0.5, 0, ActionRecord}};
+    QString error;
+    QVERIFY(!readScheduleForList(junk, &list, &error));
+    QCOMPARE(error, junk + QStringLiteral(" holds no schedule entries."));
+    QCOMPARE(list.size(), size_t(1));
+    QVERIFY(!readScheduleForList(dir.filePath(QStringLiteral("none.vts")), &list, &error));
+    QVERIFY(error.startsWith(QStringLiteral("Unable to read ")));
+}
+
+void ScheduleFileTest::damagedDefaultFileIsKeptAside()
+{
+    QTemporaryDir dir;
+    DefaultScheduleFile keeper(dir.filePath(defaultScheduleFile()));
+    const QByteArray damaged = record(0.5, 0, 9) + QByteArray("\x01\x02", 2);
+    QVERIFY(QDir(dir.path()).mkpath(scheduleFolder()));
+    QFile file(keeper.path());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(damaged);
+    file.close();
+    auto contentOf = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    };
+
+    QString warning;
+    QVERIFY(keeper.load(&warning).empty());
+    QVERIFY(warning.contains(keeper.backupPath()));
+    QVERIFY(keeper.save({}));  // the list as read: the file stays as it is
+    QCOMPARE(contentOf(keeper.path()), damaged);
+    QVERIFY(!QFile::exists(keeper.backupPath()));
+
+    const std::vector<TScheduleEntry> one{{0.25, 0, ActionStop}};
+    QVERIFY(keeper.save(one));
+    QCOMPARE(contentOf(keeper.backupPath()), damaged);
+    QCOMPARE(contentOf(keeper.path()), encodeSchedule(one));
+    // Once kept aside, later writes leave the backup alone.
+    QVERIFY(keeper.save({}));
+    QCOMPARE(contentOf(keeper.backupPath()), damaged);
+    QCOMPARE(contentOf(keeper.path()), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(ScheduleFileTest)

@@ -81,6 +81,7 @@ private Q_SLOTS:
     void crossesMidnightOnce();
     void appliesSameTickInTimeThenListOrder();
     void pastEntriesDoNotFireAtStart();
+    void entryDueRightAfterTheStartFires();
     void springForwardFiresSkippedHourAtTheJump();
     void fallBackFiresNothingTwice();
     void clockSetBackFiresNothingTwiceEvenAfterRowsMove();
@@ -140,6 +141,15 @@ void SchedulePlannerTest::pastEntriesDoNotFireAtStart()
     run.tickEvery(60000, utcOf(day.addDays(1), QTime(9, 30)));
     QCOMPARE(run.rows(), (std::vector<int>{0, 1}));
     QCOMPARE(run.fired[0].at.date(), day.addDays(1));
+}
+
+void SchedulePlannerTest::entryDueRightAfterTheStartFires()
+{
+    Run run({entryAt(QTime(8, 59, 59, 500)), entryAt(QTime(9, 0, 0, 400))});
+    const QDate day(2024, 6, 3);
+    run.planner.start(QDateTime::fromMSecsSinceEpoch(utcOf(day, QTime(9, 0)), Qt::LocalTime));
+    run.tickAt(utcOf(day, QTime(9, 0, 1)));  // the first tick, a second after the start
+    QCOMPARE(run.rows(), (std::vector<int>{1}));
 }
 
 void SchedulePlannerTest::springForwardFiresSkippedHourAtTheJump()
@@ -223,15 +233,38 @@ void SchedulePlannerTest::wakeFromSleepAppliesOnlyTheLatestEntry()
         QCOMPARE(run.fired.size(), size_t(1));
     }
     {
-        // The latest recording would be over by now: nothing starts.
+        // The latest recording would be over by now: the schedule asks for a stop.
         Run run(entries);
         run.tickAt(utcOf(day, QTime(7, 0)));
         run.tickAt(utcOf(day, QTime(11, 40)));
-        QVERIFY(run.fired.empty());
+        QCOMPARE(run.rows(), (std::vector<int>{2}));
+        QCOMPARE(run.fired[0].due.action, qint32(ActionStop));
+        QVERIFY(!run.fired[0].due.endsLimitedRecordingOnly);
+        run.fired.clear();
         // Asleep until the next morning: the 10:00 Record (no length) is the latest.
         run.tickAt(utcOf(day.addDays(1), QTime(10, 30)));
         QCOMPARE(run.rows(), (std::vector<int>{3}));
+        QCOMPARE(run.fired[0].due.action, qint32(ActionRecord));
         QCOMPARE(run.fired[0].due.limitMs, 0);
+    }
+    {
+        // Asleep from 08:30 to 11:40 with no entry in between: the 08:00 recording's hour
+        // ran out at 09:00, which stops it.
+        Run run({entries[0]});
+        run.tickAt(utcOf(day, QTime(7, 59, 59, 500)));
+        run.tickEvery(1000, utcOf(day, QTime(8, 30)));
+        QCOMPARE(run.rows(), (std::vector<int>{0}));
+        run.tickAt(utcOf(day, QTime(11, 40)));
+        QCOMPARE(run.rows(), (std::vector<int>{0, 0}));
+        QCOMPARE(run.fired[1].due.action, qint32(ActionStop));
+        QVERIFY(run.fired[1].due.endsLimitedRecordingOnly);
+        QCOMPARE(run.fired[1].due.lateMs, 2 * kHour + 40 * kMin);
+        // Waking before its end changes nothing: the limit itself ends the recording.
+        Run early({entries[0]});
+        early.tickAt(utcOf(day, QTime(7, 59, 59, 500)));
+        early.tickAt(utcOf(day, QTime(8, 0, 0, 500)));
+        early.tickAt(utcOf(day, QTime(8, 50)));
+        QCOMPARE(early.fired.size(), size_t(1));
     }
     {
         // A short jump forward (a clock corrected by minutes) still fires everything.
