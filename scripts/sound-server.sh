@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A private PulseAudio server for the tests: a null sink "vtsrc" fed in real time with a
 # 440 Hz sine at 48000 Hz (its monitor is the default source) and a null sink "vtout" as the
-# default playback sink. Clients find it through PULSE_SERVER.
+# default playback sink. Clients find it through PULSE_SERVER. Both sinks run at 48000 Hz
+# s16le stereo, so 48 kHz streams pass bit for bit. The feeder buffers 250 ms: with less, a
+# busy machine starves it and the sink plays a moment of silence that every capture hears.
 #
 #   scripts/sound-server.sh start DIR   starts it; prints "export PULSE_SERVER=..." lines
 #   scripts/sound-server.sh stop DIR    stops the feeder and the server by their process ids
@@ -32,8 +34,8 @@ start)
   rm -f "$socket"
   cat > "$dir/server.pa" <<PA
 load-module module-native-protocol-unix socket=$socket auth-anonymous=1
-load-module module-null-sink sink_name=vtsrc sink_properties=device.description=vtsrc rate=48000 channels=2
-load-module module-null-sink sink_name=vtout sink_properties=device.description=vtout rate=48000 channels=2
+load-module module-null-sink sink_name=vtsrc sink_properties=device.description=vtsrc rate=48000 format=s16le channels=2
+load-module module-null-sink sink_name=vtout sink_properties=device.description=vtout rate=48000 format=s16le channels=2
 set-default-sink vtout
 set-default-source vtsrc.monitor
 PA
@@ -50,7 +52,7 @@ PA
     stop_server; exit 1
   fi
   setsid bash -c "sox -q -n -r 48000 -c 2 -b 16 -e signed -t raw - synth 3600 sine 440 vol 0.5 \
-    | pacat --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 -d vtsrc" \
+    | pacat --raw --rate=48000 --channels=2 --format=s16le --latency-msec=250 -d vtsrc" \
     </dev/null >"$dir/feeder.log" 2>&1 &
   echo $! > "$dir/feeder.pid"
   echo "export PULSE_SERVER=unix:$socket"

@@ -51,13 +51,32 @@ std::uint64_t secondsToBytes(double seconds, int sampleRate)
 
 struct AudioBackend::Impl {
     std::shared_ptr<PulseConnection> connection;
+    bool initialised = false;  // between init() and release()
     int playDevice = 1;
     int recordDevice = 0;
     bool logarithmic = false;
 
-    PulseConnection *ready() const
+    // The live connection, made again when the server went away (a restart, a crash) or was
+    // not there at init(): an unattended program must not stay deaf until it is restarted.
+    // Streams on a dead connection keep it alive until they are released.
+    PulseConnection *ready(QString *error = nullptr)
     {
-        return connection && connection->isReady() ? connection.get() : nullptr;
+        if (connection && connection->isReady())
+            return connection.get();
+        if (!initialised) {
+            if (error)
+                *error = QStringLiteral("no sound server");
+            return nullptr;
+        }
+        if (connection) {
+            connection->stopAll();
+            connection.reset();
+        }
+        QString reason;
+        connection = PulseConnection::connect(kConnectTimeoutMs, &reason);
+        if (!connection && error)
+            *error = QStringLiteral("no sound server (%1)").arg(reason);
+        return connection.get();
     }
 };
 
@@ -73,12 +92,13 @@ bool AudioBackend::init(int playDevice, int recordDevice)
     release();
     d->playDevice = playDevice;
     d->recordDevice = recordDevice;
-    d->connection = PulseConnection::connect(kConnectTimeoutMs, nullptr);
-    return isConnected();
+    d->initialised = true;
+    return d->ready() != nullptr;
 }
 
 void AudioBackend::release()
 {
+    d->initialised = false;
     if (!d->connection)
         return;
     d->connection->stopAll();
@@ -87,7 +107,7 @@ void AudioBackend::release()
 
 bool AudioBackend::isConnected() const
 {
-    return d->ready() != nullptr;
+    return d->connection && d->connection->isReady();
 }
 
 QStringList AudioBackend::playbackDevices() const
@@ -156,18 +176,26 @@ int AudioBackend::recordDevice() const
 std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockCallback onBlock,
                                                           QString *error)
 {
-    PulseConnection *c = d->ready();
-    if (!c) {
+    if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) {
         if (error)
-            *error = QStringLiteral("no sound server");
+            *error = QStringLiteral("sample rate %1 Hz is outside %2…%3 Hz")
+                         .arg(sampleRate).arg(kMinSampleRate).arg(kMaxSampleRate);
         return nullptr;
     }
-    // Device 0, and a number the server no longer lists, record from the default source.
+    PulseConnection *c = d->ready(error);
+    if (!c)
+        return nullptr;
+    // Device 0 (and -1, "no selection") record from the default source. A chosen device
+    // the server does not list is a failure: recording another one unasked would go unseen.
     std::string source;
     if (d->recordDevice >= 1) {
         const std::vector<SourceEntry> sources = listSources(*c);
-        if (static_cast<std::size_t>(d->recordDevice) <= sources.size())
-            source = sources[static_cast<std::size_t>(d->recordDevice) - 1].name;
+        if (static_cast<std::size_t>(d->recordDevice) > sources.size()) {
+            if (error)
+                *error = QStringLiteral("recording device %1 not found").arg(d->recordDevice);
+            return nullptr;
+        }
+        source = sources[static_cast<std::size_t>(d->recordDevice) - 1].name;
     }
     return PulseCapture::start(d->connection, source, sampleRate, std::move(onBlock),
                                kStreamTimeoutMs, error);

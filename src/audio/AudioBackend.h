@@ -13,7 +13,8 @@
 //
 // Device numbering (settings keys PlayDev, RecDev, RecSrc use these numbers):
 // - playback: 0 = "No sound" (decodes in real time, nothing heard), 1 = "Default", 2… = sinks
-// - recording: 0 = "Default", 1… = sources in server order (monitors included)
+// - recording: 0 (and -1, "no selection") = "Default", 1… = sources in server order
+//   (monitors included); a number the server does not list records nothing
 // - inputs: the ports of the chosen recording device in server order
 // Without a reachable server the playback list is just "No sound" and the others are empty.
 
@@ -29,6 +30,10 @@ namespace audio {
 
 // 16-bit signed little-endian stereo: four bytes a frame.
 constexpr int kBytesPerFrame = 4;
+
+// Capture sample rates asked of the server; anything else fails before it is asked.
+constexpr int kMinSampleRate = 1000;
+constexpr int kMaxSampleRate = 384000;
 
 // Seconds <-> bytes of 16-bit stereo PCM at a sample rate.
 double bytesToSeconds(std::uint64_t bytes, int sampleRate);
@@ -48,7 +53,9 @@ public:
     AudioBackend &operator=(const AudioBackend &) = delete;
 
     // Connects to the sound server (PULSE_SERVER or the session default) and remembers the
-    // chosen devices. Never shows anything; false when no server is reachable.
+    // chosen devices. Never shows anything; false when no server is reachable. Until
+    // release(), the device lists and startCapture() connect again when the server has gone
+    // away since (or was not there at first).
     bool init(int playDevice, int recordDevice);
     void release();
     bool isConnected() const;
@@ -68,7 +75,8 @@ public:
     using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
 
     // Starts capturing 16-bit stereo at sampleRate from the recording device, delivering
-    // ~20 ms blocks to onBlock. Returns null (and sets *error) when capture cannot start.
+    // ~20 ms blocks to onBlock. Returns null (and sets *error: "no sound server (…)",
+    // "recording device 3 not found", …) when capture cannot start.
     std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
                                                 QString *error = nullptr);
 
@@ -89,6 +97,9 @@ public:
     virtual std::uint32_t level() const = 0;
     // False once the server ended the stream (device gone, server lost).
     virtual bool isRunning() const = 0;
+    // Times the server's buffer for this stream overflowed because the capture thread was
+    // held up: audio was lost there and never delivered.
+    virtual std::uint64_t overflows() const = 0;
     // Stops capture; no callback runs after it returns.
     virtual void stop() = 0;
 };
@@ -114,6 +125,9 @@ public:
 
     // False once the encoder has exited or stopped reading before stop() was called.
     virtual bool isAlive() const = 0;
+    // How the encoder ended ("exited with status 1", "killed by signal 9"), or "stopped
+    // reading its input" while that is not known yet; empty while it runs.
+    virtual QString endDescription() const = 0;
     virtual std::uint64_t droppedBytes() const = 0;
 
     // Waits up to timeoutMs for every encoder stopped so far to finish writing its file.

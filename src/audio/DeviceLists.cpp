@@ -84,8 +84,11 @@ std::string defaultSourceName(PulseConnection &connection)
 SourceEntry recordingSource(PulseConnection &connection, int device)
 {
     std::vector<SourceEntry> sources = listSources(connection);
-    if (device >= 1 && static_cast<std::size_t>(device) <= sources.size())
-        return sources[static_cast<std::size_t>(device) - 1];
+    if (device >= 1) {
+        if (static_cast<std::size_t>(device) <= sources.size())
+            return sources[static_cast<std::size_t>(device) - 1];
+        return {};
+    }
     const std::string fallback = defaultSourceName(connection);
     for (SourceEntry &source : sources) {
         if (source.name == fallback)

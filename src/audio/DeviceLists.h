@@ -27,8 +27,8 @@ QStringList sinkDescriptions(PulseConnection &connection);
 std::vector<SourceEntry> listSources(PulseConnection &connection);
 std::string defaultSourceName(PulseConnection &connection);
 
-// The source that recording device number `device` stands for: 0 and numbers beyond the
-// list mean the server's default source. Empty when the server lists none.
+// The source that recording device number `device` stands for: 0 and below mean the
+// server's default source. Empty when the server does not list it.
 SourceEntry recordingSource(PulseConnection &connection, int device);
 
 // Makes `port` the active port of `source`; false when the server refuses or does not answer.

@@ -57,6 +57,7 @@ struct FeedState {
     std::atomic<bool> dead{false};  // exited, or stopped reading
     std::atomic<bool> done{false};  // pipe closed and child reaped
     std::atomic<std::uint64_t> dropped{0};
+    std::atomic<int> waitStatus{-1};  // the child's wait status once reaped
     std::mutex wakeMutex;
     std::condition_variable wake;
 };
@@ -202,16 +203,23 @@ void runFeed(std::shared_ptr<FeedState> state)
     ::close(state->fd);
     state->fd = -1;
     int status = 0;
-    while (::waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t reaped = -1;
+    while ((reaped = ::waitpid(state->pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    if (reaped == state->pid)
+        state->waitStatus.store(status, std::memory_order_release);
     state->dead.store(true, std::memory_order_release);
     registry().finished(*state);
 }
 
+// Short enough for the status line: the program's file name and what stopped it.
 QString startError(const QString &program, int code)
 {
+    const QString name = program.mid(program.lastIndexOf(QLatin1Char('/')) + 1);
+    if (code == ENOENT)
+        return QStringLiteral("%1 not found").arg(name);
     return QStringLiteral("cannot start %1: %2")
-        .arg(program, QString::fromLocal8Bit(std::strerror(code)));
+        .arg(name, QString::fromLocal8Bit(std::strerror(code)).toLower());
 }
 
 class PipeEncoderFeed final : public EncoderFeed {
@@ -245,6 +253,19 @@ public:
     }
 
     bool isAlive() const override { return !s_->dead.load(std::memory_order_acquire); }
+    QString endDescription() const override
+    {
+        if (isAlive())
+            return {};
+        const int status = s_->waitStatus.load(std::memory_order_acquire);
+        if (status == -1)
+            return QStringLiteral("stopped reading its input");
+        if (WIFEXITED(status))
+            return QStringLiteral("exited with status %1").arg(WEXITSTATUS(status));
+        if (WIFSIGNALED(status))
+            return QStringLiteral("killed by signal %1").arg(WTERMSIG(status));
+        return QStringLiteral("ended");
+    }
     std::uint64_t droppedBytes() const override
     {
         return s_->dropped.load(std::memory_order_relaxed);

@@ -6,19 +6,29 @@
 // stream header (MP3 Xing/Info frame, Ogg last granule, WAV data size), from the WAV byte
 // rate and the file size when the header says "unknown length", or from FFmpeg's estimate
 // by bit rate (an MP3 whose Info frame is still blank while it is being written).
+//
+// The file is read through a bounded reader: a container whose duration can only be had by
+// walking the whole file (a fragmented MP4 lists one fragment a second, each to be read) is
+// cut off after kMaxReadBytes and reported as readable with no duration, so the probe never
+// costs more as the recording grows. The caller then measures the file some other way.
 
 #include "audio/AudioBackend.h"
 
 #include <QFile>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavformat/avio.h>
 #include <libavutil/log.h>
 }
 
@@ -53,6 +63,67 @@ double streamSeconds(const AVStream &stream)
     return static_cast<double>(stream.duration) * av_q2d(stream.time_base);
 }
 
+// What the header readers of every format we write need (MP3 and Ogg heads and tails, a
+// WAV header) stays far below this; a walk through fragments goes past it within a minute.
+constexpr int kMaxReadBytes = 1024 * 1024;
+constexpr int kReadBufferBytes = 32 * 1024;
+
+struct BoundedFile {
+    int fd = -1;
+    std::int64_t readBytes = 0;
+    bool cutOff = false;  // a read was refused: the demuxer wanted more than the headers
+};
+
+int readBounded(void *opaque, std::uint8_t *buffer, int size)
+{
+    auto *file = static_cast<BoundedFile *>(opaque);
+    const std::int64_t left = kMaxReadBytes - file->readBytes;
+    if (left <= 0) {
+        file->cutOff = true;
+        return AVERROR_EOF;
+    }
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, left));
+    ssize_t got;
+    do {
+        got = ::read(file->fd, buffer, wanted);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return AVERROR(errno);
+    if (got == 0)
+        return AVERROR_EOF;
+    file->readBytes += got;
+    return static_cast<int>(got);
+}
+
+std::int64_t seekBounded(void *opaque, std::int64_t offset, int whence)
+{
+    auto *file = static_cast<BoundedFile *>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat info {};
+        return ::fstat(file->fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size)
+                                             : AVERROR(errno);
+    }
+    const off_t at = ::lseek(file->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+}
+
+struct FileCloser {
+    void operator()(BoundedFile *file) const
+    {
+        if (file->fd >= 0)
+            ::close(file->fd);
+        delete file;
+    }
+};
+
+struct IoFree {
+    void operator()(AVIOContext *io) const
+    {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+
 }  // namespace
 
 FileProbe probeFile(const QString &path)
@@ -62,8 +133,12 @@ FileProbe probeFile(const QString &path)
 
     FileProbe probe;
     const QByteArray local = QFile::encodeName(path);
+    if (local.isEmpty())
+        return probe;
+    std::unique_ptr<BoundedFile, FileCloser> file(new BoundedFile);
+    file->fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
-    if (local.isEmpty() || ::stat(local.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (file->fd < 0 || ::fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode))
         return probe;
 
     AVDictionary *rawOptions = nullptr;
@@ -73,13 +148,26 @@ FileProbe probeFile(const QString &path)
     av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
     std::unique_ptr<AVDictionary, DictionaryFree> options(rawOptions);
 
-    // The "file:" prefix keeps a name with a colon from being taken for another protocol.
-    const QByteArray url = QByteArrayLiteral("file:") + local;
-    AVFormatContext *raw = nullptr;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kReadBufferBytes));
+    if (!buffer)
+        return probe;
+    std::unique_ptr<AVIOContext, IoFree> io(avio_alloc_context(
+        buffer, kReadBufferBytes, 0, file.get(), readBounded, nullptr, seekBounded));
+    if (!io) {
+        av_free(buffer);
+        return probe;
+    }
+    AVFormatContext *raw = avformat_alloc_context();
+    if (!raw)
+        return probe;
+    raw->pb = io.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // The name only hints at the format; the bytes come from the reader above, so a name
+    // with a colon is never taken for a protocol.
     rawOptions = options.release();
-    const int opened = avformat_open_input(&raw, url.constData(), nullptr, &rawOptions);
+    const int opened = avformat_open_input(&raw, local.constData(), nullptr, &rawOptions);
     options.reset(rawOptions);
-    if (opened < 0)
+    if (opened < 0)  // raw is freed on failure
         return probe;
     FormatContext format(raw);
 
@@ -105,6 +193,8 @@ FileProbe probeFile(const QString &path)
             seconds = 0;
     }
 
+    if (file->cutOff)
+        seconds = 0;  // whatever was found covers only the part read
     probe.ok = true;
     probe.fileBytes = static_cast<std::int64_t>(info.st_size);
     probe.durationSeconds = seconds;

@@ -8,6 +8,9 @@ namespace {
 
 constexpr std::size_t kSilenceBytes = 16384;  // holes are delivered in steps of this size
 constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+// What the server holds for us while the mainloop thread is held up. Larger only delays
+// the loss; this keeps a stall that long measurable.
+constexpr pa_usec_t kServerBufferUsec = 4 * PA_USEC_PER_SEC;
 
 inline std::uint32_t magnitude(const unsigned char *sample)
 {
@@ -33,7 +36,8 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
 {
     QString failure;
     pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(sampleRate), 2};
-    if (sampleRate <= 0 || !pa_sample_spec_valid(&spec)) {
+    if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate ||
+        !pa_sample_spec_valid(&spec)) {
         if (error)
             *error = QStringLiteral("unsupported sample rate %1 Hz").arg(sampleRate);
         return nullptr;
@@ -59,9 +63,10 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
             pa_stream *stream = capture->stream_;
             pa_stream_set_state_callback(stream, &PulseCapture::onState, capture.get());
             pa_stream_set_read_callback(stream, &PulseCapture::onRead, capture.get());
+            pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, capture.get());
             // Without an explicit fragment size the server delivers in bursts of seconds.
             pa_buffer_attr attr;
-            attr.maxlength = static_cast<std::uint32_t>(-1);
+            attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kServerBufferUsec, &spec));
             attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
             attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
             // A stream on the default source follows the default; one on a chosen device
@@ -79,6 +84,8 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
                     failure = QStringLiteral("the sound server did not open the recording in time");
                 else if (state != PA_STREAM_READY)
                     failure = c.lastError();
+                else if (const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream))
+                    capture->stallLimitUsec_ = pa_bytes_to_usec(granted->maxlength, &spec);
             }
         }
     }
@@ -122,6 +129,7 @@ void PulseCapture::stop()
     // With the lock held no callback is running (or it is the caller), and with the
     // callbacks cleared none can start after this returns.
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
@@ -145,6 +153,11 @@ void PulseCapture::onState(pa_stream *stream, void *self)
     capture->connection_->signal();
 }
 
+void PulseCapture::onOverflow(pa_stream *, void *self)
+{
+    static_cast<PulseCapture *>(self)->overflows_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void PulseCapture::onRead(pa_stream *, std::size_t, void *self)
 {
     static_cast<PulseCapture *>(self)->readAvailable();
@@ -153,6 +166,11 @@ void PulseCapture::onRead(pa_stream *, std::size_t, void *self)
 // Runs on the mainloop thread.
 void PulseCapture::readAvailable()
 {
+    const pa_usec_t now = pa_rtclock_now();
+    if (lastReadUsec_ != 0 && stallLimitUsec_ != 0 && now - lastReadUsec_ > stallLimitUsec_)
+        overflows_.fetch_add(1, std::memory_order_relaxed);
+    lastReadUsec_ = now;
+
     std::uint32_t peakLeft = 0;
     std::uint32_t peakRight = 0;
     bool delivered = false;

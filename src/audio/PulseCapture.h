@@ -5,6 +5,12 @@
 // callback, turns holes in the stream into silence of the same length (so that the sample
 // count, and with it every length derived from it, stays true), and publishes the block's
 // per-channel peak. It neither allocates nor locks.
+//
+// Audio the server had to throw away is counted, never hidden. While the mainloop thread is
+// held up the server queues the stream's audio up to the buffer's maxlength and then drops
+// what comes after, without a hole or a notice: PulseAudio sends overflow notices for
+// playback streams only. So a pause between two reads longer than the buffer holds counts
+// as an overflow, and so does a notice where a server sends one.
 
 #include "audio/AudioBackend.h"
 #include "audio/PulseConnection.h"
@@ -27,6 +33,7 @@ public:
     int sampleRate() const override { return sampleRate_; }
     std::uint32_t level() const override;
     bool isRunning() const override;
+    std::uint64_t overflows() const override { return overflows_.load(std::memory_order_relaxed); }
     void stop() override;
 
 private:
@@ -39,6 +46,7 @@ private:
 
     static void onRead(pa_stream *stream, std::size_t bytes, void *self);
     static void onState(pa_stream *stream, void *self);
+    static void onOverflow(pa_stream *stream, void *self);
 
     std::shared_ptr<PulseConnection> connection_;  // outlives stream_
     pa_stream *stream_ = nullptr;
@@ -48,6 +56,9 @@ private:
     std::atomic<std::uint32_t> level_{kNoLevel};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopped_{false};
+    std::atomic<std::uint64_t> overflows_{0};
+    pa_usec_t stallLimitUsec_ = 0;  // a pause between reads longer than this lost audio
+    pa_usec_t lastReadUsec_ = 0;    // mainloop thread only
 };
 
 }  // namespace audio

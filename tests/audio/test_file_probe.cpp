@@ -128,6 +128,25 @@ private slots:
         QCOMPARE(empty.durationSeconds, 0.0);
     }
 
+    // A fragmented m4a (as the AAC preset writes it) gives its duration only to a walk
+    // through all its fragments, one per second of audio: the probe stops reading instead
+    // of costing more each second, and reports no duration.
+    void fragmentedM4aPastItsHeadersHasNoDuration()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+            QSKIP("ffmpeg is not installed");
+        const QString m4a = path("long.m4a");
+        QVERIFY(run(QStringLiteral("ffmpeg"),
+                    {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                     "sine=frequency=440:sample_rate=48000:duration=150", "-ac", "2", "-c:a", "aac",
+                     "-b:a", "128k", "-movflags", "+frag_keyframe+empty_moov", "-frag_duration",
+                     "1000000", "-y", m4a}));
+        const FileProbe probe = probeFile(m4a);
+        QVERIFY(probe.ok);
+        QCOMPARE(probe.fileBytes, QFileInfo(m4a).size());
+        QCOMPARE(probe.durationSeconds, 0.0);
+    }
+
     void rejectsWhatIsNotAudio()
     {
         writeFile(path("notes.txt"), QByteArray("Just some words, not a sound.\n").repeated(200));
