@@ -1,6 +1,8 @@
 // Times probeFile() on small and very large MP3 files, and on files while they are being
-// written: by a real lame process, and by a steady appender up to 150 MB. Everything is made
-// in a temporary folder and removed at the end. Needs sox and lame.
+// written: by a real lame process, and by a steady appender up to 150 MB; then on fragmented
+// m4a files of 6 and 60 minutes as the AAC preset writes them (one fragment a second), whose
+// probe must cost the same at any length. Everything is made in a temporary folder and
+// removed at the end. Needs sox, lame and ffmpeg (about a minute to make the m4a files).
 //
 //   bench_probe [runs]      (default 21 runs per figure; the median is printed)
 
@@ -157,6 +159,37 @@ void probeWhileAppending(const QString &source, const QString &dir)
     writer.join();
 }
 
+// The shipped AAC preset's options, fed from FFmpeg's own sine source.
+bool encodeFragmentedM4a(const QString &out, int seconds)
+{
+    QProcess ffmpeg;
+    ffmpeg.setStandardErrorFile(QProcess::nullDevice());
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                  QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds),
+                  "-ac", "2", "-c:a", "aac", "-b:a", "128k", "-flush_packets", "1", "-movflags",
+                  "+frag_keyframe+empty_moov", "-frag_duration", "1000000", "-y", out});
+    return ffmpeg.waitForFinished(-1) && ffmpeg.exitCode() == 0;
+}
+
+void probeFragmentedM4a(const QString &dir)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty()) {
+        std::printf("ffmpeg is not installed: no m4a figures\n");
+        return;
+    }
+    for (int minutes : {6, 60}) {
+        const QString out = dir + QStringLiteral("/fragmented-%1.m4a").arg(minutes);
+        if (!encodeFragmentedM4a(out, minutes * 60)) {
+            std::printf("could not make the %d min m4a\n", minutes);
+            return;
+        }
+        char label[64];
+        std::snprintf(label, sizeof label, "fragmented m4a, %d min", minutes);
+        report(label, timeProbe(out, g_runs));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -191,5 +224,6 @@ int main(int argc, char **argv)
     report("200 MB MP3 without Info frame", timeProbe(big, g_runs));
     probeWhileAppending(big, dir.path());
     probeWhileLameWrites(dir.path());
+    probeFragmentedM4a(dir.path());
     return 0;  // the temporary folder and its files are removed here
 }

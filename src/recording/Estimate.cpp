@@ -29,6 +29,16 @@ int estimateBitrate(const audio::FileProbe &probe)
     return estimateBitrate(probe.fileBytes, probe.durationSeconds);
 }
 
+int runningBitrate(const audio::FileProbe &probe, double capturedSeconds)
+{
+    // A few hundred milliseconds of buffering are normal for every encoder.
+    constexpr double kAllowedLagSeconds = 1.0;
+    if (!probe.ok) return 0;
+    if (probe.durationSeconds > 0 && probe.durationSeconds >= capturedSeconds - kAllowedLagSeconds)
+        return estimateBitrate(probe);
+    return estimateBitrate(probe.fileBytes, capturedSeconds);
+}
+
 QString remainingText(std::int64_t freeBytes, int bitrateKbps)
 {
     const float byteRate = float(bitrateKbps) / 8.0f * 1024.0f;

@@ -24,6 +24,14 @@ int estimateBitrate(const audio::FileProbe &probe);
 // of the running recording, for files whose headers give none while they grow).
 int estimateBitrate(std::int64_t fileBytes, double durationSeconds);
 
+// Bit rate of the file a running recording writes, from a probe of it and the captured
+// duration so far. The probe's duration is used while it keeps up with the captured one;
+// an encoder that holds back seconds of audio (opusenc, Ogg pages) makes the probed duration
+// lag, and a fixed lag over a short file gives a figure far too high that then sinks for
+// minutes, so the captured duration is taken then, as it is for files whose headers give no
+// duration while they grow (FLAC, fragmented MP4). 0 for a file not readable yet.
+int runningBitrate(const audio::FileProbe &probe, double capturedSeconds);
+
 // Probes the file now; 0 when it cannot be read or has no duration yet.
 int EstimateBitrate(const QString &path);
 

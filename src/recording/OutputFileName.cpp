@@ -43,4 +43,19 @@ QString MakeOutputFileName(const QString &folder, const QString &tmpl, const QSt
     return makeOutputFileName(folder, tmpl, ext, QDateTime::currentDateTime());
 }
 
+QString firstFreeFileName(const QString &path, const QString &ext,
+                          const std::function<bool(const QString &)> &isTaken)
+{
+    if (!isTaken(path)) return path;
+    const QString dottedExt = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    const bool hasExt = !dottedExt.isEmpty() && path.endsWith(dottedExt);
+    const QString stem = hasExt ? path.chopped(dottedExt.size()) : path;
+    const QString tail = hasExt ? dottedExt : QString();
+    // Ends: the taken names are files in one folder, so some number is free.
+    for (qint64 n = 2;; ++n) {
+        const QString candidate = stem + QLatin1Char('_') + QString::number(n) + tail;
+        if (!isTaken(candidate)) return candidate;
+    }
+}
+
 }  // namespace recording

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 namespace recording {
 
 // Joins folder (a '/' added unless it ends in '/' or '\') and template, then replaces,
@@ -20,5 +22,12 @@ QString makeOutputFileName(const QString &folder, const QString &tmpl, const QSt
 
 // The same with the local clock read once, now.
 QString MakeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext);
+
+// path itself when isTaken(path) is false; otherwise the first of "<stem>_2.<ext>",
+// "<stem>_3.<ext>", … that is not taken, where stem is path without "." + ext (ext empty or
+// not ending path: the suffix goes at the end). A recording never writes over a file that
+// exists or that another encoder is still writing, so two starts in one second get two files.
+QString firstFreeFileName(const QString &path, const QString &ext,
+                          const std::function<bool(const QString &)> &isTaken);
 
 }  // namespace recording

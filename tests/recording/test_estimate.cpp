@@ -42,6 +42,17 @@ private slots:
         QCOMPARE(estimateBitrate(std::int64_t(1) << 62, 1e-30), 0);
     }
 
+    // opusenc on a steady sine, 4 s in: 32768 bytes probed as 1 s but 4.1 s captured.
+    void runningFileWhoseProbeLagsIsMeasuredByTheCapturedDuration()
+    {
+        QCOMPARE(runningBitrate(probe(32768, 1.0), 4.1), estimateBitrate(32768, 4.1));
+        QCOMPARE(runningBitrate(probe(160000, 9.5), 10.0), 134);  // keeps up: its own duration
+        QCOMPARE(runningBitrate(probe(160000, 0), 10.0), 128);    // no duration while it grows
+        audio::FileProbe unreadable = probe(4096, 0);
+        unreadable.ok = false;
+        QCOMPARE(runningBitrate(unreadable, 10.0), 0);
+    }
+
     void showsRemainingTimeAsDaysAndClock()
     {
         QCOMPARE(remainingText(10737418240LL, 128), QString("7 days 14:02:40"));

@@ -1,6 +1,7 @@
 #include "recording/OutputFileName.h"
 
 #include <QDir>
+#include <QSet>
 #include <QTest>
 
 using recording::makeOutputFileName;
@@ -67,6 +68,17 @@ private slots:
         const QDateTime later = now.addMSecs(900);
         QCOMPARE(makeOutputFileName("/r", "%y-%m-%d_%t", "mp3", later),
                  makeOutputFileName("/r", "%y-%m-%d_%t", "mp3", now));
+    }
+
+    void takenNameGetsTheFirstFreeSuffixBeforeTheExtension()
+    {
+        QSet<QString> taken{"/r/a.mp3", "/r/a_2.mp3", "/r/b", "/r/x.y"};
+        auto isTaken = [&](const QString &p) { return taken.contains(p); };
+        QCOMPARE(recording::firstFreeFileName("/r/a.mp3", "mp3", isTaken), QString("/r/a_3.mp3"));
+        QCOMPARE(recording::firstFreeFileName("/r/free.mp3", "mp3", isTaken), QString("/r/free.mp3"));
+        // Without an extension (or one the path does not end in) the suffix goes at the end.
+        QCOMPARE(recording::firstFreeFileName("/r/b", "", isTaken), QString("/r/b_2"));
+        QCOMPARE(recording::firstFreeFileName("/r/x.y", "mp3", isTaken), QString("/r/x.y_2"));
     }
 
     void expandsTheHomeFolderButOnlyAtTheStart()
