@@ -31,7 +31,7 @@ rows = [entry(6, 0, 60, 1), entry(7, 0, 0, 2), entry(9, 30, 30, 1), entry(12, 0,
 open(sys.argv[1], 'wb').write(b''.join(rows))
 PY
 python3 - "$home/Log/VantrelArchive.ini" "$work/Recordings" <<'PY'
-import sys, datetime
+import os, sys, datetime
 now = datetime.datetime.now().replace(microsecond=0)
 lines = []
 for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2, 6, 0, 3600),
@@ -40,6 +40,10 @@ for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2,
     t = (now - datetime.timedelta(days=days)).replace(hour=h, minute=m, second=0)
     name = f"{sys.argv[2]}/{t:%Y-%m-%d_%H-%M-%S}.mp3"
     lines += [f"[Item{i}]", f"DateTime={t:%Y-%m-%d %H:%M:%S}", f"Filename={name}", f"Length={length}", ""]
+    # Every file is there but one, which the list shows grey as a file deleted by hand.
+    if i != 3:
+        os.makedirs(sys.argv[2], exist_ok=True)
+        open(name, 'wb').close()
 open(sys.argv[1], 'w').write("\n".join(lines))
 PY
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package Vantrel needs (only those missing), then configures and
 # builds it in build/. Run as root, or as a user who may use sudo.
+#
+#   scripts/setup.sh              builds everything: the program, tests and benchmarks
+#   scripts/setup.sh TARGET...    builds only those targets (run.sh: just the program)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,4 +30,6 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build build -j"$(nproc)" "${targets[@]}"

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/ProgramFolder.h"
+#include "app/WindowPlacement.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveIndex.h"
 #include "archive/Retention.h"
@@ -50,6 +51,14 @@ const QString kIdleRemaining = QStringLiteral("? d ?:??:??");
 const QString kIdleRecorded = QStringLiteral("0:00:00");
 // How long the close waits for encoders to finish their files.
 constexpr int kEncoderFinishMs = 15000;
+
+// The Delete key runs the list's delete command while the list has the focus.
+void bindDeleteKey(QAction *deleteCommand, QWidget *list)
+{
+    deleteCommand->setShortcut(QKeySequence::Delete);
+    deleteCommand->setShortcutContext(Qt::WidgetShortcut);
+    list->addAction(deleteCommand);
+}
 
 QLabel *boldLabel(const QString &objectName, const QString &text, QWidget *parent)
 {
@@ -121,6 +130,7 @@ TMainForm::~TMainForm()
 
 void TMainForm::FormCreate()
 {
+    m_planner.start(QDateTime::currentDateTime());
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QStringLiteral("Vantrel"), QStringLiteral(VANTREL_VERSION)));
     m_archive = std::make_unique<archive::Archive>(archive::archiveIndexPath(app::programFolder()));
@@ -130,7 +140,8 @@ void TMainForm::FormCreate()
     ReadSystemIni();
 
     m_audio = std::make_unique<audio::AudioBackend>();
-    m_audio->init(m_settings.playDev, m_settings.recDev);  // a missing device is not reported
+    // A device that is not there shows when a recording starts ("recording device N not found").
+    m_audio->init(m_settings.playDev, m_settings.recDev);
     m_audio->selectInput(m_settings.recSrc);
     m_recording = std::make_unique<recording::RecordingSession>(*m_audio);
 
@@ -189,6 +200,10 @@ void TMainForm::buildUi()
     auto *bar = new QStatusBar(this);
     bar->setObjectName(QStringLiteral("StatusBar1"));
     setStatusBar(bar);
+    // Whichever tab is shown, the bar says that a recording runs, how long, and into which file.
+    barRecording = new QLabel(bar);
+    barRecording->setObjectName(QStringLiteral("lbBarRecording"));
+    bar->addWidget(barRecording, 1);
 
     buildMenus();
 
@@ -267,6 +282,10 @@ QWidget *TMainForm::buildRecordingTab()
     QAction *edit1 = scheduleMenu->addAction(QStringLiteral("Edit..."));
     edit1->setObjectName(QStringLiteral("Edit1"));
     connect(edit1, &QAction::triggered, this, [this] { btnAddClick(2); });
+    QAction *delete2 = scheduleMenu->addAction(QStringLiteral("Delete"));
+    delete2->setObjectName(QStringLiteral("Delete2"));
+    bindDeleteKey(delete2, lvSchedule);
+    connect(delete2, &QAction::triggered, this, &TMainForm::btnDeleteClick);
     connect(lvSchedule, &QAbstractItemView::doubleClicked, this, [this] { btnAddClick(2); });
     listRow->addWidget(lvSchedule, 1);
     auto *side = new QVBoxLayout;
@@ -301,6 +320,15 @@ QWidget *TMainForm::buildArchiveTab()
     const int widths[] = {45, 45, 35, 45, 60};
     for (int i = 0; i < 5; ++i)
         lvHistory->header()->resizeSection(i, widths[i]);
+    // The path takes the rest of the width whatever width was stored; where it does not fit,
+    // its middle gives way, since paths differ at their ends.
+    lvHistory->header()->setSectionResizeMode(archive::ColFile, QHeaderView::Stretch);
+    lvHistory->setTextElideMode(Qt::ElideMiddle);
+    // Files deleted or moved outside the program turn grey without a look at every file.
+    auto *fileCheck = new QTimer(lvHistory);
+    fileCheck->setInterval(30000);
+    connect(fileCheck, &QTimer::timeout, &m_archive->model(), &archive::HistoryModel::refreshFileStates);
+    fileCheck->start();
     column->addWidget(lvHistory);
 
     auto *menu = new QMenu(lvHistory);
@@ -316,6 +344,7 @@ QWidget *TMainForm::buildArchiveTab()
     QAction *remove = menu->addAction(QStringLiteral("Delete"));
     remove->setObjectName(QStringLiteral("Delete1"));
     connect(remove, &QAction::triggered, this, &TMainForm::Delete1Click);
+    bindDeleteKey(remove, lvHistory);
     connect(lvHistory, &QWidget::customContextMenuRequested, this,
             [this, menu](const QPoint &at) { menu->popup(lvHistory->viewport()->mapToGlobal(at)); });
     connect(lvHistory, &QAbstractItemView::doubleClicked, this, &TMainForm::lvHistoryDblClick);
@@ -369,23 +398,32 @@ void TMainForm::LoadSettings()
     }
     LoadScheduleFile(app::programPath(schedule::defaultScheduleFile()));
     (void)m_archive->LoadArchive();  // an unreadable index is kept as it is, never overwritten
+    const archive::ArchiveChange adopted = m_archive->adoptRecording(
+        archive::RecordingJournal(archive::recordingJournalPath(app::programFolder())),
+        [](const QString &path) { return audio::probeFile(path).durationSeconds; });
+    if (!adopted.adoptedFile.isEmpty())
+        qWarning("vantrel: archived %s, left unfinished by the last run", qPrintable(adopted.adoptedFile));
+    if (!adopted.saved)
+        reportArchiveChange(adopted);
 }
 
 // Centred at the layout size without a stored position; otherwise the stored bounds, each
-// defaulting to the current value, which stay the normal bounds of a maximised window.
+// defaulting to the current value and brought within the screens there are now, which stay
+// the normal bounds of a maximised window.
 void TMainForm::placeWindow()
 {
     const auto &s = m_settings;
-    if (s.windowState == int(app::WindowState::NoPosition)) {
-        resize(kDesignWidth, kDesignHeight);
-        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            move(area.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
-        }
-        return;
-    }
-    move(s.x.value_or(x()), s.y.value_or(y()));
-    resize(s.w.value_or(width()), s.h.value_or(height()));
+    QList<QRect> screenAreas;  // the primary first
+    if (const QScreen *primary = QGuiApplication::primaryScreen())
+        screenAreas.append(primary->availableGeometry());
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen()) screenAreas.append(screen->availableGeometry());
+    const app::StoredPlacement stored{s.windowState != int(app::WindowState::NoPosition),
+                                      s.x, s.y, s.w, s.h};
+    const QRect bounds = app::windowBoundsAtStart(stored, QRect(pos(), size()), screenAreas,
+                                                  QSize(kDesignWidth, kDesignHeight));
+    move(bounds.topLeft());
+    resize(bounds.size());
     if (s.windowState == int(app::WindowState::Maximized))
         setWindowState(windowState() | Qt::WindowMaximized);
 }
@@ -470,13 +508,19 @@ void TMainForm::ShowStatus()
         text = m_strings.status1;
         colour = Qt::red;
     } else if (m_recording && m_recording->failure() != recording::Failure::None) {
-        text = recording::failureText(m_recording->failure());
+        text = m_recording->failureReason();
+        colour = Qt::red;
+    }
+    // Lost audio stays in sight, also after the stop, until the next recording starts.
+    if (m_recording && m_recording->audioDropped()) {
+        text += QStringLiteral(", ") + recording::audioDroppedText();
         colour = Qt::red;
     }
     lbStatus->setText(text);
     QPalette pal = lbStatus->palette();
     pal.setColor(QPalette::WindowText, colour);
     lbStatus->setPalette(pal);
+    showStateInStatusBar();
 }
 
 void TMainForm::Timer1Timer()
@@ -499,6 +543,7 @@ void TMainForm::Timer2Timer()
     }
     lbRecorded->setText(core::formatHms(m_recording->elapsedSeconds()));
     lbRemaining->setText(m_recording->remainingText());
+    showStateInStatusBar();
     if (m_recording->limitReached())
         StopRecording();
 }
@@ -509,12 +554,38 @@ void TMainForm::ArchiveCheckerTimer()
     reportArchiveChange(m_archive->ArchiveCheckerTimer(QDateTime::currentDateTime(), m_settings.storeTime));
 }
 
+// The status bar repeats what the Recording tab says, so that it is seen on every tab: a
+// running recording with its elapsed time and file, or a failure in red.
+void TMainForm::showStateInStatusBar()
+{
+    QPalette pal = barRecording->palette();
+    pal.setColor(QPalette::WindowText, lbStatus->palette().color(QPalette::WindowText));
+    barRecording->setPalette(pal);
+    if (!m_recording || !m_recording->isRecording()) {
+        const bool failed = lbStatus->text() != m_strings.status2;
+        barRecording->setText(failed ? lbStatus->text() : QString());
+        barRecording->setToolTip(QString());
+        return;
+    }
+    const QString file = m_recording->currentFile();
+    const QString head = QStringLiteral("\u25CF %1  %2   ").arg(lbStatus->text(),
+                                                                  core::formatHms(m_recording->elapsedSeconds()));
+    const int room = barRecording->width() - barRecording->fontMetrics().horizontalAdvance(head);
+    barRecording->setText(head + barRecording->fontMetrics().elidedText(file, Qt::ElideMiddle, qMax(80, room)));
+    barRecording->setToolTip(file);
+}
+
 // ---- archive list ----------------------------------------------------------------------
 
 void TMainForm::reportArchiveChange(const archive::ArchiveChange &change)
 {
-    if (!change.saved)
-        reportError(archive::kSaveFailedCaption, archive::kSaveFailedText);
+    if (change.saved)
+        failureHealed(archive::kSaveFailedText);
+    else
+        reportError(archive::kSaveFailedCaption, archive::kSaveFailedText, change.saveError);
+    // The record is gone but its file is not: say so, or the disk fills without a word.
+    for (const QString &file : change.keptFiles)
+        reportError(QString(), QStringLiteral("Could not move %1 to the trash; it stays on disk.").arg(file));
 }
 
 void TMainForm::lvHistoryDblClick()
@@ -534,11 +605,16 @@ void TMainForm::ScheduleTick()
 {
     const auto due = m_planner.tick(QDateTime::currentDateTime(), m_scheduleModel.list());
     for (const schedule::DueEntry &d : due) {
-        if (d.entry.Action == schedule::ActionRecord)
+        if (d.action == schedule::ActionRecord) {
             StartRecording(quint32(d.limitMs));
-        else
+        } else if (!d.endsLimitedRecordingOnly
+                   || (m_recording->isRecording() && m_recording->limitBytes() > 0)) {
             StopRecording();
+        }
     }
+    // Here as well as in Timer2Timer, so that a limit never runs a display second over.
+    if (m_recording->limitReached())
+        StopRecording();
 }
 
 void TMainForm::BitBtn1Click()
@@ -561,6 +637,14 @@ void TMainForm::StartRecording(quint32 limitMs)
     config.codec = settings::CodecPreset::make(m_settings.codecName, m_settings.codecCmd, m_settings.codecExt);
     if (const auto finished = m_recording->StartRecording(config, limitMs))
         AddArchiveRecord(*finished);
+    // From here until its record is made, the journal names the recording, so that a run
+    // killed meanwhile leaves the next start enough to archive it.
+    const archive::RecordingJournal journal(archive::recordingJournalPath(app::programFolder()));
+    QString journalError;
+    if (!m_recording->isRecording())
+        journal.clear();
+    else if (!journal.begin(m_recording->startTime(), m_recording->currentFile(), &journalError))
+        qWarning("vantrel: %s", qPrintable(journalError));
     ShowStatus();
 }
 
@@ -573,25 +657,46 @@ void TMainForm::StopRecording()
 
 void TMainForm::AddArchiveRecord(const recording::FinishedRecording &finished)
 {
-    reportArchiveChange(m_archive->AddArchiveRecord(core::fromDayCount(finished.startTime),
-                                                    finished.lengthSeconds, finished.path));
+    const archive::ArchiveChange change = m_archive->AddArchiveRecord(
+        core::fromDayCount(finished.startTime), finished.lengthSeconds, finished.path);
+    // The journal goes once the index holds the record; until then it can still be adopted.
+    if (change.saved)
+        archive::RecordingJournal(archive::recordingJournalPath(app::programFolder())).clear();
+    reportArchiveChange(change);
 }
 
 // ---- schedule list ---------------------------------------------------------------------
 
+// The default schedule file at start-up: what is valid in it (a missing file is an empty
+// list). A damaged or unreadable file is kept, and the user is told.
 void TMainForm::LoadScheduleFile(const QString &path)
 {
-    std::vector<schedule::TScheduleEntry> entries;
-    if (schedule::readScheduleFile(path, &entries))
-        m_scheduleModel.setEntries(entries);
+    m_defaultSchedule = schedule::DefaultScheduleFile(path);
+    QString warning;
+    m_scheduleModel.setEntries(m_defaultSchedule.load(&warning));
+    if (!warning.isEmpty())
+        reportError(QString(), warning);
 }
 
 bool TMainForm::SaveScheduleFile(const QString &path)
 {
-    if (schedule::writeScheduleFile(path, m_scheduleModel.list().entries()))
+    const std::vector<schedule::TScheduleEntry> entries = m_scheduleModel.list().entries();
+    const QString failure = QStringLiteral("Unable to write to %1").arg(path);
+    QString error;
+    const bool saved = path == m_defaultSchedule.path() ? m_defaultSchedule.save(entries, &error)
+                                                        : schedule::writeScheduleFile(path, entries, &error);
+    if (saved) {
+        failureHealed(failure);
         return true;
-    reportError(QString(), QStringLiteral("Unable to write to %1").arg(path));
+    }
+    reportError(QString(), failure, error);
     return false;
+}
+
+// After every change, so that a crash or a power cut loses none of it.
+void TMainForm::scheduleChanged()
+{
+    (void)SaveScheduleFile(m_defaultSchedule.path());
 }
 
 void TMainForm::btnSaveClick()
@@ -611,18 +716,29 @@ void TMainForm::btnLoadClick()
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load list..."),
                                                       app::programPath(schedule::scheduleFolder()),
                                                       schedule::scheduleFileFilter());
-    if (!path.isEmpty())
-        LoadScheduleFile(path);
+    if (path.isEmpty())
+        return;
+    std::vector<schedule::TScheduleEntry> entries;
+    QString error;
+    if (!schedule::readScheduleForList(path, &entries, &error)) {
+        qWarning("vantrel: %s", qPrintable(error));
+        QMessageBox::warning(this, QStringLiteral("Load list..."), error);
+        return;
+    }
+    m_scheduleModel.setEntries(entries);
+    scheduleChanged();
 }
 
 void TMainForm::btnClearClick()
 {
     m_scheduleModel.clear();
+    scheduleChanged();
 }
 
 void TMainForm::btnDeleteClick()
 {
-    m_scheduleModel.removeEntry(selectedScheduleRow());
+    if (m_scheduleModel.removeEntry(selectedScheduleRow()))
+        scheduleChanged();
 }
 
 int TMainForm::selectedScheduleRow() const
@@ -638,7 +754,7 @@ void TMainForm::btnAddClick(int tag)
         QMessageBox::information(this, QStringLiteral("Vantrel"), m_strings.message1);
         return;
     }
-    schedule::TfrmScEdit dialog(this, m_strings.lts1, m_strings.lts2);
+    schedule::TfrmScEdit dialog(this, m_strings.lts1, m_strings.lts2, m_strings.lts3);
     dialog.setEntry(tag == 1 ? schedule::TfrmScEdit::newEntry(QDateTime::currentDateTime())
                              : m_scheduleModel.list().entries().at(size_t(row)));
     if (dialog.exec() != QDialog::Accepted)
@@ -649,6 +765,7 @@ void TMainForm::btnAddClick(int tag)
     } else {
         m_scheduleModel.replaceEntry(row, dialog.entry());
     }
+    scheduleChanged();
 }
 
 void TMainForm::Exit1Click()
@@ -714,13 +831,34 @@ void TMainForm::FormDestroy()
         m_audio->release();
 }
 
-void TMainForm::reportError(const QString &caption, const QString &text)
+// A failure is said once, where the user looks and on standard error, and shown again only
+// after it healed in between. The notice is not modal: a box waiting for OK must never hold
+// up the schedule tick, whose work goes on while the notice is open. At close there is no
+// window left to keep a notice open, so it waits for the user there.
+void TMainForm::reportError(const QString &caption, const QString &text, const QString &detail)
 {
+    if (m_openFailures.contains(text))
+        return;
+    m_openFailures.insert(text);
+    qWarning("vantrel: %s%s%s", qPrintable(text), detail.isEmpty() ? "" : ": ", qPrintable(detail));
     if (m_reportError) {
         m_reportError(caption, text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, caption.isEmpty() ? QStringLiteral("Vantrel") : caption, text,
-                    QMessageBox::Ok, this);
-    box.exec();
+    auto *box = new QMessageBox(QMessageBox::Critical, caption.isEmpty() ? QStringLiteral("Vantrel") : caption,
+                                text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("failureNotice"));
+    if (m_closed) {
+        box->exec();
+        delete box;
+        return;
+    }
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+void TMainForm::failureHealed(const QString &text)
+{
+    m_openFailures.remove(text);
 }

@@ -8,10 +8,12 @@
 
 #include "app/SettingsFile.h"
 #include "i18n/StringTable.h"
+#include "schedule/ScheduleFile.h"
 #include "schedule/ScheduleModel.h"
 #include "schedule/SchedulePlanner.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -69,6 +71,7 @@ private:
     void ApplyMainLanguage();
 
     void ShowStatus();
+    void showStateInStatusBar();
     void Timer1Timer();
     void Timer2Timer();
     void ArchiveCheckerTimer();
@@ -76,6 +79,7 @@ private:
 
     void LoadScheduleFile(const QString &path);
     [[nodiscard]] bool SaveScheduleFile(const QString &path);
+    void scheduleChanged();  // writes the default schedule file at once
     void btnSaveClick();
     void btnLoadClick();
     void btnClearClick();
@@ -95,7 +99,8 @@ private:
     void BitBtn2Click();
     void Exit1Click();
 
-    void reportError(const QString &caption, const QString &text);
+    void reportError(const QString &caption, const QString &text, const QString &detail = {});
+    void failureHealed(const QString &text);
 
     app::Settings m_settings;
     i18n::StringTable m_strings;
@@ -104,12 +109,14 @@ private:
     std::unique_ptr<audio::AudioBackend> m_audio;
     schedule::ScheduleModel m_scheduleModel;
     schedule::SchedulePlanner m_planner;
+    schedule::DefaultScheduleFile m_defaultSchedule{QString()};
     schedule::TTimerThread *m_tickThread = nullptr;
     std::unique_ptr<archive::Archive> m_archive;
     std::unique_ptr<recording::RecordingSession> m_recording;
     bool m_shownOnce = false;
     bool m_closed = false;
     ErrorReporter m_reportError;
+    QSet<QString> m_openFailures;  // failures said and not healed since
 
     // Widgets (object names are those the language files address).
     QTabWidget *PageControl1 = nullptr;
@@ -119,6 +126,7 @@ private:
     QLabel *lbRemaining = nullptr;
     QLabel *lbStatus = nullptr;
     QLabel *lbRecorded = nullptr;
+    QLabel *barRecording = nullptr;
     QTreeView *lvSchedule = nullptr;
     QTreeView *lvHistory = nullptr;
     TLevelGraph *lev = nullptr;

@@ -2,14 +2,17 @@
 // SIGINT close like the user would (so a running recording is finished and archived).
 
 #include "app/DeviceListing.h"
+#include "app/InstanceLock.h"
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -82,19 +85,35 @@ int main(int argc, char *argv[])
         return app::printDeviceLists(stdout);
     }
 
+    // One instance per program folder, decided before anything is read or written there.
+    // Without a display the window cannot open anyway, but the message that the folder is
+    // taken is the more useful one.
+    std::unique_ptr<QCoreApplication> application;
+    if (hasDisplay())
+        application = std::make_unique<QApplication>(argc, argv);
+    else
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vantrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    app::setProgramFolder(home.isEmpty() ? QCoreApplication::applicationDirPath() : home);
+
+    QString lockFailure;
+    const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure);
+    if (!lock) {
+        std::fprintf(stderr, "vantrel: %s\n", qPrintable(lockFailure));
+        if (hasDisplay())
+            QMessageBox::critical(nullptr, QStringLiteral("Vantrel"), lockFailure + QLatin1Char('.'));
+        return 2;
+    }
+
     if (!hasDisplay()) {
         std::fprintf(stderr, "vantrel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
                              "start it from a desktop session or under xvfb-run.\n");
         return 1;
     }
 
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vantrel"));
-    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
-    app::setProgramFolder(home.isEmpty() ? QCoreApplication::applicationDirPath() : home);
-
     TMainForm window;
     closeOnTerminationSignals(&window);
     window.show();
-    return application.exec();
+    return QCoreApplication::exec();
 }

@@ -1,0 +1,45 @@
+#include "app/InstanceLock.h"
+
+#include <QDir>
+
+namespace app {
+
+std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QString *reason)
+{
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(QStringLiteral("vantrel.lock"));
+    std::unique_ptr<InstanceLock> lock(new InstanceLock(path));
+    lock->m_file.setStaleLockTime(0);  // stale only when its process is gone
+    if (lock->m_file.tryLock(0))
+        return lock;
+    // A folder nobody may write to (a read-only install) cannot be written over by a second
+    // instance either; it runs without the lock and reports its failed saves as usual.
+    if (lock->m_file.error() == QLockFile::PermissionError) {
+        qWarning("vantrel: cannot create %s (permission denied); running without the one-instance lock",
+                 qPrintable(path));
+        return lock;
+    }
+
+    if (reason) {
+        qint64 pid = 0;
+        QString host, program;
+        switch (lock->m_file.error()) {
+        case QLockFile::LockFailedError:
+            if (lock->m_file.getLockInfo(&pid, &host, &program))
+                *reason = QStringLiteral("%1 is already in use by Vantrel, process %2 on %3")
+                              .arg(QDir::toNativeSeparators(folder))
+                              .arg(pid)
+                              .arg(host);
+            else
+                *reason = QStringLiteral("%1 is already in use by another Vantrel")
+                              .arg(QDir::toNativeSeparators(folder));
+            break;
+        default:
+            *reason = QStringLiteral("cannot lock %1").arg(path);
+            break;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace app
