@@ -58,7 +58,7 @@ Figures measure(const QString &folder, const QLocale &locale, int count)
     f.intact = loaded.size() == size_t(count);
     const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
     for (int i = 0; f.intact && i < count; ++i) {
-        const TArchiveRecord &r = loaded[size_t(i)];
+        const ArchiveRecord &r = loaded[size_t(i)];
         const double expected = start + i * kStep;
         f.intact = std::abs(r.DateTime - expected) * 86400.0 < 1.0 && r.Length == 1000 + i % 3600
                    && r.Filename.endsWith(QStringLiteral("/rec-%1.mp3").arg(i));

@@ -31,7 +31,7 @@ Figures measure(const QString &folder)
     Figures f;
     QElapsedTimer clock;
     clock.start();
-    auto *window = new TMainForm;
+    auto *window = new MainWindow;
     window->show();
     QCoreApplication::processEvents();
     f.startMs = clock.elapsed();
@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     records.reserve(size_t(count));
     const double first = core::toDayCount(QDateTime(QDate(2026, 1, 1), QTime(0, 0)));
     for (int i = 0; i < count; ++i) {
-        archive::TArchiveRecord r;
+        archive::ArchiveRecord r;
         r.DateTime = first + i * (997.0 / 86400.0);  // no start time of day repeats for a day's worth
         r.Length = 1000 + i % 3600;
         r.Filename = QStringLiteral("/srv/recordings/%1/rec-%2.mp3").arg(i / 1000).arg(i);

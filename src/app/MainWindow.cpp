@@ -11,11 +11,11 @@
 #include "core/TextLimits.h"
 #include "recording/RecordingSession.h"
 #include "meter/LevelPoll.h"
-#include "schedule/ScheduleEditDialog.h"
+#include "schedule/ScheduleEntryDialog.h"
 #include "schedule/ScheduleFile.h"
-#include "schedule/TimerThread.h"
+#include "schedule/ScheduleTickThread.h"
 #include "meter/MeterLook.h"
-#include "meter/TLevelGraph.h"
+#include "meter/LevelMeter.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -115,20 +115,20 @@ QTreeView *reportView(const QString &objectName, QWidget *parent)
 
 }  // namespace
 
-TMainForm::TMainForm(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     FormCreate();
 }
 
-TMainForm::~TMainForm()
+MainWindow::~MainWindow()
 {
     FormDestroy();
 }
 
 // ---- start-up --------------------------------------------------------------------------
 
-void TMainForm::FormCreate()
+void MainWindow::FormCreate()
 {
     m_planner.start(QDateTime::currentDateTime());
     setObjectName(QStringLiteral("MainForm"));
@@ -147,9 +147,9 @@ void TMainForm::FormCreate()
 
     BuildLanguageMenu();
 
-    m_tickThread = new schedule::TTimerThread(this);
+    m_tickThread = new schedule::ScheduleTickThread(this);
     m_tickThread->setInterval(1000);
-    connect(m_tickThread, &schedule::TTimerThread::tick, this, &TMainForm::ScheduleTick);
+    connect(m_tickThread, &schedule::ScheduleTickThread::tick, this, &MainWindow::ScheduleTick);
     m_tickThread->start();
 
     InitAudioSettings();
@@ -159,7 +159,7 @@ void TMainForm::FormCreate()
     archive::startArchiveChecker(*ArchiveChecker);
 }
 
-void TMainForm::buildUi()
+void MainWindow::buildUi()
 {
     QFont font(QStringLiteral("Tahoma"), 8);
     setFont(font);
@@ -187,13 +187,13 @@ void TMainForm::buildUi()
     meterPanel->setFixedWidth(kMeterPanelWidth);
     auto *meterLayout = new QVBoxLayout(meterPanel);
     meterLayout->setContentsMargins(2, 2, 2, 2);
-    lev = new TLevelGraph(meterPanel);
+    lev = new LevelMeter(meterPanel);
     lev->setObjectName(QStringLiteral("lev"));
     meter::applyInputMeterLook(*lev);
     lev->setMinimumHeight(100);  // the bars follow the window's height
     lev->setMaximumHeight(QWIDGETSIZE_MAX);
     meterLayout->addWidget(lev, 1, Qt::AlignRight);
-    connect(lev, &TLevelGraph::mousePressed, this, [this] { meter::stepScaleBottom(*lev); });
+    connect(lev, &LevelMeter::mousePressed, this, [this] { meter::stepScaleBottom(*lev); });
     row->addWidget(meterPanel);
 
     setCentralWidget(central);
@@ -210,18 +210,18 @@ void TMainForm::buildUi()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(50);
-    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(1000);
-    connect(Timer2, &QTimer::timeout, this, &TMainForm::Timer2Timer);
+    connect(Timer2, &QTimer::timeout, this, &MainWindow::Timer2Timer);
     ArchiveChecker = new QTimer(this);
     ArchiveChecker->setObjectName(QStringLiteral("ArchiveChecker"));
     ArchiveChecker->setInterval(2000);
-    connect(ArchiveChecker, &QTimer::timeout, this, &TMainForm::ArchiveCheckerTimer);
+    connect(ArchiveChecker, &QTimer::timeout, this, &MainWindow::ArchiveCheckerTimer);
 }
 
-QWidget *TMainForm::buildRecordingTab()
+QWidget *MainWindow::buildRecordingTab()
 {
     auto *tab = new QWidget;
     tab->setObjectName(QStringLiteral("TabSheet1"));
@@ -249,8 +249,8 @@ QWidget *TMainForm::buildRecordingTab()
     }
     buttons->addStretch();
     grid->addLayout(buttons, 1, 1);
-    connect(BitBtn1, &QPushButton::clicked, this, &TMainForm::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &MainWindow::BitBtn2Click);
 
     grid->addWidget(boldLabel(QStringLiteral("Label4"), QStringLiteral("Remaining on HDD:"), tab), 2, 0);
     lbRemaining = valueLabel(QStringLiteral("lbRemaining"), kIdleRemaining, tab);
@@ -285,7 +285,7 @@ QWidget *TMainForm::buildRecordingTab()
     QAction *delete2 = scheduleMenu->addAction(QStringLiteral("Delete"));
     delete2->setObjectName(QStringLiteral("Delete2"));
     bindDeleteKey(delete2, lvSchedule);
-    connect(delete2, &QAction::triggered, this, &TMainForm::btnDeleteClick);
+    connect(delete2, &QAction::triggered, this, &MainWindow::btnDeleteClick);
     connect(lvSchedule, &QAbstractItemView::doubleClicked, this, [this] { btnAddClick(2); });
     listRow->addWidget(lvSchedule, 1);
     auto *side = new QVBoxLayout;
@@ -298,19 +298,19 @@ QWidget *TMainForm::buildRecordingTab()
         side->addWidget(b);
     }
     auto button = [tab](const char *name) { return tab->findChild<QPushButton *>(QString::fromLatin1(name)); };
-    connect(button("btnSave"), &QPushButton::clicked, this, &TMainForm::btnSaveClick);
-    connect(button("btnLoad"), &QPushButton::clicked, this, &TMainForm::btnLoadClick);
-    connect(button("btnClear"), &QPushButton::clicked, this, &TMainForm::btnClearClick);
+    connect(button("btnSave"), &QPushButton::clicked, this, &MainWindow::btnSaveClick);
+    connect(button("btnLoad"), &QPushButton::clicked, this, &MainWindow::btnLoadClick);
+    connect(button("btnClear"), &QPushButton::clicked, this, &MainWindow::btnClearClick);
     connect(button("btnAdd"), &QPushButton::clicked, this, [this] { btnAddClick(1); });
     connect(button("btnEdit"), &QPushButton::clicked, this, [this] { btnAddClick(2); });
-    connect(button("btnDelete"), &QPushButton::clicked, this, &TMainForm::btnDeleteClick);
+    connect(button("btnDelete"), &QPushButton::clicked, this, &MainWindow::btnDeleteClick);
     side->addStretch();
     listRow->addLayout(side);
     column->addLayout(listRow, 1);
     return tab;
 }
 
-QWidget *TMainForm::buildArchiveTab()
+QWidget *MainWindow::buildArchiveTab()
 {
     auto *tab = new QWidget;
     tab->setObjectName(QStringLiteral("TabSheet2"));
@@ -339,19 +339,19 @@ QWidget *TMainForm::buildArchiveTab()
     bold.setBold(true);
     play->setFont(bold);
     menu->setDefaultAction(play);
-    connect(play, &QAction::triggered, this, &TMainForm::lvHistoryDblClick);
+    connect(play, &QAction::triggered, this, &MainWindow::lvHistoryDblClick);
     menu->addSeparator();
     QAction *remove = menu->addAction(QStringLiteral("Delete"));
     remove->setObjectName(QStringLiteral("Delete1"));
-    connect(remove, &QAction::triggered, this, &TMainForm::Delete1Click);
+    connect(remove, &QAction::triggered, this, &MainWindow::Delete1Click);
     bindDeleteKey(remove, lvHistory);
     connect(lvHistory, &QWidget::customContextMenuRequested, this,
             [this, menu](const QPoint &at) { menu->popup(lvHistory->viewport()->mapToGlobal(at)); });
-    connect(lvHistory, &QAbstractItemView::doubleClicked, this, &TMainForm::lvHistoryDblClick);
+    connect(lvHistory, &QAbstractItemView::doubleClicked, this, &MainWindow::lvHistoryDblClick);
     return tab;
 }
 
-void TMainForm::buildMenus()
+void MainWindow::buildMenus()
 {
     auto addAction = [this](QMenu *menu, const char *name, const char *text, const QKeySequence &key = {}) {
         auto *action = menu->addAction(QString::fromLatin1(text));
@@ -366,11 +366,11 @@ void TMainForm::buildMenus()
     QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("File1"));
     connect(addAction(file, "Record1", "Record", QKeySequence(Qt::Key_F5)), &QAction::triggered, this,
-            &TMainForm::BitBtn1Click);
+            &MainWindow::BitBtn1Click);
     connect(addAction(file, "Stop1", "Stop", QKeySequence(Qt::Key_F8)), &QAction::triggered, this,
-            &TMainForm::BitBtn2Click);
+            &MainWindow::BitBtn2Click);
     file->addSeparator();
-    connect(addAction(file, "Exit1", "Exit"), &QAction::triggered, this, &TMainForm::Exit1Click);
+    connect(addAction(file, "Exit1", "Exit"), &QAction::triggered, this, &MainWindow::Exit1Click);
 
     QMenu *settingsMenu = menuBar()->addMenu(QStringLiteral("Settings"));
     settingsMenu->setObjectName(QStringLiteral("Settings1"));
@@ -385,7 +385,7 @@ void TMainForm::buildMenus()
     addAction(help, "About1", "About...", QKeySequence(Qt::CTRL | Qt::Key_F1));
 }
 
-void TMainForm::LoadSettings()
+void MainWindow::LoadSettings()
 {
     const core::Ini ini = core::Ini::load(app::programPath(QStringLiteral("vantrel.ini")));
     m_settings = app::readSettings(ini);
@@ -410,7 +410,7 @@ void TMainForm::LoadSettings()
 // Centred at the layout size without a stored position; otherwise the stored bounds, each
 // defaulting to the current value and brought within the screens there are now, which stay
 // the normal bounds of a maximised window.
-void TMainForm::placeWindow()
+void MainWindow::placeWindow()
 {
     const auto &s = m_settings;
     QList<QRect> screenAreas;  // the primary first
@@ -428,7 +428,7 @@ void TMainForm::placeWindow()
         setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-std::array<int, app::kHistoryColumns> TMainForm::historyColumnWidths() const
+std::array<int, app::kHistoryColumns> MainWindow::historyColumnWidths() const
 {
     std::array<int, app::kHistoryColumns> widths{};
     for (int i = 0; i < app::kHistoryColumns; ++i)
@@ -436,13 +436,13 @@ std::array<int, app::kHistoryColumns> TMainForm::historyColumnWidths() const
     return widths;
 }
 
-void TMainForm::ReadSystemIni()
+void MainWindow::ReadSystemIni()
 {
     const core::Ini ini = core::Ini::load(app::programPath(QStringLiteral("system.ini")));
     m_volumeCurveLogarithmic = ini.readInt(QStringLiteral("Options"), QStringLiteral("Lg"), 0) != 0;
 }
 
-void TMainForm::InitAudioSettings()
+void MainWindow::InitAudioSettings()
 {
     m_audio->setVolumeCurveLogarithmic(m_volumeCurveLogarithmic);
     m_gainTable.clear();
@@ -450,7 +450,7 @@ void TMainForm::InitAudioSettings()
         m_gainTable.push_back(float(std::pow(10.0, db / 20.0)));
 }
 
-void TMainForm::BuildLanguageMenu()
+void MainWindow::BuildLanguageMenu()
 {
     mLangList->clear();
     auto *languages = new QActionGroup(mLangList);  // radio-style: one language is checked
@@ -477,11 +477,11 @@ void TMainForm::BuildLanguageMenu()
 
 // The language files' texts are applied here once language switching exists; until then
 // the window keeps the English texts of its layout.
-void TMainForm::ApplyMainLanguage()
+void MainWindow::ApplyMainLanguage()
 {
 }
 
-void TMainForm::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
@@ -490,7 +490,7 @@ void TMainForm::showEvent(QShowEvent *event)
     }
 }
 
-void TMainForm::FormShow()
+void MainWindow::FormShow()
 {
     ApplyMainLanguage();
     ShowStatus();
@@ -500,7 +500,7 @@ void TMainForm::FormShow()
 
 // "recording" in red while a recording runs, "stopped" in black when none does, and the
 // reason in red when the last start failed or the encoder died: never "recording" then.
-void TMainForm::ShowStatus()
+void MainWindow::ShowStatus()
 {
     QString text = m_strings.status2;
     QColor colour = Qt::black;
@@ -523,12 +523,12 @@ void TMainForm::ShowStatus()
     showStateInStatusBar();
 }
 
-void TMainForm::Timer1Timer()
+void MainWindow::Timer1Timer()
 {
     meter::applyLevelWord(*lev, m_recording->level());
 }
 
-void TMainForm::Timer2Timer()
+void MainWindow::Timer2Timer()
 {
     const auto polled = m_recording->poll();
     if (polled.finished)
@@ -548,7 +548,7 @@ void TMainForm::Timer2Timer()
         StopRecording();
 }
 
-void TMainForm::ArchiveCheckerTimer()
+void MainWindow::ArchiveCheckerTimer()
 {
     archive::advanceArchiveChecker(*ArchiveChecker);
     reportArchiveChange(m_archive->ArchiveCheckerTimer(QDateTime::currentDateTime(), m_settings.storeTime));
@@ -556,7 +556,7 @@ void TMainForm::ArchiveCheckerTimer()
 
 // The status bar repeats what the Recording tab says, so that it is seen on every tab: a
 // running recording with its elapsed time and file, or a failure in red.
-void TMainForm::showStateInStatusBar()
+void MainWindow::showStateInStatusBar()
 {
     QPalette pal = barRecording->palette();
     pal.setColor(QPalette::WindowText, lbStatus->palette().color(QPalette::WindowText));
@@ -577,7 +577,7 @@ void TMainForm::showStateInStatusBar()
 
 // ---- archive list ----------------------------------------------------------------------
 
-void TMainForm::reportArchiveChange(const archive::ArchiveChange &change)
+void MainWindow::reportArchiveChange(const archive::ArchiveChange &change)
 {
     if (change.saved)
         failureHealed(archive::kSaveFailedText);
@@ -588,12 +588,12 @@ void TMainForm::reportArchiveChange(const archive::ArchiveChange &change)
         reportError(QString(), QStringLiteral("Could not move %1 to the trash; it stays on disk.").arg(file));
 }
 
-void TMainForm::lvHistoryDblClick()
+void MainWindow::lvHistoryDblClick()
 {
     // The mini player opens here once playback exists.
 }
 
-void TMainForm::Delete1Click()
+void MainWindow::Delete1Click()
 {
     const QModelIndexList rows = lvHistory->selectionModel()->selectedRows();
     if (!rows.isEmpty())
@@ -601,7 +601,7 @@ void TMainForm::Delete1Click()
 }
 
 // Runs on the main thread inside the tick thread's synchronous delivery.
-void TMainForm::ScheduleTick()
+void MainWindow::ScheduleTick()
 {
     const auto due = m_planner.tick(QDateTime::currentDateTime(), m_scheduleModel.list());
     for (const schedule::DueEntry &d : due) {
@@ -617,17 +617,17 @@ void TMainForm::ScheduleTick()
         StopRecording();
 }
 
-void TMainForm::BitBtn1Click()
+void MainWindow::BitBtn1Click()
 {
     StartRecording(0);
 }
 
-void TMainForm::BitBtn2Click()
+void MainWindow::BitBtn2Click()
 {
     StopRecording();
 }
 
-void TMainForm::StartRecording(quint32 limitMs)
+void MainWindow::StartRecording(quint32 limitMs)
 {
     recording::RecordingConfig config;
     config.programFolder = app::programFolder();
@@ -648,14 +648,14 @@ void TMainForm::StartRecording(quint32 limitMs)
     ShowStatus();
 }
 
-void TMainForm::StopRecording()
+void MainWindow::StopRecording()
 {
     if (const auto finished = m_recording->StopRecording())
         AddArchiveRecord(*finished);
     ShowStatus();
 }
 
-void TMainForm::AddArchiveRecord(const recording::FinishedRecording &finished)
+void MainWindow::AddArchiveRecord(const recording::FinishedRecording &finished)
 {
     const archive::ArchiveChange change = m_archive->AddArchiveRecord(
         core::fromDayCount(finished.startTime), finished.lengthSeconds, finished.path);
@@ -669,7 +669,7 @@ void TMainForm::AddArchiveRecord(const recording::FinishedRecording &finished)
 
 // The default schedule file at start-up: what is valid in it (a missing file is an empty
 // list). A damaged or unreadable file is kept, and the user is told.
-void TMainForm::LoadScheduleFile(const QString &path)
+void MainWindow::LoadScheduleFile(const QString &path)
 {
     m_defaultSchedule = schedule::DefaultScheduleFile(path);
     QString warning;
@@ -678,9 +678,9 @@ void TMainForm::LoadScheduleFile(const QString &path)
         reportError(QString(), warning);
 }
 
-bool TMainForm::SaveScheduleFile(const QString &path)
+bool MainWindow::SaveScheduleFile(const QString &path)
 {
-    const std::vector<schedule::TScheduleEntry> entries = m_scheduleModel.list().entries();
+    const std::vector<schedule::ScheduleEntry> entries = m_scheduleModel.list().entries();
     const QString failure = QStringLiteral("Unable to write to %1").arg(path);
     QString error;
     const bool saved = path == m_defaultSchedule.path() ? m_defaultSchedule.save(entries, &error)
@@ -694,12 +694,12 @@ bool TMainForm::SaveScheduleFile(const QString &path)
 }
 
 // After every change, so that a crash or a power cut loses none of it.
-void TMainForm::scheduleChanged()
+void MainWindow::scheduleChanged()
 {
     (void)SaveScheduleFile(m_defaultSchedule.path());
 }
 
-void TMainForm::btnSaveClick()
+void MainWindow::btnSaveClick()
 {
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save list..."),
                                                 app::programPath(schedule::scheduleFolder()),
@@ -711,14 +711,14 @@ void TMainForm::btnSaveClick()
     (void)SaveScheduleFile(path);
 }
 
-void TMainForm::btnLoadClick()
+void MainWindow::btnLoadClick()
 {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load list..."),
                                                       app::programPath(schedule::scheduleFolder()),
                                                       schedule::scheduleFileFilter());
     if (path.isEmpty())
         return;
-    std::vector<schedule::TScheduleEntry> entries;
+    std::vector<schedule::ScheduleEntry> entries;
     QString error;
     if (!schedule::readScheduleForList(path, &entries, &error)) {
         qWarning("vantrel: %s", qPrintable(error));
@@ -729,33 +729,33 @@ void TMainForm::btnLoadClick()
     scheduleChanged();
 }
 
-void TMainForm::btnClearClick()
+void MainWindow::btnClearClick()
 {
     m_scheduleModel.clear();
     scheduleChanged();
 }
 
-void TMainForm::btnDeleteClick()
+void MainWindow::btnDeleteClick()
 {
     if (m_scheduleModel.removeEntry(selectedScheduleRow()))
         scheduleChanged();
 }
 
-int TMainForm::selectedScheduleRow() const
+int MainWindow::selectedScheduleRow() const
 {
     const QModelIndexList rows = lvSchedule->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void TMainForm::btnAddClick(int tag)
+void MainWindow::btnAddClick(int tag)
 {
     const int row = selectedScheduleRow();
     if (tag == 2 && row < 0) {
         QMessageBox::information(this, QStringLiteral("Vantrel"), m_strings.message1);
         return;
     }
-    schedule::TfrmScEdit dialog(this, m_strings.lts1, m_strings.lts2, m_strings.lts3);
-    dialog.setEntry(tag == 1 ? schedule::TfrmScEdit::newEntry(QDateTime::currentDateTime())
+    schedule::ScheduleEntryDialog dialog(this, m_strings.lts1, m_strings.lts2, m_strings.lts3);
+    dialog.setEntry(tag == 1 ? schedule::ScheduleEntryDialog::newEntry(QDateTime::currentDateTime())
                              : m_scheduleModel.list().entries().at(size_t(row)));
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -768,14 +768,14 @@ void TMainForm::btnAddClick(int tag)
     scheduleChanged();
 }
 
-void TMainForm::Exit1Click()
+void MainWindow::Exit1Click()
 {
     close();
 }
 
 // ---- shut-down -------------------------------------------------------------------------
 
-void TMainForm::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (!m_closed) {
         m_closed = true;
@@ -786,7 +786,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 // No question is asked, also not while recording: the recording is finished first so that
 // its record is in the index written now, and its encoder is given time to complete the file.
-void TMainForm::FormClose()
+void MainWindow::FormClose()
 {
     // No schedule entry may start a recording between this close and the end of the
     // program (the encoder wait below lets queued ticks through otherwise).
@@ -796,7 +796,7 @@ void TMainForm::FormClose()
     audio::EncoderFeed::waitForAll(kEncoderFinishMs);
 }
 
-bool TMainForm::SaveSettings()
+bool MainWindow::SaveSettings()
 {
     const QString path = app::programPath(QStringLiteral("vantrel.ini"));
     core::Ini ini = core::Ini::load(path);
@@ -818,7 +818,7 @@ bool TMainForm::SaveSettings()
     return true;
 }
 
-void TMainForm::FormDestroy()
+void MainWindow::FormDestroy()
 {
     if (m_recording)
         StopRecording();
@@ -835,7 +835,7 @@ void TMainForm::FormDestroy()
 // after it healed in between. The notice is not modal: a box waiting for OK must never hold
 // up the schedule tick, whose work goes on while the notice is open. At close there is no
 // window left to keep a notice open, so it waits for the user there.
-void TMainForm::reportError(const QString &caption, const QString &text, const QString &detail)
+void MainWindow::reportError(const QString &caption, const QString &text, const QString &detail)
 {
     if (m_openFailures.contains(text))
         return;
@@ -858,7 +858,7 @@ void TMainForm::reportError(const QString &caption, const QString &text, const Q
     box->show();
 }
 
-void TMainForm::failureHealed(const QString &text)
+void MainWindow::failureHealed(const QString &text)
 {
     m_openFailures.remove(text);
 }

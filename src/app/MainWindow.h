@@ -25,18 +25,18 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QTreeView;
-class TLevelGraph;
+class LevelMeter;
 
 namespace audio { class AudioBackend; }
-namespace schedule { class TTimerThread; }
+namespace schedule { class ScheduleTickThread; }
 namespace archive { class Archive; struct ArchiveChange; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 
-class TMainForm : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget *parent = nullptr);
-    ~TMainForm() override;
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Error messages go through here; tests replace it to answer without a modal box.
     using ErrorReporter = std::function<void(const QString &caption, const QString &text)>;
@@ -110,7 +110,7 @@ private:
     schedule::ScheduleModel m_scheduleModel;
     schedule::SchedulePlanner m_planner;
     schedule::DefaultScheduleFile m_defaultSchedule{QString()};
-    schedule::TTimerThread *m_tickThread = nullptr;
+    schedule::ScheduleTickThread *m_tickThread = nullptr;
     std::unique_ptr<archive::Archive> m_archive;
     std::unique_ptr<recording::RecordingSession> m_recording;
     bool m_shownOnce = false;
@@ -129,7 +129,7 @@ private:
     QLabel *barRecording = nullptr;
     QTreeView *lvSchedule = nullptr;
     QTreeView *lvHistory = nullptr;
-    TLevelGraph *lev = nullptr;
+    LevelMeter *lev = nullptr;
     QMenu *mLangList = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;

@@ -112,7 +112,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    TMainForm window;
+    MainWindow window;
     closeOnTerminationSignals(&window);
     window.show();
     return QCoreApplication::exec();

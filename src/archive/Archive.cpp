@@ -19,7 +19,7 @@ namespace archive {
 
 namespace {
 
-bool sameFile(const TArchiveRecord &a, const TArchiveRecord &b)
+bool sameFile(const ArchiveRecord &a, const ArchiveRecord &b)
 {
     return a.Filename == b.Filename && a.FilenameBytes == b.FilenameBytes;
 }
@@ -81,7 +81,7 @@ ArchiveChange Archive::AddArchiveRecord(const QDateTime &start, qint32 lengthSec
     return change;
 }
 
-void Archive::recycle(const TArchiveRecord &record, ArchiveChange *change) const
+void Archive::recycle(const ArchiveRecord &record, ArchiveChange *change) const
 {
     if (!record.FilenameBytes.isEmpty()) {
         // Qt names files by text and cannot reach this one: it stays, and is reported.
@@ -99,7 +99,7 @@ ArchiveChange Archive::DeleteArchiveRecord(int index)
 {
     ArchiveChange change;
     if (index < 0 || size_t(index) >= records().size()) return change;
-    const TArchiveRecord &leaving = records()[size_t(index)];
+    const ArchiveRecord &leaving = records()[size_t(index)];
     bool namedElsewhere = false;
     for (size_t i = 0; i < records().size() && !namedElsewhere; ++i)
         namedElsewhere = i != size_t(index) && sameFile(records()[i], leaving);
@@ -146,7 +146,7 @@ ArchiveChange Archive::adoptRecording(const RecordingJournal &journal,
     }
     const QFileInfo file(entry->file);
     bool named = false;
-    for (const TArchiveRecord &r : records())
+    for (const ArchiveRecord &r : records())
         named = named || (r.FilenameBytes.isEmpty() && r.Filename == entry->file);
     if (named || !file.isFile() || file.size() == 0) {
         journal.clear();

@@ -81,7 +81,7 @@ public:
                                                const DurationProbe &probeSeconds);
 
 private:
-    void recycle(const TArchiveRecord &record, ArchiveChange *change) const;
+    void recycle(const ArchiveRecord &record, ArchiveChange *change) const;
     void addRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);
     void saveInto(ArchiveChange *change) const;
 

@@ -73,9 +73,9 @@ public:
 
     void setFileLocale(const QLocale &locale) { m_fileLocale = locale; }
 
-    TArchiveRecord record(const SectionValues &v)
+    ArchiveRecord record(const SectionValues &v)
     {
-        TArchiveRecord r;
+        ArchiveRecord r;
         if (v.dateTime) {
             const QString text = QString::fromUtf8(*v.dateTime);
             r.DateTime = parseDate(text);
@@ -173,7 +173,7 @@ QByteArray writeArchiveIndex(const ArchiveList &records, const QLocale &locale)
     out.reserve(qsizetype(records.size()) * 110 + 32);
     out.append(kLocaleComment.data(), kLocaleComment.size()).append(locale.name().toUtf8()).append('\n');
     for (size_t i = 0; i < records.size(); ++i) {
-        const TArchiveRecord &r = records[i];
+        const ArchiveRecord &r = records[i];
         // An unknown start (0) without a text of its own is written empty, never as the
         // first day of the count: that would read back as a date.
         const QString date = !r.DateText.isEmpty() ? r.DateText

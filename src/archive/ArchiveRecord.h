@@ -10,7 +10,7 @@
 
 namespace archive {
 
-struct TArchiveRecord {
+struct ArchiveRecord {
     double DateTime = 0.0;  // start, as a local day count (core/DayCount.h); 0 = unknown
     qint32 Length = 0;      // seconds; negative when the conversion failed
     QString Filename;       // full path of the recording, whole (no length limit)
@@ -23,16 +23,16 @@ struct TArchiveRecord {
 };
 
 // Oldest first as a rule: the file's order, then every new record appended.
-using ArchiveList = std::vector<TArchiveRecord>;
+using ArchiveList = std::vector<ArchiveRecord>;
 
-inline TArchiveRecord makeArchiveRecord(double startDayCount, qint32 lengthSeconds,
+inline ArchiveRecord makeArchiveRecord(double startDayCount, qint32 lengthSeconds,
                                         const QString &path)
 {
-    return TArchiveRecord{startDayCount, lengthSeconds, path, {}, {}};
+    return ArchiveRecord{startDayCount, lengthSeconds, path, {}, {}};
 }
 
 // The path as bytes on disk: the raw bytes read, or the UTF-8 of Filename.
-inline QByteArray filenameBytes(const TArchiveRecord &record)
+inline QByteArray filenameBytes(const ArchiveRecord &record)
 {
     return record.FilenameBytes.isEmpty() ? record.Filename.toUtf8() : record.FilenameBytes;
 }

@@ -20,7 +20,7 @@ QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char
 
 }  // namespace
 
-QString historyCellText(const TArchiveRecord &record, int column, const QLocale &locale)
+QString historyCellText(const ArchiveRecord &record, int column, const QLocale &locale)
 {
     const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.DateTime));
     switch (column) {
@@ -56,7 +56,7 @@ void HistoryModel::appendRecords(ArchiveList records)
     endInsertRows();
 }
 
-void HistoryModel::appendRecord(TArchiveRecord record)
+void HistoryModel::appendRecord(ArchiveRecord record)
 {
     const int row = int(m_records.size());
     beginInsertRows(QModelIndex(), row, row);
@@ -148,7 +148,7 @@ bool HistoryModel::fileMissing(int row) const
     return state == FileState::Missing;
 }
 
-QString HistoryModel::toolTip(const TArchiveRecord &record) const
+QString HistoryModel::toolTip(const ArchiveRecord &record) const
 {
     QString tip = record.Filename;
     if (record.DateTime != 0.0) {
@@ -175,7 +175,7 @@ int HistoryModel::columnCount(const QModelIndex &parent) const
 QVariant HistoryModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
-    const TArchiveRecord &record = m_records[size_t(index.row())];
+    const ArchiveRecord &record = m_records[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole: return historyCellText(record, index.column(), m_locale);
     case Qt::ToolTipRole: return toolTip(record);

@@ -19,7 +19,7 @@ enum HistoryColumn { ColYear, ColMonth, ColDay, ColTime, ColLength, ColFile, His
 
 // The text of one cell: year; the locale's abbreviated month name; day "%.2d"; start
 // "%.2d:%.2d"; the magnitude of the length as "%d:%.2d:%.2d"; the full path.
-QString historyCellText(const TArchiveRecord &record, int column, const QLocale &locale);
+QString historyCellText(const ArchiveRecord &record, int column, const QLocale &locale);
 
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
@@ -29,7 +29,7 @@ public:
     const ArchiveList &records() const { return m_records; }
 
     void appendRecords(ArchiveList records);
-    void appendRecord(TArchiveRecord record);
+    void appendRecord(ArchiveRecord record);
     void removeRecord(int row);
     // Removes every record whose flag is set (remove.size() == number of records), the
     // others keeping their order; linear in the number of records.
@@ -54,7 +54,7 @@ public:
 private:
     enum class FileState : quint8 { Unknown, Present, Missing };
     bool fileMissing(int row) const;
-    QString toolTip(const TArchiveRecord &record) const;
+    QString toolTip(const ArchiveRecord &record) const;
 
     ArchiveList m_records;
     mutable std::vector<FileState> m_fileStates;  // one per record

@@ -1,6 +1,6 @@
 #include "meter/LevelPoll.h"
 
-#include "meter/TLevelGraph.h"
+#include "meter/LevelMeter.h"
 
 namespace meter {
 
@@ -26,14 +26,14 @@ int nextScaleBottom(int current)
     }
 }
 
-void applyLevelWord(TLevelGraph &lev, std::uint32_t word)
+void applyLevelWord(LevelMeter &lev, std::uint32_t word)
 {
     const LevelPair levels = splitLevelWord(word);
     lev.setRightLev(levels.right);
     lev.setLeftLev(levels.left);
 }
 
-void stepScaleBottom(TLevelGraph &lev)
+void stepScaleBottom(LevelMeter &lev)
 {
     lev.setBottomDb(nextScaleBottom(lev.bottomDb()));
     lev.repaint();

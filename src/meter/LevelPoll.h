@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class TLevelGraph;
+class LevelMeter;
 
 namespace meter {
 
@@ -20,9 +20,9 @@ LevelPair splitLevelWord(std::uint32_t word);
 int nextScaleBottom(int current);
 
 // Writes the right level, then the left; each write repaints only if the value changed.
-void applyLevelWord(TLevelGraph &lev, std::uint32_t word);
+void applyLevelWord(LevelMeter &lev, std::uint32_t word);
 
 // Steps the scale bottom and redraws the meter before returning.
-void stepScaleBottom(TLevelGraph &lev);
+void stepScaleBottom(LevelMeter &lev);
 
 }  // namespace meter

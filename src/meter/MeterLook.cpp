@@ -1,6 +1,6 @@
 #include "meter/MeterLook.h"
 
-#include "meter/TLevelGraph.h"
+#include "meter/LevelMeter.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -50,7 +50,7 @@ QImage makeMeterFrontGradient()
                          {999, 0x00680B}});
 }
 
-void applyInputMeterLook(TLevelGraph &lev)
+void applyInputMeterLook(LevelMeter &lev)
 {
     lev.setFixedSize(50, 293);
     lev.setMaxLev(32768);

@@ -3,7 +3,7 @@
 
 #include <QImage>
 
-class TLevelGraph;
+class LevelMeter;
 
 namespace meter {
 
@@ -14,6 +14,6 @@ QImage makeMeterFrontGradient();
 
 // 50 × 293, full scale 32768, black back and frame, light grey labels, bottom −120 dB (the
 // stored setting replaces it), and the two gradients.
-void applyInputMeterLook(TLevelGraph &lev);
+void applyInputMeterLook(LevelMeter &lev);
 
 }  // namespace meter

@@ -7,17 +7,17 @@
 
 namespace schedule {
 
-int timeOfDayMs(const TScheduleEntry &entry)
+int timeOfDayMs(const ScheduleEntry &entry)
 {
     return core::timeOfDay(entry.Time).msecsSinceStartOfDay();
 }
 
-qint32 recordingLimitMs(const TScheduleEntry &entry)
+qint32 recordingLimitMs(const ScheduleEntry &entry)
 {
     return entry.Action == ActionRecord && entry.Length > 0 ? entry.Length : 0;
 }
 
-QString cellText(const TScheduleEntry &entry, int column, const ActionTexts &actions)
+QString cellText(const ScheduleEntry &entry, int column, const ActionTexts &actions)
 {
     switch (column) {
     case TimeColumn:

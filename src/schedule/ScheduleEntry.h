@@ -11,24 +11,24 @@ enum ScheduleAction : qint32 {
     ActionStop = 2,    // stop the recording
 };
 
-struct TScheduleEntry {
+struct ScheduleEntry {
     double Time = 0.0;        // day count; only the time of day counts
     qint32 Length = 0;        // Record: recording length in ms; 0 (or less) = no length
     qint32 Action = ActionRecord;
 
-    bool operator==(const TScheduleEntry &o) const
+    bool operator==(const ScheduleEntry &o) const
     {
         return Time == o.Time && Length == o.Length && Action == o.Action;
     }
-    bool operator!=(const TScheduleEntry &o) const { return !(*this == o); }
+    bool operator!=(const ScheduleEntry &o) const { return !(*this == o); }
 };
 
 // Milliseconds since midnight of the entry's time of day, 0 <= ms < 86 400 000.
-int timeOfDayMs(const TScheduleEntry &entry);
+int timeOfDayMs(const ScheduleEntry &entry);
 
 // The length limit the recording started by this entry gets, in ms; 0 = none.
 // Stop entries and non-positive lengths give none.
-qint32 recordingLimitMs(const TScheduleEntry &entry);
+qint32 recordingLimitMs(const ScheduleEntry &entry);
 
 // Texts of the "Action" column; the language code replaces the built-in words.
 struct ActionTexts {
@@ -40,6 +40,6 @@ enum ScheduleColumn { TimeColumn = 0, LengthColumn = 1, ActionColumn = 2, Column
 
 // The text of one cell of the schedule list: "HH:mm:ss"; "h:mm:ss" of the length,
 // "--:--:--" without one, "n/a" for a Stop entry; the action word.
-QString cellText(const TScheduleEntry &entry, int column, const ActionTexts &actions);
+QString cellText(const ScheduleEntry &entry, int column, const ActionTexts &actions);
 
 }  // namespace schedule

@@ -27,11 +27,11 @@ bool isUsableTime(double days)
 
 }  // namespace
 
-QByteArray encodeSchedule(const std::vector<TScheduleEntry> &entries)
+QByteArray encodeSchedule(const std::vector<ScheduleEntry> &entries)
 {
     QByteArray data(qsizetype(entries.size()) * kScheduleRecordSize, Qt::Uninitialized);
     char *p = data.data();
-    for (const TScheduleEntry &e : entries) {
+    for (const ScheduleEntry &e : entries) {
         quint64 timeBits;
         static_assert(sizeof timeBits == sizeof e.Time);
         std::memcpy(&timeBits, &e.Time, sizeof timeBits);
@@ -43,15 +43,15 @@ QByteArray encodeSchedule(const std::vector<TScheduleEntry> &entries)
     return data;
 }
 
-std::vector<TScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped)
+std::vector<ScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped)
 {
     const qsizetype records = data.size() / kScheduleRecordSize;
     int left = data.size() % kScheduleRecordSize != 0 ? 1 : 0;
-    std::vector<TScheduleEntry> entries;
+    std::vector<ScheduleEntry> entries;
     entries.reserve(size_t(records));
     const char *p = data.constData();
     for (qsizetype i = 0; i < records; ++i, p += kScheduleRecordSize) {
-        TScheduleEntry e;
+        ScheduleEntry e;
         const quint64 timeBits = qFromLittleEndian<quint64>(p);
         std::memcpy(&e.Time, &timeBits, sizeof e.Time);
         e.Length = qFromLittleEndian<qint32>(p + 8);
@@ -66,7 +66,7 @@ std::vector<TScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped)
     return entries;
 }
 
-bool readScheduleFile(const QString &path, std::vector<TScheduleEntry> *out, int *skipped,
+bool readScheduleFile(const QString &path, std::vector<ScheduleEntry> *out, int *skipped,
                       QString *error)
 {
     QFile file(path);
@@ -83,15 +83,15 @@ bool readScheduleFile(const QString &path, std::vector<TScheduleEntry> *out, int
     return true;
 }
 
-bool writeScheduleFile(const QString &path, const std::vector<TScheduleEntry> &entries,
+bool writeScheduleFile(const QString &path, const std::vector<ScheduleEntry> &entries,
                        QString *error)
 {
     return core::writeFileAtomically(path, encodeSchedule(entries), error, true);
 }
 
-bool readScheduleForList(const QString &path, std::vector<TScheduleEntry> *out, QString *error)
+bool readScheduleForList(const QString &path, std::vector<ScheduleEntry> *out, QString *error)
 {
-    std::vector<TScheduleEntry> entries;
+    std::vector<ScheduleEntry> entries;
     QString reason;
     if (!readScheduleFile(path, &entries, nullptr, &reason)) {
         *error = QStringLiteral("Unable to read %1: %2").arg(path, reason);
@@ -105,11 +105,11 @@ bool readScheduleForList(const QString &path, std::vector<TScheduleEntry> *out, 
     return true;
 }
 
-std::vector<TScheduleEntry> DefaultScheduleFile::load(QString *warning)
+std::vector<ScheduleEntry> DefaultScheduleFile::load(QString *warning)
 {
     m_onDisk.reset();
     m_damaged = false;
-    std::vector<TScheduleEntry> entries;
+    std::vector<ScheduleEntry> entries;
     int skipped = 0;
     QString reason;
     if (!readScheduleFile(m_path, &entries, &skipped, &reason)) {
@@ -129,7 +129,7 @@ std::vector<TScheduleEntry> DefaultScheduleFile::load(QString *warning)
     return entries;
 }
 
-bool DefaultScheduleFile::save(const std::vector<TScheduleEntry> &entries, QString *error)
+bool DefaultScheduleFile::save(const std::vector<ScheduleEntry> &entries, QString *error)
 {
     if (m_onDisk && *m_onDisk == entries) return true;
     QString reason;

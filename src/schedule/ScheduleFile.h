@@ -26,25 +26,25 @@ inline QString defaultScheduleFile() { return QStringLiteral("Presets/Vantrel/De
 inline QString scheduleFileFilter() { return QStringLiteral("Schedule (*.vts)"); }
 inline QString scheduleFileSuffix() { return QStringLiteral("vts"); }
 
-QByteArray encodeSchedule(const std::vector<TScheduleEntry> &entries);
+QByteArray encodeSchedule(const std::vector<ScheduleEntry> &entries);
 
 // Decodes what is valid; *skipped (if given) counts records left out, a partial tail
 // included.
-std::vector<TScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped = nullptr);
+std::vector<ScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped = nullptr);
 
 // Reads a schedule file. False (and *out untouched) when the file cannot be opened or
 // read; a missing default file at start-up is therefore simply an empty list.
-[[nodiscard]] bool readScheduleFile(const QString &path, std::vector<TScheduleEntry> *out,
+[[nodiscard]] bool readScheduleFile(const QString &path, std::vector<ScheduleEntry> *out,
                                     int *skipped = nullptr, QString *error = nullptr);
 
 // Writes atomically, creating missing folders. On failure the old file is whole.
 [[nodiscard]] bool writeScheduleFile(const QString &path,
-                                     const std::vector<TScheduleEntry> &entries,
+                                     const std::vector<ScheduleEntry> &entries,
                                      QString *error = nullptr);
 
 // Reads a file the user chose to load. False, with the reason in *error, when it cannot be
 // read or holds no valid entry: the list is then to stay as it is.
-[[nodiscard]] bool readScheduleForList(const QString &path, std::vector<TScheduleEntry> *out,
+[[nodiscard]] bool readScheduleForList(const QString &path, std::vector<ScheduleEntry> *out,
                                        QString *error);
 
 // The default schedule file, which holds the current list and is written after every
@@ -59,16 +59,16 @@ public:
 
     // The file's valid entries; a missing or unreadable file gives none. *warning (if
     // given) says when the file is damaged or unreadable, and so kept.
-    std::vector<TScheduleEntry> load(QString *warning = nullptr);
+    std::vector<ScheduleEntry> load(QString *warning = nullptr);
 
     // Writes entries unless the file holds them already. False, with "<file>: <reason>" in
     // *error, when a damaged file cannot be kept aside or the file cannot be written; the
     // file is then untouched.
-    [[nodiscard]] bool save(const std::vector<TScheduleEntry> &entries, QString *error = nullptr);
+    [[nodiscard]] bool save(const std::vector<ScheduleEntry> &entries, QString *error = nullptr);
 
 private:
     QString m_path;
-    std::optional<std::vector<TScheduleEntry>> m_onDisk;  // unknown before a load or save
+    std::optional<std::vector<ScheduleEntry>> m_onDisk;  // unknown before a load or save
     bool m_damaged = false;  // the file held records left out, and is not yet kept aside
 };
 

@@ -4,15 +4,15 @@
 
 namespace schedule {
 
-std::vector<TScheduleEntry> ScheduleList::entries() const
+std::vector<ScheduleEntry> ScheduleList::entries() const
 {
-    std::vector<TScheduleEntry> out;
+    std::vector<ScheduleEntry> out;
     out.reserve(m_items.size());
     for (const Item &item : m_items) out.push_back(item.entry);
     return out;
 }
 
-int ScheduleList::insertionRow(const TScheduleEntry &entry) const
+int ScheduleList::insertionRow(const ScheduleEntry &entry) const
 {
     const int tod = timeOfDayMs(entry);
     for (int i = count() - 1; i >= 0; --i) {
@@ -21,13 +21,13 @@ int ScheduleList::insertionRow(const TScheduleEntry &entry) const
     return 0;
 }
 
-void ScheduleList::insert(int row, const TScheduleEntry &entry)
+void ScheduleList::insert(int row, const ScheduleEntry &entry)
 {
     row = std::clamp(row, 0, count());
     m_items.insert(m_items.begin() + row, makeItem(entry));
 }
 
-bool ScheduleList::replace(int index, const TScheduleEntry &entry)
+bool ScheduleList::replace(int index, const ScheduleEntry &entry)
 {
     if (!isValidIndex(index)) return false;
     Item &item = m_items[size_t(index)];
@@ -46,11 +46,11 @@ bool ScheduleList::removeAt(int index)
     return true;
 }
 
-void ScheduleList::assign(const std::vector<TScheduleEntry> &entries)
+void ScheduleList::assign(const std::vector<ScheduleEntry> &entries)
 {
     m_items.clear();
     m_items.reserve(entries.size());
-    for (const TScheduleEntry &entry : entries) m_items.push_back(makeItem(entry));
+    for (const ScheduleEntry &entry : entries) m_items.push_back(makeItem(entry));
 }
 
 }  // namespace schedule

@@ -18,33 +18,33 @@ public:
     bool isEmpty() const { return m_items.empty(); }
     bool isValidIndex(int index) const { return index >= 0 && index < count(); }
 
-    const TScheduleEntry &at(int index) const { return m_items[size_t(index)].entry; }
+    const ScheduleEntry &at(int index) const { return m_items[size_t(index)].entry; }
     quint64 idAt(int index) const { return m_items[size_t(index)].id; }
     int timeOfDayMsAt(int index) const { return m_items[size_t(index)].timeOfDayMs; }
-    std::vector<TScheduleEntry> entries() const;
+    std::vector<ScheduleEntry> entries() const;
 
     // The row an entry added in time-of-day order goes to: after the last entry whose
     // time of day is not later than its own (so after entries of the same time).
-    int insertionRow(const TScheduleEntry &entry) const;
+    int insertionRow(const ScheduleEntry &entry) const;
 
-    void insert(int row, const TScheduleEntry &entry);  // row clamped to 0…count
-    void append(const TScheduleEntry &entry) { insert(count(), entry); }
+    void insert(int row, const ScheduleEntry &entry);  // row clamped to 0…count
+    void append(const ScheduleEntry &entry) { insert(count(), entry); }
 
     // Writes new values into the entry at index. An entry whose time of day changes is a
     // new appointment and gets a new id; otherwise it keeps its id. False when out of range.
-    bool replace(int index, const TScheduleEntry &entry);
+    bool replace(int index, const ScheduleEntry &entry);
 
     bool removeAt(int index);  // false when out of range
     void clear() { m_items.clear(); }
-    void assign(const std::vector<TScheduleEntry> &entries);
+    void assign(const std::vector<ScheduleEntry> &entries);
 
 private:
     struct Item {
-        TScheduleEntry entry;
+        ScheduleEntry entry;
         quint64 id;
         int timeOfDayMs;  // cached: the planner reads it on every tick
     };
-    Item makeItem(const TScheduleEntry &entry) { return {entry, ++m_lastId, timeOfDayMs(entry)}; }
+    Item makeItem(const ScheduleEntry &entry) { return {entry, ++m_lastId, timeOfDayMs(entry)}; }
 
     std::vector<Item> m_items;
     quint64 m_lastId = 0;

@@ -8,7 +8,7 @@ ScheduleModel::ScheduleModel(QObject *parent)
 {
 }
 
-int ScheduleModel::addEntry(const TScheduleEntry &entry)
+int ScheduleModel::addEntry(const ScheduleEntry &entry)
 {
     const int row = m_list.insertionRow(entry);
     beginInsertRows({}, row, row);
@@ -17,7 +17,7 @@ int ScheduleModel::addEntry(const TScheduleEntry &entry)
     return row;
 }
 
-bool ScheduleModel::replaceEntry(int row, const TScheduleEntry &entry)
+bool ScheduleModel::replaceEntry(int row, const ScheduleEntry &entry)
 {
     if (!m_list.replace(row, entry)) return false;
     Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
@@ -41,7 +41,7 @@ void ScheduleModel::clear()
     endRemoveRows();
 }
 
-void ScheduleModel::setEntries(const std::vector<TScheduleEntry> &entries)
+void ScheduleModel::setEntries(const std::vector<ScheduleEntry> &entries)
 {
     beginResetModel();
     m_list.assign(entries);

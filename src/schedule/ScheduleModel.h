@@ -20,13 +20,13 @@ public:
     const ScheduleList &list() const { return m_list; }
 
     // Adds in time-of-day order (after entries of the same time); returns the new row.
-    int addEntry(const TScheduleEntry &entry);
+    int addEntry(const ScheduleEntry &entry);
     // Writes the entry's values into row, which keeps its place. False when out of range.
-    bool replaceEntry(int row, const TScheduleEntry &entry);
+    bool replaceEntry(int row, const ScheduleEntry &entry);
     // Removes row; out of range (no selection, empty list) does nothing and gives false.
     bool removeEntry(int row);
     void clear();
-    void setEntries(const std::vector<TScheduleEntry> &entries);  // a loaded file
+    void setEntries(const std::vector<ScheduleEntry> &entries);  // a loaded file
 
     // Words of the "Action" column and the column titles, set by the language code.
     void setActionTexts(const ActionTexts &texts);

@@ -151,7 +151,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
     if (catchUp) {
         if (due.empty()) {
             if (!latestBefore || !latestBefore->alreadyFired) return out;
-            const TScheduleEntry &entry = list.at(latestBefore->row);
+            const ScheduleEntry &entry = list.at(latestBefore->row);
             const qint32 limitMs = recordingLimitMs(entry);
             const qint64 endWallMs = latestBefore->wallMs + limitMs;
             if (limitMs > 0 && endWallMs > fromWallMs && endWallMs <= toWallMs)
@@ -160,7 +160,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
         }
         const Candidate &last = due.back();
         if (last.alreadyFired) return out;
-        const TScheduleEntry &entry = list.at(last.row);
+        const ScheduleEntry &entry = list.at(last.row);
         DueEntry d{last.row, entry, entry.Action, recordingLimitMs(entry), toWallMs - last.wallMs};
         if (d.limitMs > 0) {
             const qint64 remaining = qint64(d.limitMs) - d.lateMs;
@@ -176,7 +176,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
     }
     for (const Candidate &c : due) {
         if (c.alreadyFired) continue;
-        const TScheduleEntry &entry = list.at(c.row);
+        const ScheduleEntry &entry = list.at(c.row);
         out.push_back({c.row, entry, entry.Action, recordingLimitMs(entry), 0});
     }
     return out;

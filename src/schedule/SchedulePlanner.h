@@ -40,7 +40,7 @@ namespace schedule {
 
 struct DueEntry {
     int row = -1;            // row of the entry in the list at this tick
-    TScheduleEntry entry;
+    ScheduleEntry entry;
     qint32 action = ActionRecord;  // what to do: entry.Action, or Stop for a Record entry
                                    // whose length ran out while the clock jumped
     qint32 limitMs = 0;      // Record: length limit for the recording it starts; 0 = none

@@ -64,7 +64,7 @@ private slots:
     {
         QStringList errors;
         {
-            TMainForm w;
+            MainWindow w;
             w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -112,7 +112,7 @@ private slots:
                   "[device]\n"
                   "samplerate=$BB80\n");
         {
-            TMainForm w;
+            MainWindow w;
             w.setErrorReporter([](const QString &, const QString &) {});
             QCOMPARE(w.settings().saveFolder, QStringLiteral("/srv/rec"));
             QCOMPARE(w.settings().storeTime, 16);
@@ -136,7 +136,7 @@ private slots:
         const QString path = m_dir->filePath(QStringLiteral("vantrel.ini"));
         writeFile(path, "[WindowPos]\nState=1\nX=30\nY=40\nW=640\nH=420\n");
         {
-            TMainForm w;
+            MainWindow w;
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             QVERIFY(w.isMaximized());
@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(ini.readInt(QStringLiteral("WindowPos"), QStringLiteral("W"), 0), 640);
         QCOMPARE(ini.readInt(QStringLiteral("WindowPos"), QStringLiteral("X"), 0), 30);
         {
-            TMainForm w;
+            MainWindow w;
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             w.showNormal();
@@ -162,7 +162,7 @@ private slots:
         writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
                   "[Device]\nRecDev=99\nRecSrc=42\nPlayDev=77\n");
         QStringList errors;
-        TMainForm w;
+        MainWindow w;
         w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -180,7 +180,7 @@ private slots:
         const bool root = ::geteuid() == 0;
         QStringList errors;
         {
-            TMainForm w;
+            MainWindow w;
             w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
             w.show();
             if (root)
@@ -207,7 +207,7 @@ private slots:
                       .arg(rec)
                       .toUtf8());
         {
-            TMainForm w;
+            MainWindow w;
             w.show();
             QVERIFY(QTest::qWaitForWindowActive(&w));
             QTest::keyClick(&w, Qt::Key_F5);
@@ -237,13 +237,13 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs the test sound server (PULSE_SERVER)");
         recordWavIntoRec();
-        schedule::TScheduleEntry entry;
+        schedule::ScheduleEntry entry;
         entry.Time = core::toDayCount(QDateTime::currentDateTime().addSecs(2));
         entry.Length = 1000;
         entry.Action = schedule::ActionRecord;
         QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
 
-        TMainForm w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QDialog modal(&w);
@@ -261,7 +261,7 @@ private slots:
             QSKIP("needs the test sound server (PULSE_SERVER)");
         recordWavIntoRec();
         writeFile(m_dir->filePath(QStringLiteral("Log")), "a file where the index's folder belongs");
-        std::vector<schedule::TScheduleEntry> entries(2);
+        std::vector<schedule::ScheduleEntry> entries(2);
         for (int i = 0; i < 2; ++i) {
             entries[size_t(i)].Time = core::toDayCount(QDateTime::currentDateTime().addSecs(2 + 3 * i));
             entries[size_t(i)].Length = 1000;
@@ -269,7 +269,7 @@ private slots:
         }
         QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), entries));
 
-        TMainForm w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTRY_COMPARE_WITH_TIMEOUT(rowCount(w, "lvHistory"), 2, 12000);
@@ -288,13 +288,13 @@ private slots:
     void scheduleChangesAreWrittenAtOnce()
     {
         const QString path = m_dir->filePath(schedule::defaultScheduleFile());
-        const schedule::TScheduleEntry eight{core::timeOfDayFraction(QTime(8, 0)), 0, schedule::ActionRecord};
-        const schedule::TScheduleEntry nine{core::timeOfDayFraction(QTime(9, 0)), 0, schedule::ActionStop};
+        const schedule::ScheduleEntry eight{core::timeOfDayFraction(QTime(8, 0)), 0, schedule::ActionRecord};
+        const schedule::ScheduleEntry nine{core::timeOfDayFraction(QTime(9, 0)), 0, schedule::ActionStop};
         QVERIFY(schedule::writeScheduleFile(path, {eight, nine}));
         const QString junk = m_dir->filePath(QStringLiteral("junk.vts"));
         writeFile(junk, QByteArray(16, '\x7f'));
         auto entriesOnDisk = [&path] {
-            std::vector<schedule::TScheduleEntry> entries;
+            std::vector<schedule::ScheduleEntry> entries;
             return schedule::readScheduleFile(path, &entries) ? int(entries.size()) : -1;
         };
 
@@ -317,7 +317,7 @@ private slots:
         answer.start(50);
 
         QStringList errors;
-        TMainForm w;
+        MainWindow w;
         w.setErrorReporter([&](const QString &, const QString &text) { errors << text; });
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));

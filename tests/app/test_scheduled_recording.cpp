@@ -14,9 +14,9 @@
 
 namespace {
 
-schedule::TScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 action)
+schedule::ScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 action)
 {
-    schedule::TScheduleEntry e;
+    schedule::ScheduleEntry e;
     e.Time = core::toDayCount(when);
     e.Length = lengthMs;
     e.Action = action;
@@ -72,7 +72,7 @@ private slots:
         const QDateTime first = t0;                  // Record with a 6000 ms length
         const QDateTime second = t0.addSecs(10);     // Record without a length ...
         const QDateTime stop = t0.addSecs(15);       // ... ended by a Stop entry
-        const std::vector<schedule::TScheduleEntry> entries = {
+        const std::vector<schedule::ScheduleEntry> entries = {
             entryAt(stop, 0, schedule::ActionStop), entryAt(first, 6000, schedule::ActionRecord),
             entryAt(second, 0, schedule::ActionRecord)};
         QVERIFY(schedule::writeScheduleFile(home.filePath(schedule::defaultScheduleFile()), entries));

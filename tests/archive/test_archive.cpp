@@ -38,7 +38,7 @@ bool touch(const QString &path)
 QStringList filenames(const Archive &a)
 {
     QStringList out;
-    for (const TArchiveRecord &r : a.records()) out.append(r.Filename);
+    for (const ArchiveRecord &r : a.records()) out.append(r.Filename);
     return out;
 }
 
@@ -175,7 +175,7 @@ void TestArchive::dueRecordsCountCalendarDays()
 {
     auto rec = [](const QDateTime &start) { return makeArchiveRecord(core::toDayCount(start), 1, {}); };
     const ArchiveList records{rec(daysBefore(1, QTime(23, 59, 59))), rec(daysBefore(0, QTime(0, 0))),
-                              rec(QDateTime(kNow.date().addDays(3), QTime(1, 0))), TArchiveRecord{},
+                              rec(QDateTime(kNow.date().addDays(3), QTime(1, 0))), ArchiveRecord{},
                               rec(daysBefore(29)), rec(daysBefore(30, QTime(23, 59)))};
     QCOMPARE(dueRecords(records, kNow, 1), (std::vector<bool>{true, false, false, false, true, true}));
     QCOMPARE(dueRecords(records, kNow, 30), (std::vector<bool>{false, false, false, false, false, true}));

@@ -13,7 +13,7 @@ using namespace archive;
 
 namespace {
 
-TArchiveRecord record(int day, qint32 length, const QString &file = QString())
+ArchiveRecord record(int day, qint32 length, const QString &file = QString())
 {
     return makeArchiveRecord(core::toDayCount(QDate(2026, 12, day), QTime(9, 5, 7)), length, file);
 }
@@ -42,7 +42,7 @@ void TestHistoryModel::showsSixColumnsOfText()
     HistoryModel m(QLocale(QStringLiteral("en_GB")));
     m.appendRecord(makeArchiveRecord(core::toDayCount(QDate(2026, 12, 7), QTime(20, 4, 37)), 3725,
                                      QStringLiteral("/home/ann/Recordings/a b.mp3")));
-    m.appendRecord(TArchiveRecord{});  // unreadable date, no file
+    m.appendRecord(ArchiveRecord{});  // unreadable date, no file
     QCOMPARE(m.columnCount(), 6);
     QCOMPARE(m.headerData(ColYear, Qt::Horizontal).toString(), QStringLiteral("Year"));
     QCOMPARE(m.headerData(ColFile, Qt::Horizontal).toString(), QStringLiteral("File"));
@@ -74,7 +74,7 @@ void TestHistoryModel::showsLengthByMagnitudeInHours()
 
 void TestHistoryModel::followsLocaleMonthNames()
 {
-    const TArchiveRecord r = record(7, 0);
+    const ArchiveRecord r = record(7, 0);
     QCOMPARE(historyCellText(r, ColMonth, QLocale(QStringLiteral("en_US"))), QStringLiteral("Dec"));
     QCOMPARE(historyCellText(r, ColMonth, QLocale(QStringLiteral("de_DE"))), QStringLiteral("Dez"));
 }

@@ -1,7 +1,7 @@
 // The entry dialog: what its controls produce, and a layout that fits its texts.
 
 #include "core/DayCount.h"
-#include "schedule/ScheduleEditDialog.h"
+#include "schedule/ScheduleEntryDialog.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -24,7 +24,7 @@ W *child(QWidget &dialog, const char *name)
     return w;
 }
 
-void typeLength(TfrmScEdit &dialog, const QString &keys)
+void typeLength(ScheduleEntryDialog &dialog, const QString &keys)
 {
     QLineEdit *edit = child<QLineEdit>(dialog, "edLen");
     edit->setFocus();
@@ -50,23 +50,23 @@ private Q_SLOTS:
 
 void ScheduleDialogTest::parsesLengthField()
 {
-    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("12:30")), std::optional<qint32>(45000000));
-    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("00:00")), std::optional<qint32>(0));
-    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("5:07")), std::optional<qint32>(307 * 60000));
-    QCOMPARE(TfrmScEdit::parseLength(QStringLiteral("99:59")),
+    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("12:30")), std::optional<qint32>(45000000));
+    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("00:00")), std::optional<qint32>(0));
+    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("5:07")), std::optional<qint32>(307 * 60000));
+    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("99:59")),
              std::optional<qint32>((99 * 60 + 59) * 60000));
-    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral("1:60")));
-    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral("1:5")));
-    QVERIFY(!TfrmScEdit::parseLength(QStringLiteral(":")));
-    QVERIFY(!TfrmScEdit::parseLength(QString()));
-    QCOMPARE(TfrmScEdit::formatLength(24 * 3600000), QStringLiteral("24:00"));
-    QCOMPARE(TfrmScEdit::formatLength(59999), QStringLiteral("00:00"));
+    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral("1:60")));
+    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral("1:5")));
+    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral(":")));
+    QVERIFY(!ScheduleEntryDialog::parseLength(QString()));
+    QCOMPARE(ScheduleEntryDialog::formatLength(24 * 3600000), QStringLiteral("24:00"));
+    QCOMPARE(ScheduleEntryDialog::formatLength(59999), QStringLiteral("00:00"));
 }
 
 void ScheduleDialogTest::typedLengthGivesMilliseconds()
 {
-    TfrmScEdit dialog;
-    dialog.setEntry(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
+    ScheduleEntryDialog dialog;
+    dialog.setEntry(ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
     QCOMPARE(child<QLineEdit>(dialog, "edLen")->text(), QStringLiteral("00:00"));
 
     typeLength(dialog, QStringLiteral("1230"));
@@ -84,7 +84,7 @@ void ScheduleDialogTest::typedLengthGivesMilliseconds()
 
 void ScheduleDialogTest::presetsSetTheLengthField()
 {
-    TfrmScEdit dialog(nullptr, QStringLiteral("Min."), QStringLiteral("Std."), QStringLiteral("Std"));
+    ScheduleEntryDialog dialog(nullptr, QStringLiteral("Min."), QStringLiteral("Std."), QStringLiteral("Std"));
     QComboBox *presets = child<QComboBox>(dialog, "cbLength");
     QLineEdit *edit = child<QLineEdit>(dialog, "edLen");
     QCOMPARE(presets->count(), 9);
@@ -97,7 +97,7 @@ void ScheduleDialogTest::presetsSetTheLengthField()
     for (int i = presets->count() - 1; i >= 0; --i) {
         presets->setCurrentIndex(i);
         QCOMPARE(edit->text(), expected.at(i));
-        QCOMPARE(dialog.entry().Length, TfrmScEdit::presetMinutes()[size_t(i)] * 60000);
+        QCOMPARE(dialog.entry().Length, ScheduleEntryDialog::presetMinutes()[size_t(i)] * 60000);
     }
     // An entry whose length is a preset shows that preset.
     dialog.setEntry({0.25, 6 * 3600000, ActionRecord});
@@ -107,15 +107,15 @@ void ScheduleDialogTest::presetsSetTheLengthField()
 
 void ScheduleDialogTest::newEntryStartsAtTheNextFullMinute()
 {
-    const TScheduleEntry e = TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(12, 34, 56)));
+    const ScheduleEntry e = ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(12, 34, 56)));
     QCOMPARE(core::timeOfDay(e.Time), QTime(12, 35));
     QCOMPARE(e.Action, qint32(ActionRecord));
     QCOMPARE(e.Length, 0);
-    QCOMPARE(core::timeOfDay(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(23, 59)))
+    QCOMPARE(core::timeOfDay(ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(23, 59)))
                                  .Time),
              QTime(0, 0));
 
-    TfrmScEdit dialog;
+    ScheduleEntryDialog dialog;
     dialog.setEntry(e);
     QCOMPARE(child<QTimeEdit>(dialog, "_time")->time(), QTime(12, 35));
     QVERIFY(child<QRadioButton>(dialog, "rbStart")->isChecked());
@@ -124,8 +124,8 @@ void ScheduleDialogTest::newEntryStartsAtTheNextFullMinute()
 
 void ScheduleDialogTest::okStaysOpenOnIncompleteLength()
 {
-    TfrmScEdit dialog;
-    dialog.setEntry(TfrmScEdit::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
+    ScheduleEntryDialog dialog;
+    dialog.setEntry(ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(8, 0))));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QLabel *problem = child<QLabel>(dialog, "lbLengthProblem");
@@ -150,7 +150,7 @@ void ScheduleDialogTest::okStaysOpenOnIncompleteLength()
     QTest::mouseClick(child<QPushButton>(dialog, "Button1"), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    const TScheduleEntry e = dialog.entry();
+    const ScheduleEntry e = dialog.entry();
     QCOMPARE(e.Action, qint32(ActionStop));
     QCOMPARE(e.Length, 105 * 60000);  // a Stop entry keeps the length it was given
 }
@@ -159,11 +159,11 @@ void ScheduleDialogTest::untouchedFieldsKeepTheirStoredValues()
 {
     // Neither 59 999 ms nor 120 hours fits the "h:m" field; editing the action or time
     // must not change them.
-    const TScheduleEntry stored{45000.5, 59999, ActionRecord};
-    TfrmScEdit dialog;
+    const ScheduleEntry stored{45000.5, 59999, ActionRecord};
+    ScheduleEntryDialog dialog;
     dialog.setEntry(stored);
     child<QRadioButton>(dialog, "rbStop")->click();
-    TScheduleEntry e = dialog.entry();
+    ScheduleEntry e = dialog.entry();
     QCOMPARE(e.Length, 59999);
     QCOMPARE(e.Time, stored.Time);
     QCOMPARE(e.Action, qint32(ActionStop));
@@ -177,7 +177,7 @@ void ScheduleDialogTest::untouchedFieldsKeepTheirStoredValues()
 
 void ScheduleDialogTest::layoutFitsItsTexts()
 {
-    TfrmScEdit dialog(nullptr, QStringLiteral("min"), QStringLiteral("hour"));
+    ScheduleEntryDialog dialog(nullptr, QStringLiteral("min"), QStringLiteral("hour"));
     dialog.setEntry({0.5, 0, ActionRecord});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));

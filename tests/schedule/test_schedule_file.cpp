@@ -19,13 +19,13 @@ namespace {
 
 QByteArray record(double time, qint32 length, qint32 action)
 {
-    return encodeSchedule({TScheduleEntry{time, length, action}});
+    return encodeSchedule({ScheduleEntry{time, length, action}});
 }
 
-std::vector<TScheduleEntry> manyEntries(int n)
+std::vector<ScheduleEntry> manyEntries(int n)
 {
     QRandomGenerator rng(1234);
-    std::vector<TScheduleEntry> entries;
+    std::vector<ScheduleEntry> entries;
     for (int i = 0; i < n; ++i) {
         // Whole dates, fractions down to the last bit, negative counts and lengths.
         const double time = (rng.generateDouble() - 0.2) * 60000.0;
@@ -54,7 +54,7 @@ void ScheduleFileTest::thousandEntriesRoundTripExactly()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("list.vts"));
-    const std::vector<TScheduleEntry> entries = manyEntries(1000);
+    const std::vector<ScheduleEntry> entries = manyEntries(1000);
     QVERIFY(writeScheduleFile(path, entries));
 
     QFile file(path);
@@ -63,7 +63,7 @@ void ScheduleFileTest::thousandEntriesRoundTripExactly()
     QCOMPARE(bytes.size(), 16000);
     QCOMPARE(bytes, encodeSchedule(entries));
 
-    std::vector<TScheduleEntry> loaded;
+    std::vector<ScheduleEntry> loaded;
     int skipped = -1;
     QVERIFY(readScheduleFile(path, &loaded, &skipped));
     QCOMPARE(skipped, 0);
@@ -96,16 +96,16 @@ void ScheduleFileTest::damagedRecordsAreSkipped()
                             + record(0.75, -1, ActionStop)    // kept
                             + QByteArray("\x01\x02\x03", 3);  // partial record at the end
     int skipped = 0;
-    const std::vector<TScheduleEntry> loaded = decodeSchedule(data, &skipped);
+    const std::vector<ScheduleEntry> loaded = decodeSchedule(data, &skipped);
     QCOMPARE(skipped, 6);
     QCOMPARE(loaded.size(), size_t(2));
-    QVERIFY(loaded[0] == (TScheduleEntry{0.25, 1000, ActionRecord}));
-    QVERIFY(loaded[1] == (TScheduleEntry{0.75, -1, ActionStop}));
+    QVERIFY(loaded[0] == (ScheduleEntry{0.25, 1000, ActionRecord}));
+    QVERIFY(loaded[1] == (ScheduleEntry{0.75, -1, ActionStop}));
 
     // Every truncation of a good file keeps the whole records before the cut.
     const QByteArray good = encodeSchedule(manyEntries(4));
     for (int cut = 0; cut <= good.size(); ++cut) {
-        const std::vector<TScheduleEntry> part = decodeSchedule(good.left(cut));
+        const std::vector<ScheduleEntry> part = decodeSchedule(good.left(cut));
         QCOMPARE(part.size(), size_t(cut / 16));
     }
 }
@@ -119,7 +119,7 @@ void ScheduleFileTest::randomBytesNeverCrash()
         // Plant a few plausible records among the noise.
         for (int r = 0; r + 16 <= data.size(); r += 16 * 7)
             qToLittleEndian<qint32>(1 + (r & 1), data.data() + r + 12);
-        for (const TScheduleEntry &e : decodeSchedule(data)) {
+        for (const ScheduleEntry &e : decodeSchedule(data)) {
             QVERIFY(e.Action == ActionRecord || e.Action == ActionStop);
             QVERIFY(std::isfinite(e.Time));
         }
@@ -129,7 +129,7 @@ void ScheduleFileTest::randomBytesNeverCrash()
 void ScheduleFileTest::missingFileLeavesTheListAlone()
 {
     QTemporaryDir dir;
-    std::vector<TScheduleEntry> list{{0.5, 0, ActionRecord}};
+    std::vector<ScheduleEntry> list{{0.5, 0, ActionRecord}};
     QString error;
     QVERIFY(!readScheduleFile(dir.filePath(QStringLiteral("none.vts")), &list, nullptr, &error));
     QCOMPARE(list.size(), size_t(1));
@@ -164,7 +164,7 @@ void ScheduleFileTest::fileWithoutEntriesIsNotLoadedIntoTheList()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(record(0.5, 0, 7));
     file.close();
-    std::vector<TScheduleEntry> list{{0.5, 0, ActionRecord}};
+    std::vector<ScheduleEntry> list{{0.5, 0, ActionRecord}};
     QString error;
     QVERIFY(!readScheduleForList(junk, &list, &error));
     QCOMPARE(error, junk + QStringLiteral(" holds no schedule entries."));
@@ -195,7 +195,7 @@ void ScheduleFileTest::damagedDefaultFileIsKeptAside()
     QCOMPARE(contentOf(keeper.path()), damaged);
     QVERIFY(!QFile::exists(keeper.backupPath()));
 
-    const std::vector<TScheduleEntry> one{{0.25, 0, ActionStop}};
+    const std::vector<ScheduleEntry> one{{0.25, 0, ActionStop}};
     QVERIFY(keeper.save(one));
     QCOMPARE(contentOf(keeper.backupPath()), damaged);
     QCOMPARE(contentOf(keeper.path()), encodeSchedule(one));

@@ -9,11 +9,11 @@
 
 using namespace schedule;
 
-Q_DECLARE_METATYPE(schedule::TScheduleEntry)
+Q_DECLARE_METATYPE(schedule::ScheduleEntry)
 
 namespace {
 
-TScheduleEntry entryAt(int h, int m, int s, qint32 lengthMs = 0, qint32 action = ActionRecord)
+ScheduleEntry entryAt(int h, int m, int s, qint32 lengthMs = 0, qint32 action = ActionRecord)
 {
     return {core::timeOfDayFraction(QTime(h, m, s)), lengthMs, action};
 }
@@ -48,7 +48,7 @@ private Q_SLOTS:
 
 void ScheduleModelTest::showsRowTexts_data()
 {
-    QTest::addColumn<TScheduleEntry>("entry");
+    QTest::addColumn<ScheduleEntry>("entry");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("90 min") << entryAt(7, 5, 9, 90 * 60000)
                             << QStringList{"07:05:09", "1:30:00", "Record"};
@@ -63,13 +63,13 @@ void ScheduleModelTest::showsRowTexts_data()
     QTest::newRow("negative length") << entryAt(1, 0, 0, -5)
                                      << QStringList{"01:00:00", "--:--:--", "Record"};
     // A dated time just short of midnight rounds to the next day's 00:00:00, never 24:00:00.
-    QTest::newRow("rounds to midnight") << TScheduleEntry{45000.9999999999, 0, ActionRecord}
+    QTest::newRow("rounds to midnight") << ScheduleEntry{45000.9999999999, 0, ActionRecord}
                                         << QStringList{"00:00:00", "--:--:--", "Record"};
 }
 
 void ScheduleModelTest::showsRowTexts()
 {
-    QFETCH(TScheduleEntry, entry);
+    QFETCH(ScheduleEntry, entry);
     QFETCH(QStringList, texts);
     ScheduleModel model;
     attachTester(model);

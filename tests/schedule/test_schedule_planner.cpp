@@ -20,7 +20,7 @@ constexpr qint64 kSec = 1000;
 constexpr qint64 kMin = 60 * kSec;
 constexpr qint64 kHour = 60 * kMin;
 
-TScheduleEntry entryAt(QTime t, qint32 action = ActionRecord, qint32 lengthMs = 0)
+ScheduleEntry entryAt(QTime t, qint32 action = ActionRecord, qint32 lengthMs = 0)
 {
     return {core::timeOfDayFraction(t), lengthMs, action};
 }
@@ -43,7 +43,7 @@ struct Run {
     qint64 utcMs = 0;
     std::vector<Firing> fired;
 
-    explicit Run(const std::vector<TScheduleEntry> &entries) { list.assign(entries); }
+    explicit Run(const std::vector<ScheduleEntry> &entries) { list.assign(entries); }
 
     void tickAt(qint64 ms)
     {
@@ -218,7 +218,7 @@ void SchedulePlannerTest::clockSetBackFiresNothingTwiceEvenAfterRowsMove()
 
 void SchedulePlannerTest::wakeFromSleepAppliesOnlyTheLatestEntry()
 {
-    const std::vector<TScheduleEntry> entries{
+    const std::vector<ScheduleEntry> entries{
         entryAt(QTime(8, 0), ActionRecord, int(kHour)), entryAt(QTime(9, 0), ActionStop),
         entryAt(QTime(11, 0), ActionRecord, int(30 * kMin)), entryAt(QTime(10, 0), ActionRecord)};
     const QDate day(2024, 6, 3);
@@ -279,7 +279,7 @@ void SchedulePlannerTest::wakeFromSleepAppliesOnlyTheLatestEntry()
 void SchedulePlannerTest::jitteredTicksFireEveryEntryOnceADayFor50Days()
 {
     // Spans the spring change, so the 02:30 entry fires at the jump that day.
-    std::vector<TScheduleEntry> entries{entryAt(QTime(0, 0)), entryAt(QTime(23, 59, 59)),
+    std::vector<ScheduleEntry> entries{entryAt(QTime(0, 0)), entryAt(QTime(23, 59, 59)),
                                         entryAt(QTime(2, 30)), entryAt(QTime(12, 0)),
                                         entryAt(QTime(12, 0), ActionStop)};
     for (int i = 1; i <= 20; ++i)
@@ -301,7 +301,7 @@ void SchedulePlannerTest::jitteredTicksFireEveryEntryOnceADayFor50Days()
 
     std::map<std::pair<int, qint64>, int> perDay;
     for (const Firing &f : run.fired) {
-        const TScheduleEntry &e = entries[size_t(f.row)];
+        const ScheduleEntry &e = entries[size_t(f.row)];
         const QTime t = core::timeOfDay(e.Time);
         // The fire date is the entry's day, except right after midnight for 23:59:59.
         QDate day = f.at.date();

@@ -1,4 +1,4 @@
-#include "meter/TLevelGraph.h"
+#include "meter/LevelMeter.h"
 
 #include "meter/MeterGeometry.h"
 
@@ -9,7 +9,7 @@ namespace {
 const QColor kScaleLineColor(0x55, 0x55, 0x55);
 }
 
-TLevelGraph::TLevelGraph(QWidget *parent) : QWidget(parent)
+LevelMeter::LevelMeter(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -18,7 +18,7 @@ TLevelGraph::TLevelGraph(QWidget *parent) : QWidget(parent)
     m_font.setStyleHint(QFont::TypeWriter);
 }
 
-void TLevelGraph::setLeftLev(int level)
+void LevelMeter::setLeftLev(int level)
 {
     if (level == m_leftLev)
         return;
@@ -26,7 +26,7 @@ void TLevelGraph::setLeftLev(int level)
     repaint();
 }
 
-void TLevelGraph::setRightLev(int level)
+void LevelMeter::setRightLev(int level)
 {
     if (level == m_rightLev)
         return;
@@ -34,31 +34,31 @@ void TLevelGraph::setRightLev(int level)
     repaint();
 }
 
-void TLevelGraph::setBackBitmap(const QImage &image)
+void LevelMeter::setBackBitmap(const QImage &image)
 {
     m_backSource = image;
     m_stretchedStale = true;
 }
 
-void TLevelGraph::setFrontBitmap(const QImage &image)
+void LevelMeter::setFrontBitmap(const QImage &image)
 {
     m_frontSource = image;
     m_stretchedStale = true;
 }
 
-void TLevelGraph::paintEvent(QPaintEvent *)
+void LevelMeter::paintEvent(QPaintEvent *)
 {
     render();
     QPainter screen(this);
     screen.drawImage(0, 0, m_buffer);
 }
 
-void TLevelGraph::mousePressEvent(QMouseEvent *)
+void LevelMeter::mousePressEvent(QMouseEvent *)
 {
     Q_EMIT mousePressed();
 }
 
-void TLevelGraph::render()
+void LevelMeter::render()
 {
     ++m_renderCount;
     if (m_maxLev == 0)

@@ -10,7 +10,7 @@
 #include <QImage>
 #include <QWidget>
 
-class TLevelGraph : public QWidget {
+class LevelMeter : public QWidget {
     Q_OBJECT
     Q_PROPERTY(int MaxLev READ maxLev WRITE setMaxLev)
     Q_PROPERTY(QColor BackColor READ backColor WRITE setBackColor)
@@ -21,7 +21,7 @@ class TLevelGraph : public QWidget {
     Q_PROPERTY(QImage FrontBitmap READ frontBitmap WRITE setFrontBitmap)
 
 public:
-    explicit TLevelGraph(QWidget *parent = nullptr);
+    explicit LevelMeter(QWidget *parent = nullptr);
 
     // A changed level repaints at once (synchronously); an unchanged one does nothing.
     void setLeftLev(int level);

@@ -1,4 +1,4 @@
-#include "schedule/TimerThread.h"
+#include "schedule/ScheduleTickThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -7,17 +7,17 @@
 
 namespace schedule {
 
-TTimerThread::TTimerThread(QObject *parent) : QThread(parent)
+ScheduleTickThread::ScheduleTickThread(QObject *parent) : QThread(parent)
 {
     setObjectName(QStringLiteral("ScheduleTick"));
 }
 
-TTimerThread::~TTimerThread()
+ScheduleTickThread::~ScheduleTickThread()
 {
     stop();
 }
 
-void TTimerThread::run()
+void ScheduleTickThread::run()
 {
     quint32 sleptMs = 0;
     while (!m_stopRequested.load()) {
@@ -31,14 +31,14 @@ void TTimerThread::run()
         if (sleptMs >= m_intervalMs.load()) {
             if (m_stopRequested.load()) break;
             // This object lives on the main thread: the call runs there and we wait for it.
-            QMetaObject::invokeMethod(this, &TTimerThread::deliverTick,
+            QMetaObject::invokeMethod(this, &ScheduleTickThread::deliverTick,
                                       Qt::BlockingQueuedConnection);
             sleptMs = 0;
         }
     }
 }
 
-void TTimerThread::deliverTick()
+void ScheduleTickThread::deliverTick()
 {
     if (m_stopRequested.load()) return;
     m_delivering = true;
@@ -46,7 +46,7 @@ void TTimerThread::deliverTick()
     m_delivering = false;
 }
 
-bool TTimerThread::stop()
+bool ScheduleTickThread::stop()
 {
     {
         std::lock_guard<std::mutex> lock(m_sleepMutex);

@@ -1,8 +1,8 @@
 #pragma once
-// TfrmScEdit: the modal dialog in which one schedule entry is created or changed.
+// ScheduleEntryDialog: the modal dialog in which one schedule entry is created or changed.
 //
-//   TfrmScEdit dialog(this, strings.lts1, strings.lts2, strings.lts3);
-//   dialog.setEntry(isAdd ? TfrmScEdit::newEntry(QDateTime::currentDateTime()) : current);
+//   ScheduleEntryDialog dialog(this, strings.lts1, strings.lts2, strings.lts3);
+//   dialog.setEntry(isAdd ? ScheduleEntryDialog::newEntry(QDateTime::currentDateTime()) : current);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.entry());
 //
 // OK closes only with a complete length: "h:mm" with minutes 0…59; otherwise the dialog
@@ -27,22 +27,22 @@ class QTimeEdit;
 
 namespace schedule {
 
-class TfrmScEdit : public QDialog {
+class ScheduleEntryDialog : public QDialog {
     Q_OBJECT
 public:
     // minuteWord, hourWord, hoursWord: the string table's unit words for the length
     // presets ("15 min", "1 hour", "2 hours").
-    explicit TfrmScEdit(QWidget *parent = nullptr,
+    explicit ScheduleEntryDialog(QWidget *parent = nullptr,
                         const QString &minuteWord = QStringLiteral("min"),
                         const QString &hourWord = QStringLiteral("hour"),
                         const QString &hoursWord = QStringLiteral("hours"));
 
-    void setEntry(const TScheduleEntry &entry);
+    void setEntry(const ScheduleEntry &entry);
     // The entry as the controls hold it; Length 0 when the length field is incomplete.
-    TScheduleEntry entry() const;
+    ScheduleEntry entry() const;
 
     // A new entry: the next full minute after now, Record, no length.
-    static TScheduleEntry newEntry(const QDateTime &now);
+    static ScheduleEntry newEntry(const QDateTime &now);
 
     // "h:mm" or "hh:mm" -> milliseconds; nothing for incomplete text or minutes above 59.
     static std::optional<qint32> parseLength(const QString &text);
@@ -69,7 +69,7 @@ private:
     QRadioButton *m_stop = nullptr;
     QButtonGroup *m_action = nullptr;
 
-    TScheduleEntry m_original;
+    ScheduleEntry m_original;
     QTime m_originalTime;        // m_original's time as the time control holds it
     bool m_lengthTouched = false;
 };

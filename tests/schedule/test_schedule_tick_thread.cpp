@@ -1,6 +1,6 @@
 // The tick thread: ticks reach the main thread one at a time, and stopping never hangs.
 
-#include "schedule/TimerThread.h"
+#include "schedule/ScheduleTickThread.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -8,7 +8,7 @@
 
 using namespace schedule;
 
-class TimerThreadTest : public QObject {
+class ScheduleTickThreadTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void ticksArriveOnTheMainThreadAtTheInterval();
@@ -18,14 +18,14 @@ private Q_SLOTS:
     void stopFromATickHandlerDoesNotHang();
 };
 
-void TimerThreadTest::ticksArriveOnTheMainThreadAtTheInterval()
+void ScheduleTickThreadTest::ticksArriveOnTheMainThreadAtTheInterval()
 {
-    TTimerThread thread;
+    ScheduleTickThread thread;
     thread.setInterval(100);
     std::vector<qint64> at;
     bool onMainThread = true;
     QElapsedTimer clock;
-    connect(&thread, &TTimerThread::tick, this, [&] {
+    connect(&thread, &ScheduleTickThread::tick, this, [&] {
         onMainThread = onMainThread && QThread::currentThread() == this->thread();
         at.push_back(clock.elapsed());
     });
@@ -39,15 +39,15 @@ void TimerThreadTest::ticksArriveOnTheMainThreadAtTheInterval()
         QVERIFY2(at[i] - at[i - 1] >= 95, qPrintable(QString::number(at[i] - at[i - 1])));
 }
 
-void TimerThreadTest::threadWaitsForEachTickToBeHandled()
+void ScheduleTickThreadTest::threadWaitsForEachTickToBeHandled()
 {
     // The count starts again only after the handler returns, so a slow handler delays the
     // next tick by a whole interval instead of leaving one queued behind it.
-    TTimerThread thread;
+    ScheduleTickThread thread;
     thread.setInterval(100);
     QElapsedTimer clock;
     std::vector<std::pair<qint64, qint64>> spans;  // handler start, end
-    connect(&thread, &TTimerThread::tick, this, [&] {
+    connect(&thread, &ScheduleTickThread::tick, this, [&] {
         const qint64 start = clock.elapsed();
         QThread::msleep(250);
         spans.emplace_back(start, clock.elapsed());
@@ -62,11 +62,11 @@ void TimerThreadTest::threadWaitsForEachTickToBeHandled()
     }
 }
 
-void TimerThreadTest::stopWhileATickIsPendingReturnsAtOnce()
+void ScheduleTickThreadTest::stopWhileATickIsPendingReturnsAtOnce()
 {
-    TTimerThread thread;
+    ScheduleTickThread thread;
     thread.setInterval(50);
-    QSignalSpy ticks(&thread, &TTimerThread::tick);
+    QSignalSpy ticks(&thread, &ScheduleTickThread::tick);
     thread.start();
     // The main thread is busy: the tick thread is now blocked handing over a tick.
     QThread::msleep(300);
@@ -79,9 +79,9 @@ void TimerThreadTest::stopWhileATickIsPendingReturnsAtOnce()
     QCOMPARE(ticks.count(), 0);  // the pending tick was dropped, not delivered late
 }
 
-void TimerThreadTest::stopWhileSleepingReturnsAtOnce()
+void ScheduleTickThreadTest::stopWhileSleepingReturnsAtOnce()
 {
-    auto *thread = new TTimerThread;
+    auto *thread = new ScheduleTickThread;
     thread->setInterval(1000);
     thread->start();
     QTest::qWait(120);
@@ -91,13 +91,13 @@ void TimerThreadTest::stopWhileSleepingReturnsAtOnce()
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
 }
 
-void TimerThreadTest::stopFromATickHandlerDoesNotHang()
+void ScheduleTickThreadTest::stopFromATickHandlerDoesNotHang()
 {
-    TTimerThread thread;
+    ScheduleTickThread thread;
     thread.setInterval(50);
     int calls = 0;
     bool stopResult = true;
-    connect(&thread, &TTimerThread::tick, this, [&] {
+    connect(&thread, &ScheduleTickThread::tick, this, [&] {
         ++calls;
         stopResult = thread.stop();
     });
@@ -108,5 +108,5 @@ void TimerThreadTest::stopFromATickHandlerDoesNotHang()
     QVERIFY(thread.stop());
 }
 
-QTEST_GUILESS_MAIN(TimerThreadTest)
-#include "test_schedule_timer_thread.moc"
+QTEST_GUILESS_MAIN(ScheduleTickThreadTest)
+#include "test_schedule_tick_thread.moc"

@@ -23,13 +23,13 @@
 
 namespace schedule {
 
-class TTimerThread : public QThread {
+class ScheduleTickThread : public QThread {
     Q_OBJECT
 public:
     static constexpr quint32 kSleepStepMs = 50;
 
-    explicit TTimerThread(QObject *parent = nullptr);
-    ~TTimerThread() override;  // stop()
+    explicit ScheduleTickThread(QObject *parent = nullptr);
+    ~ScheduleTickThread() override;  // stop()
 
     // Tick period in milliseconds; the main window sets 1000. May change while running.
     void setInterval(quint32 ms) { m_intervalMs.store(ms); }

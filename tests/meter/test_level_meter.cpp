@@ -1,7 +1,7 @@
 #include "meter/LevelPoll.h"
 #include "meter/MeterGeometry.h"
 #include "meter/MeterLook.h"
-#include "meter/TLevelGraph.h"
+#include "meter/LevelMeter.h"
 
 #include <QFontMetrics>
 #include <QSignalSpy>
@@ -9,7 +9,7 @@
 
 using namespace meter;
 
-class LevelGraphTest : public QObject {
+class LevelMeterTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void gradientsHaveTheirKeyColours()
@@ -29,7 +29,7 @@ private Q_SLOTS:
 
     void unchangedLevelDoesNotRepaint()
     {
-        TLevelGraph lev;
+        LevelMeter lev;
         applyInputMeterLook(lev);
         lev.show();
         QVERIFY(QTest::qWaitForWindowExposed(&lev));
@@ -53,10 +53,10 @@ private Q_SLOTS:
 
     void clickStepsTheScaleAndRedraws()
     {
-        TLevelGraph lev;
+        LevelMeter lev;
         applyInputMeterLook(lev);
         lev.setBottomDb(-30);
-        QObject::connect(&lev, &TLevelGraph::mousePressed, &lev, [&lev] { stepScaleBottom(lev); });
+        QObject::connect(&lev, &LevelMeter::mousePressed, &lev, [&lev] { stepScaleBottom(lev); });
         lev.show();
         QVERIFY(QTest::qWaitForWindowExposed(&lev));
         const int before = lev.renderCount();
@@ -67,7 +67,7 @@ private Q_SLOTS:
 
     void drawsBarsScaleAndLabels()
     {
-        TLevelGraph lev;
+        LevelMeter lev;
         applyInputMeterLook(lev);
         lev.setBottomDb(-24);
         lev.setLeftLev(16384);
@@ -112,7 +112,7 @@ private Q_SLOTS:
 
     void zeroSettingsRenderWithoutFault()
     {
-        TLevelGraph lev;  // constructor defaults: bottom 0, no images
+        LevelMeter lev;  // constructor defaults: bottom 0, no images
         lev.resize(50, 100);
         lev.setMaxLev(0);
         lev.setLeftLev(5);
@@ -122,5 +122,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(LevelGraphTest)
-#include "test_level_graph.moc"
+QTEST_MAIN(LevelMeterTest)
+#include "test_level_meter.moc"

@@ -1,4 +1,4 @@
-#include "schedule/ScheduleEditDialog.h"
+#include "schedule/ScheduleEntryDialog.h"
 
 #include "core/DayCount.h"
 
@@ -28,7 +28,7 @@ constexpr int kMaxFieldMinutes = 99 * 60 + 59;
 
 }  // namespace
 
-int TfrmScEdit::presetIndexFor(qint32 ms)
+int ScheduleEntryDialog::presetIndexFor(qint32 ms)
 {
     const auto &presets = presetMinutes();
     for (size_t i = 0; i < presets.size(); ++i) {
@@ -37,13 +37,13 @@ int TfrmScEdit::presetIndexFor(qint32 ms)
     return -1;
 }
 
-const std::vector<int> &TfrmScEdit::presetMinutes()
+const std::vector<int> &ScheduleEntryDialog::presetMinutes()
 {
     static const std::vector<int> minutes{0, 15, 30, 60, 120, 180, 360, 720, 1440};
     return minutes;
 }
 
-std::optional<qint32> TfrmScEdit::parseLength(const QString &text)
+std::optional<qint32> ScheduleEntryDialog::parseLength(const QString &text)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,2})\\s*:(\\d{2})$"));
     const QRegularExpressionMatch m = pattern.match(text);
@@ -54,7 +54,7 @@ std::optional<qint32> TfrmScEdit::parseLength(const QString &text)
     return qint32((hours * 60 + minutes) * kMsPerMinute);
 }
 
-QString TfrmScEdit::lengthProblem(const QString &text)
+QString ScheduleEntryDialog::lengthProblem(const QString &text)
 {
     if (parseLength(text)) return {};
     static const QRegularExpression minutes(QStringLiteral(":(\\d{2})$"));
@@ -64,7 +64,7 @@ QString TfrmScEdit::lengthProblem(const QString &text)
     return QStringLiteral("Enter the length as hours:minutes.");
 }
 
-QString TfrmScEdit::formatLength(qint32 ms)
+QString ScheduleEntryDialog::formatLength(qint32 ms)
 {
     const int minutes = std::clamp(ms / kMsPerMinute, 0, kMaxFieldMinutes);
     return QStringLiteral("%1:%2")
@@ -72,18 +72,18 @@ QString TfrmScEdit::formatLength(qint32 ms)
         .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-TScheduleEntry TfrmScEdit::newEntry(const QDateTime &now)
+ScheduleEntry ScheduleEntryDialog::newEntry(const QDateTime &now)
 {
     const QTime t = now.time();
     const int nextMinute = (t.hour() * 60 + t.minute() + 1) % (24 * 60);
-    TScheduleEntry e;
+    ScheduleEntry e;
     e.Time = core::timeOfDayFraction(QTime(nextMinute / 60, nextMinute % 60));
     e.Length = 0;
     e.Action = ActionRecord;
     return e;
 }
 
-TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString &hourWord,
+ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteWord, const QString &hourWord,
                        const QString &hoursWord)
     : QDialog(parent)
 {
@@ -176,17 +176,17 @@ TfrmScEdit::TfrmScEdit(QWidget *parent, const QString &minuteWord, const QString
     layout->addStretch(1);
     layout->addLayout(buttons);
 
-    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &TfrmScEdit::cbLengthChange);
-    connect(m_length, &QLineEdit::textEdited, this, &TfrmScEdit::edLenEdited);
-    connect(ok, &QPushButton::clicked, this, &TfrmScEdit::Button1Click);
+    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &ScheduleEntryDialog::cbLengthChange);
+    connect(m_length, &QLineEdit::textEdited, this, &ScheduleEntryDialog::edLenEdited);
+    connect(ok, &QPushButton::clicked, this, &ScheduleEntryDialog::Button1Click);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    setEntry(TScheduleEntry{});
+    setEntry(ScheduleEntry{});
     const QSize hint = sizeHint();
     setFixedSize(std::max(hint.width(), 219), std::max(hint.height(), 172));
 }
 
-void TfrmScEdit::setEntry(const TScheduleEntry &entry)
+void ScheduleEntryDialog::setEntry(const ScheduleEntry &entry)
 {
     m_original = entry;
     m_lengthTouched = false;
@@ -200,16 +200,16 @@ void TfrmScEdit::setEntry(const TScheduleEntry &entry)
     (entry.Action == ActionStop ? m_stop : m_start)->setChecked(true);
 }
 
-TScheduleEntry TfrmScEdit::entry() const
+ScheduleEntry ScheduleEntryDialog::entry() const
 {
-    TScheduleEntry e = m_original;
+    ScheduleEntry e = m_original;
     if (m_time->time() != m_originalTime) e.Time = core::timeOfDayFraction(m_time->time());
     if (m_lengthTouched) e.Length = parseLength(m_length->text()).value_or(0);
     e.Action = m_action->checkedId() == ActionStop ? ActionStop : ActionRecord;
     return e;
 }
 
-void TfrmScEdit::cbLengthChange(int index)
+void ScheduleEntryDialog::cbLengthChange(int index)
 {
     const auto &presets = presetMinutes();
     if (index < 0 || index >= int(presets.size())) return;
@@ -218,7 +218,7 @@ void TfrmScEdit::cbLengthChange(int index)
     m_lengthProblem->hide();
 }
 
-void TfrmScEdit::edLenEdited()
+void ScheduleEntryDialog::edLenEdited()
 {
     m_lengthTouched = true;
     m_lengthProblem->hide();
@@ -227,7 +227,7 @@ void TfrmScEdit::edLenEdited()
     m_lengthPresets->setCurrentIndex(ms ? presetIndexFor(*ms) : -1);
 }
 
-void TfrmScEdit::Button1Click()
+void ScheduleEntryDialog::Button1Click()
 {
     if (m_lengthTouched && !parseLength(m_length->text())) {
         m_lengthProblem->setText(lengthProblem(m_length->text()));
