@@ -1,12 +1,31 @@
 #pragma once
-// The archive of finished recordings as the main window uses it: the records (held by the
-// history model, which the list view shows), the index file, deletion to the trash and the
-// retention sweep. Main thread only.
+// The archive of finished recordings: the records (held by the history model, which the
+// list view shows), the index file, deletion to the trash and the retention sweep. Its
+// functions are called on the thread that owns it (the GUI thread); the file work runs on
+// a thread of its own.
 //
-// The index is read once at start-up and written whole and atomically after every change
-// (a new record, a deletion, a sweep that removed records) and at close, so that a crash
-// loses no record and a failed write leaves the previous file whole. A failed write is
-// reported to the caller, which shows "Cannot save!" (caption "Error!").
+// Writing. Every change (a new record, a deletion, a sweep that removed records) writes
+// the index whole and atomically, so that a crash loses no record and a failed write leaves
+// the previous file whole. The write runs on the archive's worker thread from a copy of the
+// records taken when it starts; changes made while a write runs are written together by
+// one more write when it ends. Each change has a generation number (ArchiveChange::
+// generation); written(generation) says that every change up to it is on disk, and
+// whenWritten() runs an action then, e.g. removing the recording journal of a record:
+//
+//   const ArchiveChange change = archive.addRecord(start, seconds, file);
+//   archive.whenWritten(change.generation, [journal, file] { journal.clearIfNames(file); });
+//
+// writeFailed(cause) reports a write that failed (show "Cannot save!", caption "Error!");
+// the next successful write (written) heals it. flush() at close waits for the last write.
+// Failures handed to the caller (load, writeFailed, flush) are for the caller to show and
+// log; the archive logs only what it alone sees (a journal it cannot remove).
+//
+// Loading. load() reads the index on the calling thread; startLoading() reads it on the
+// worker and emits loaded() once the model holds the records. Changes made meanwhile take
+// effect in the list at once (the loaded records then go before them) and are written once
+// loading ends, together with the loaded records: nothing is written while loading, and an
+// index that exists but could not be read is never written in this run. adoptRecording()
+// and the sweep belong after loaded(): before it they cannot see the loaded records.
 
 #include "archive/ArchiveIndex.h"
 #include "archive/ArchiveRecord.h"
@@ -15,9 +34,12 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace archive {
 
@@ -28,21 +50,26 @@ inline constexpr QLatin1String kSaveFailedCaption("Error!");
 struct ArchiveChange {
     int removedRecords = 0;
     QStringList keptFiles;  // files that exist but could not be moved to the trash
-    bool saved = true;      // false: the index could not be written; show "Cannot save!"
-    QString saveError;      // why, for a log
     QString adoptedFile;    // adoptRecording made a record for this file
+    // The generation whose write puts this change on disk; 0 when nothing changed.
+    quint64 generation = 0;
 };
 
 // Seconds of audio an audio file holds, from its headers; 0 when they do not say.
 using DurationProbe = std::function<double(const QString &path)>;
 
-class Archive {
+class Archive : public QObject {
+    Q_OBJECT
 public:
+    // How long flush() waits by default for the write in progress.
+    static constexpr int kFlushTimeoutMs = 10000;
+
     // indexPath: usually archiveIndexPath(programDir). The locale gives the date and time
     // forms the file is written in and the month names of the list.
-    explicit Archive(QString indexPath, const QLocale &locale = regionalDateLocale());
-    Archive(const Archive &) = delete;
-    Archive &operator=(const Archive &) = delete;
+    explicit Archive(QString indexPath, const QLocale &locale = regionalDateLocale(),
+                     QObject *parent = nullptr);
+    // Flushes (bounded), then stops the worker.
+    ~Archive() override;
 
     const QString &indexPath() const { return m_indexPath; }
     HistoryModel &model() { return m_model; }
@@ -51,44 +78,78 @@ public:
     // Appends the records of the index file. A missing file or folder gives no records and
     // no error. A file that exists but cannot be read gives false (and *error): the index is
     // then never written in this run, so that the records it holds are not overwritten.
-    [[nodiscard]] bool LoadArchive(QString *error = nullptr);
+    [[nodiscard]] bool load(QString *error = nullptr);
+    // The same on the worker thread; loaded(ok, error) follows. Does nothing after a load.
+    void startLoading();
+    bool isLoading() const { return m_loading; }
 
-    // Writes every record, creating the "Log" folder if needed.
-    [[nodiscard]] bool SaveArchive(QString *error = nullptr) const;
+    // Writes every record now (creating the "Log" folder if needed) and waits for it.
+    [[nodiscard]] bool save(QString *error = nullptr);
+    // Waits, at most timeoutMs, for loading and for the writes of every change; a write
+    // that failed is tried once more. True when the index on disk holds every change; else
+    // *error says why (the write's cause, or that it is still running).
+    [[nodiscard]] bool flush(QString *error = nullptr, int timeoutMs = kFlushTimeoutMs);
 
-    // Appends the record of a finished recording and saves.
-    [[nodiscard]] ArchiveChange AddArchiveRecord(const QDateTime &start, qint32 lengthSeconds,
-                                                 const QString &path);
+    // The latest change, and the latest change known to be on disk.
+    quint64 generation() const { return m_generation; }
+    quint64 writtenGeneration() const { return m_writtenGeneration; }
+    // Runs action on this thread once every change up to generation is on disk (at once
+    // when it is). Actions still waiting when the archive goes are dropped.
+    void whenWritten(quint64 generation, std::function<void()> action);
 
-    // Removes record `index` and moves its file, if there is one, to the trash, then saves.
+    // Appends the record of a finished recording.
+    ArchiveChange addRecord(const QDateTime &start, qint32 lengthSeconds, const QString &path);
+
+    // Removes record `index` and moves its file, if there is one, to the trash.
     // A file that another record still names stays where it is. The record goes even when
     // the file cannot be moved (the file then stays on disk and is listed in keptFiles; so
     // does a file whose name is not valid UTF-8). An index out of range changes nothing.
-    [[nodiscard]] ArchiveChange DeleteArchiveRecord(int index);
+    ArchiveChange deleteRecord(int index);
 
     // The retention sweep: every record at least storeTimeDays (clamped to 1...365) calendar
     // days old by `now` is removed and its file moved to the trash, in one pass; records
     // with an unreadable date are spared. Files named by a record that stays are kept.
-    // Saves when anything was removed.
-    [[nodiscard]] ArchiveChange ArchiveCheckerTimer(const QDateTime &now, int storeTimeDays);
+    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays);
 
     // The recording a journal names, left by a run that ended without finishing it (killed,
     // power lost): its file, if it exists and is not empty and no record names it yet, is
     // archived with the length the file holds (the probe's; when the headers give none, as
-    // in a file cut off mid-write, the time from the start to the file's last change). The
-    // journal is removed once nothing is left to adopt and the index is saved.
-    [[nodiscard]] ArchiveChange adoptRecording(const RecordingJournal &journal,
-                                               const DurationProbe &probeSeconds);
+    // in a file cut off mid-write, the time from the start to the file's last change).
+    // Belongs after loading, which it needs to see the records; the caller clears the
+    // journal once the change is written (whenWritten).
+    ArchiveChange adoptRecording(const JournalEntry &entry, const DurationProbe &probeSeconds);
+
+Q_SIGNALS:
+    void loaded(bool ok, const QString &error);
+    void written(quint64 generation);
+    void writeFailed(const QString &error);
 
 private:
+    struct Worker;
+    struct Results;
+
     void recycle(const ArchiveRecord &record, ArchiveChange *change) const;
-    void addRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);
-    void saveInto(ArchiveChange *change) const;
+    void appendRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);
+    void changed(ArchiveChange *change);
+    void startWrite();
+    void collectResults();
+    void reportUnwritable();
 
     QString m_indexPath;
     QLocale m_locale;
     HistoryModel m_model;
     QString m_unreadableIndex;  // set when an existing index could not be read
+    std::unique_ptr<Worker> m_worker;
+
+    quint64 m_generation = 0;
+    quint64 m_writtenGeneration = 0;
+    bool m_writePending = false;  // changes not yet handed to a write
+    bool m_writing = false;
+    bool m_loading = false;
+    bool m_loadStarted = false;
+    bool m_lastWriteFailed = false;
+    QString m_lastWriteError;
+    std::vector<std::pair<quint64, std::function<void()>>> m_afterWrite;
 };
 
 }  // namespace archive

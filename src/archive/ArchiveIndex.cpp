@@ -2,6 +2,7 @@
 
 #include "archive/RegionalDateTime.h"
 #include "core/Ini.h"
+#include "core/ProgramFiles.h"
 
 #include <optional>
 
@@ -78,13 +79,13 @@ public:
         ArchiveRecord r;
         if (v.dateTime) {
             const QString text = QString::fromUtf8(*v.dateTime);
-            r.DateTime = parseDate(text);
-            if (r.DateTime == 0.0 && !text.isEmpty()) r.DateText = text;
+            r.start = parseDate(text);
+            if (r.start == 0.0 && !text.isEmpty()) r.dateText = text;
         }
-        if (v.length) r.Length = parseLength(*v.length);
+        if (v.length) r.lengthSeconds = parseLength(*v.length);
         if (v.filename) {
-            r.Filename = QString::fromUtf8(*v.filename);
-            if (!v.filename->isValidUtf8()) r.FilenameBytes = v.filename->toByteArray();
+            r.path = QString::fromUtf8(*v.filename);
+            if (!v.filename->isValidUtf8()) r.pathBytes = v.filename->toByteArray();
         }
         return r;
     }
@@ -110,7 +111,7 @@ QString archiveIndexPath(const QString &programDir)
 {
     QString dir = programDir;
     if (!dir.isEmpty() && !dir.endsWith(u'/')) dir += u'/';
-    return dir + kIndexRelativePath;
+    return dir + core::files::archiveIndex();
 }
 
 QLocale regionalDateLocale()
@@ -176,16 +177,16 @@ QByteArray writeArchiveIndex(const ArchiveList &records, const QLocale &locale)
         const ArchiveRecord &r = records[i];
         // An unknown start (0) without a text of its own is written empty, never as the
         // first day of the count: that would read back as a date.
-        const QString date = !r.DateText.isEmpty() ? r.DateText
-                             : r.DateTime == 0.0  ? QString()
-                                                  : dates.format(r.DateTime);
+        const QString date = !r.dateText.isEmpty() ? r.dateText
+                             : r.start == 0.0  ? QString()
+                                                  : dates.format(r.start);
         out.append("\n[").append(kSectionPrefix.data(), kSectionPrefix.size())
             .append(QByteArray::number(qulonglong(i))).append("]\n");
         out.append(kKeyDateTime.data(), kKeyDateTime.size()).append('=').append(oneLine(date)).append('\n');
         out.append(kKeyFilename.data(), kKeyFilename.size()).append('=');
-        out.append(r.FilenameBytes.isEmpty() ? oneLine(r.Filename) : r.FilenameBytes).append('\n');
+        out.append(r.pathBytes.isEmpty() ? oneLine(r.path) : r.pathBytes).append('\n');
         out.append(kKeyLength.data(), kKeyLength.size()).append('=')
-            .append(QByteArray::number(r.Length)).append('\n');
+            .append(QByteArray::number(r.lengthSeconds)).append('\n');
     }
     return out;
 }

@@ -34,7 +34,6 @@
 
 namespace archive {
 
-inline constexpr QLatin1String kIndexRelativePath("Log/VantrelArchive.ini");
 inline constexpr QLatin1String kSectionPrefix("Item");
 inline constexpr QLatin1String kKeyDateTime("DateTime");
 inline constexpr QLatin1String kKeyFilename("Filename");

@@ -11,15 +11,15 @@
 namespace archive {
 
 struct ArchiveRecord {
-    double DateTime = 0.0;  // start, as a local day count (core/DayCount.h); 0 = unknown
-    qint32 Length = 0;      // seconds; negative when the conversion failed
-    QString Filename;       // full path of the recording, whole (no length limit)
+    double start = 0.0;         // as a local day count (core/DayCount.h); 0 = unknown
+    qint32 lengthSeconds = 0;   // negative when the conversion failed
+    QString path;               // full path of the recording, whole (no length limit)
     // The DateTime text as the index held it when it could not be read; written back as it
     // was, so that an unreadable date is never replaced by a made-up one. Empty otherwise.
-    QString DateText;
-    // The exact bytes of a path that is not valid UTF-8 (Filename then shows it with
+    QString dateText;
+    // The exact bytes of a path that is not valid UTF-8 (path then shows it with
     // replacement characters and cannot name the file); empty for every other path.
-    QByteArray FilenameBytes;
+    QByteArray pathBytes;
 };
 
 // Oldest first as a rule: the file's order, then every new record appended.
@@ -31,10 +31,10 @@ inline ArchiveRecord makeArchiveRecord(double startDayCount, qint32 lengthSecond
     return ArchiveRecord{startDayCount, lengthSeconds, path, {}, {}};
 }
 
-// The path as bytes on disk: the raw bytes read, or the UTF-8 of Filename.
+// The path as bytes on disk: the raw bytes read, or the UTF-8 of path.
 inline QByteArray filenameBytes(const ArchiveRecord &record)
 {
-    return record.FilenameBytes.isEmpty() ? record.Filename.toUtf8() : record.FilenameBytes;
+    return record.pathBytes.isEmpty() ? record.path.toUtf8() : record.pathBytes;
 }
 
 }  // namespace archive

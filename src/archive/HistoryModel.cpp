@@ -22,17 +22,17 @@ QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char
 
 QString historyCellText(const ArchiveRecord &record, int column, const QLocale &locale)
 {
-    const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.DateTime));
+    const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.start));
     switch (column) {
     case ColYear: return QString::number(date.year());
     case ColMonth: return locale.standaloneMonthName(date.month(), QLocale::ShortFormat);
     case ColDay: return twoDigits(date.day());
     case ColTime: {
-        const QTime t = core::timeOfDay(record.DateTime);
+        const QTime t = core::timeOfDay(record.start);
         return twoDigits(t.hour()) + u':' + twoDigits(t.minute());
     }
-    case ColLength: return core::formatHms(record.Length);  // shown by its magnitude
-    case ColFile: return record.Filename;
+    case ColLength: return core::formatHms(record.lengthSeconds);  // shown by its magnitude
+    case ColFile: return record.path;
     default: return {};
     }
 }
@@ -53,6 +53,16 @@ void HistoryModel::appendRecords(ArchiveList records)
     m_records.insert(m_records.end(), std::make_move_iterator(records.begin()),
                      std::make_move_iterator(records.end()));
     m_fileStates.resize(m_records.size(), FileState::Unknown);
+    endInsertRows();
+}
+
+void HistoryModel::prependRecords(ArchiveList records)
+{
+    if (records.empty()) return;
+    beginInsertRows(QModelIndex(), 0, int(records.size()) - 1);
+    m_records.insert(m_records.begin(), std::make_move_iterator(records.begin()),
+                     std::make_move_iterator(records.end()));
+    m_fileStates.insert(m_fileStates.begin(), records.size(), FileState::Unknown);
     endInsertRows();
 }
 
@@ -111,7 +121,7 @@ void HistoryModel::removeRecords(const std::vector<bool> &remove)
     endResetModel();
 }
 
-QStringList HistoryModel::lvHistoryData(int row) const
+QStringList HistoryModel::rowTexts(int row) const
 {
     QStringList texts;
     if (row < 0 || row >= int(m_records.size())) return texts;
@@ -150,14 +160,14 @@ bool HistoryModel::fileMissing(int row) const
 
 QString HistoryModel::toolTip(const ArchiveRecord &record) const
 {
-    QString tip = record.Filename;
-    if (record.DateTime != 0.0) {
-        const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.DateTime));
-        const QTime t = core::timeOfDay(record.DateTime);
+    QString tip = record.path;
+    if (record.start != 0.0) {
+        const QDate date = core::dayCountEpoch().addDays(core::wholeDays(record.start));
+        const QTime t = core::timeOfDay(record.start);
         tip += u'\n' + m_locale.toString(date, QLocale::LongFormat) + u' '
                + m_locale.toString(QTime(t.hour(), t.minute(), t.second()), timeFormatWithSeconds(m_locale));
-    } else if (!record.DateText.isEmpty()) {
-        tip += u'\n' + record.DateText;
+    } else if (!record.dateText.isEmpty()) {
+        tip += u'\n' + record.dateText;
     }
     return tip;
 }

@@ -30,13 +30,15 @@ public:
 
     void appendRecords(ArchiveList records);
     void appendRecord(ArchiveRecord record);
+    // Inserts records before the first row (a loaded index ahead of records made meanwhile).
+    void prependRecords(ArchiveList records);
     void removeRecord(int row);
     // Removes every record whose flag is set (remove.size() == number of records), the
     // others keeping their order; linear in the number of records.
     void removeRecords(const std::vector<bool> &remove);
 
     // The six texts of a row; empty for a row at or beyond the number of records.
-    QStringList lvHistoryData(int row) const;
+    QStringList rowTexts(int row) const;
 
     // Column titles, e.g. translated ones; fewer than six titles leave the rest unchanged.
     void setColumnTitles(const QStringList &titles);

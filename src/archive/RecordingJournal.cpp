@@ -1,9 +1,12 @@
 #include "archive/RecordingJournal.h"
 
+#include "archive/Logging.h"
 #include "core/AtomicFile.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
+#include "core/ProgramFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QDate>
@@ -24,7 +27,7 @@ QString recordingJournalPath(const QString &programDir)
 {
     QString dir = programDir;
     if (!dir.isEmpty() && !dir.endsWith(u'/')) dir += u'/';
-    return dir + kJournalRelativePath;
+    return dir + core::files::recordingJournal();
 }
 
 bool RecordingJournal::begin(double startTime, const QString &file, QString *error) const
@@ -42,7 +45,17 @@ bool RecordingJournal::begin(double startTime, const QString &file, QString *err
 
 bool RecordingJournal::clear() const
 {
-    return !exists() || QFile::remove(m_path);
+    QFile file(m_path);
+    if (!file.exists() || file.remove()) return true;
+    qCWarning(lcArchive).noquote() << "Cannot remove" << QDir::toNativeSeparators(m_path) << ":"
+                                   << file.errorString();
+    return false;
+}
+
+bool RecordingJournal::clearIfNames(const QString &file) const
+{
+    const std::optional<JournalEntry> entry = read();
+    return entry && entry->file != file ? false : clear();
 }
 
 bool RecordingJournal::exists() const

@@ -18,8 +18,6 @@
 
 namespace archive {
 
-inline constexpr QLatin1String kJournalRelativePath("Log/RecordingJournal.ini");
-
 // programDir ends in '/' or not.
 QString recordingJournalPath(const QString &programDir);
 
@@ -39,6 +37,8 @@ public:
     // Removes the journal: the recording has its record, or none is running. True when no
     // journal is left.
     bool clear() const;
+    // Removes the journal only while it names file: a recording started since keeps its own.
+    bool clearIfNames(const QString &file) const;
     // The recording the journal names; nothing when there is no journal or it names no
     // file with a readable start.
     std::optional<JournalEntry> read() const;

@@ -1,6 +1,7 @@
 #include "archive/Retention.h"
 
 #include "core/DayCount.h"
+#include "core/ProgramFiles.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -9,7 +10,7 @@ namespace archive {
 
 int clampStoreTime(int storeTimeDays)
 {
-    return std::clamp(storeTimeDays, kStoreTimeMinDays, kStoreTimeMaxDays);
+    return std::clamp(storeTimeDays, core::limits::kStoreTimeMinDays, core::limits::kStoreTimeMaxDays);
 }
 
 std::vector<bool> dueRecords(const ArchiveList &records, const QDateTime &now, int storeTimeDays)
@@ -18,22 +19,22 @@ std::vector<bool> dueRecords(const ArchiveList &records, const QDateTime &now, i
     const qint64 today = core::wholeDays(core::toDayCount(now));
     std::vector<bool> due(records.size(), false);
     for (size_t i = 0; i < records.size(); ++i) {
-        const double start = records[i].DateTime;
+        const double start = records[i].start;
         if (start == 0.0) continue;  // unreadable date: spared
         due[i] = today - core::wholeDays(start) >= storeTime;
     }
     return due;
 }
 
-void startArchiveChecker(QTimer &timer)
+void startSweepTimer(QTimer &timer)
 {
-    timer.setInterval(kArchiveCheckerFirstMs);
+    timer.setInterval(kSweepFirstMs);
     timer.start();
 }
 
-void advanceArchiveChecker(QTimer &timer)
+void advanceSweepTimer(QTimer &timer)
 {
-    if (timer.interval() == kArchiveCheckerFirstMs) timer.setInterval(kArchiveCheckerIntervalMs);
+    if (timer.interval() == kSweepFirstMs) timer.setInterval(kSweepIntervalMs);
 }
 
 }  // namespace archive

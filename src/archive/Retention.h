@@ -3,7 +3,7 @@
 // the retention period. The age is the local day number of "now" minus that of the
 // record's start; the time of day plays no part, and records dated in the future (after a
 // clock change) have a negative age and stay. A record whose date could not be read
-// (DateTime 0) is never due: an unreadable date alone must not cost a recording.
+// (start 0) is never due: an unreadable date alone must not cost a recording.
 
 #include "archive/ArchiveRecord.h"
 
@@ -14,13 +14,10 @@ class QTimer;
 
 namespace archive {
 
-constexpr int kStoreTimeMinDays = 1;
-constexpr int kStoreTimeMaxDays = 365;
-
-// The sweep timer ("ArchiveChecker") fires first this soon after the main window is made,
+// The sweep timer fires first this soon after the main window is made,
 // then at the long interval for as long as the program runs.
-constexpr int kArchiveCheckerFirstMs = 2000;
-constexpr int kArchiveCheckerIntervalMs = 18'000'000;  // 5 hours
+constexpr int kSweepFirstMs = 2000;
+constexpr int kSweepIntervalMs = 18'000'000;  // 5 hours
 
 int clampStoreTime(int storeTimeDays);
 
@@ -28,8 +25,8 @@ int clampStoreTime(int storeTimeDays);
 std::vector<bool> dueRecords(const ArchiveList &records, const QDateTime &now, int storeTimeDays);
 
 // Starts the sweep timer at its first, short interval.
-void startArchiveChecker(QTimer &timer);
+void startSweepTimer(QTimer &timer);
 // To be called at every firing: switches a timer still at the first interval to the long one.
-void advanceArchiveChecker(QTimer &timer);
+void advanceSweepTimer(QTimer &timer);
 
 }  // namespace archive

@@ -30,7 +30,7 @@ bool isInTrash(const QString &path)
 
 }  // namespace
 
-RecycleResult RecycleFile(const QString &path, QString *trashedPath)
+RecycleResult recycleFile(const QString &path, QString *trashedPath)
 {
     if (trashedPath) trashedPath->clear();
     const QFileInfo source(path);

@@ -16,6 +16,6 @@ enum class RecycleResult {
 // folders are never touched. Success is checked, not assumed: the file must have left its
 // place and arrived in a trash "files" folder. trashedPath, if given, receives its new path.
 // Main thread; blocks for the rename (or, across file systems, the copy).
-RecycleResult RecycleFile(const QString &path, QString *trashedPath = nullptr);
+RecycleResult recycleFile(const QString &path, QString *trashedPath = nullptr);
 
 }  // namespace archive

@@ -1,41 +1,35 @@
 #pragma once
-// The header an encoder reads first on its standard input: PCM, 16-bit, stereo, with RIFF
-// and data sizes 0xFFFFFFFF, the usual mark of a stream whose length is not known yet.
+// The RIFF/WAVE header of the writer: reading one from a stream and working out its sizes.
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
-namespace audio {
+#include <sys/types.h>
 
-constexpr std::size_t kWavHeaderBytes = 44;
+namespace vtwav {
 
-inline std::array<char, kWavHeaderBytes> streamingWavHeader(int sampleRate)
-{
-    std::array<char, kWavHeaderBytes> h{};
-    std::size_t at = 0;
-    auto text = [&](const char *four) {
-        for (int i = 0; i < 4; ++i)
-            h[at++] = four[i];
-    };
-    auto le = [&](std::uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            h[at++] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    };
-    const auto rate = static_cast<std::uint32_t>(sampleRate);
-    text("RIFF");
-    le(0xFFFFFFFFu, 4);
-    text("WAVE");
-    text("fmt ");
-    le(16, 4);         // size of the format chunk
-    le(1, 2);          // PCM
-    le(2, 2);          // channels
-    le(rate, 4);
-    le(rate * 4, 4);   // bytes per second
-    le(4, 2);          // bytes per frame
-    le(16, 2);         // bits per sample
-    text("data");
-    le(0xFFFFFFFFu, 4);
-    return h;
-}
+void putLe32(uint8_t *at, uint32_t value);
+uint32_t getLe32(const uint8_t *at);
 
-}  // namespace audio
+// Where the sizes sit in a header made by readHeader.
+struct Layout {
+    size_t headerBytes = 0;     // the data chunk's samples start here
+    size_t dataSizeOffset = 0;  // the data chunk's size field
+};
+Layout layoutOf(const std::vector<uint8_t> &header);
+
+// Sizes for dataBytes of samples; past what 32 bits hold they stay at their maximum.
+uint32_t riffSize(const Layout &layout, uint64_t dataBytes);
+uint32_t dataSize(uint64_t dataBytes);
+
+// Reads "RIFF", "WAVE", the chunks up to and including the "data" chunk's header, and
+// builds a header of "RIFF", "WAVE", the "fmt " chunk as read and the "data" chunk header
+// (other chunks are dropped). Refuses anything but integer PCM (format 1, or extensible).
+// read(buffer, n) returns the bytes read (fewer at the end of input) or -1.
+using Reader = std::function<ssize_t(void *, size_t)>;
+bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *problem);
+
+}  // namespace vtwav

@@ -12,13 +12,13 @@ enum ScheduleAction : qint32 {
 };
 
 struct ScheduleEntry {
-    double Time = 0.0;        // day count; only the time of day counts
-    qint32 Length = 0;        // Record: recording length in ms; 0 (or less) = no length
-    qint32 Action = ActionRecord;
+    double time = 0.0;        // day count; only the time of day counts
+    qint32 lengthMs = 0;      // Record: recording length; 0 (or less) = no length
+    qint32 action = ActionRecord;
 
     bool operator==(const ScheduleEntry &o) const
     {
-        return Time == o.Time && Length == o.Length && Action == o.Action;
+        return time == o.time && lengthMs == o.lengthMs && action == o.action;
     }
     bool operator!=(const ScheduleEntry &o) const { return !(*this == o); }
 };

@@ -12,76 +12,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace schedule {
-
-namespace {
-
-constexpr int kMsPerMinute = 60000;
-// Largest length the "h:m" field can show.
-constexpr int kMaxFieldMinutes = 99 * 60 + 59;
-
-}  // namespace
-
-int ScheduleEntryDialog::presetIndexFor(qint32 ms)
-{
-    const auto &presets = presetMinutes();
-    for (size_t i = 0; i < presets.size(); ++i) {
-        if (qint64(presets[i]) * kMsPerMinute == ms) return int(i);
-    }
-    return -1;
-}
-
-const std::vector<int> &ScheduleEntryDialog::presetMinutes()
-{
-    static const std::vector<int> minutes{0, 15, 30, 60, 120, 180, 360, 720, 1440};
-    return minutes;
-}
-
-std::optional<qint32> ScheduleEntryDialog::parseLength(const QString &text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,2})\\s*:(\\d{2})$"));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch()) return std::nullopt;
-    const int hours = m.captured(1).toInt();
-    const int minutes = m.captured(2).toInt();
-    if (minutes > 59) return std::nullopt;
-    return qint32((hours * 60 + minutes) * kMsPerMinute);
-}
-
-QString ScheduleEntryDialog::lengthProblem(const QString &text)
-{
-    if (parseLength(text)) return {};
-    static const QRegularExpression minutes(QStringLiteral(":(\\d{2})$"));
-    const QRegularExpressionMatch m = minutes.match(text);
-    if (m.hasMatch() && m.captured(1).toInt() > 59)
-        return QStringLiteral("Minutes go from 00 to 59.");
-    return QStringLiteral("Enter the length as hours:minutes.");
-}
-
-QString ScheduleEntryDialog::formatLength(qint32 ms)
-{
-    const int minutes = std::clamp(ms / kMsPerMinute, 0, kMaxFieldMinutes);
-    return QStringLiteral("%1:%2")
-        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
-ScheduleEntry ScheduleEntryDialog::newEntry(const QDateTime &now)
-{
-    const QTime t = now.time();
-    const int nextMinute = (t.hour() * 60 + t.minute() + 1) % (24 * 60);
-    ScheduleEntry e;
-    e.Time = core::timeOfDayFraction(QTime(nextMinute / 60, nextMinute % 60));
-    e.Length = 0;
-    e.Action = ActionRecord;
-    return e;
-}
 
 ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteWord, const QString &hourWord,
                        const QString &hoursWord)
@@ -105,15 +41,8 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     m_lengthPresets = new QComboBox(this);
     m_lengthPresets->setObjectName(QStringLiteral("cbLength"));
     m_lengthPresets->setEditable(false);
-    for (int minutes : presetMinutes()) {
-        if (minutes == 0)
-            m_lengthPresets->addItem(QStringLiteral("--:--"));
-        else if (minutes < 60)
-            m_lengthPresets->addItem(QStringLiteral("%1 %2").arg(minutes).arg(minuteWord));
-        else
-            m_lengthPresets->addItem(QStringLiteral("%1 %2").arg(minutes / 60).arg(
-                minutes == 60 ? hourWord : hoursWord));
-    }
+    for (int minutes : lengthPresetMinutes())
+        m_lengthPresets->addItem(lengthPresetText(minutes, minuteWord, hourWord, hoursWord));
     m_length = new QLineEdit(this);
     m_length->setObjectName(QStringLiteral("edLen"));
     // One or two digits of hours, a colon, two digits of minutes.
@@ -127,7 +56,7 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     m_lengthProblem->setObjectName(QStringLiteral("lbLengthProblem"));
     m_lengthProblem->setStyleSheet(QStringLiteral("color: #c00000"));
     // Hidden until needed, in a row of its own that is sized for the longer message.
-    m_lengthProblem->setText(lengthProblem(QStringLiteral(":")));
+    m_lengthProblem->setText(entryLengthProblem(QStringLiteral(":")));
     QSizePolicy keepSpace = m_lengthProblem->sizePolicy();
     keepSpace.setRetainSizeWhenHidden(true);
     m_lengthProblem->setSizePolicy(keepSpace);
@@ -176,9 +105,9 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     layout->addStretch(1);
     layout->addLayout(buttons);
 
-    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &ScheduleEntryDialog::cbLengthChange);
-    connect(m_length, &QLineEdit::textEdited, this, &ScheduleEntryDialog::edLenEdited);
-    connect(ok, &QPushButton::clicked, this, &ScheduleEntryDialog::Button1Click);
+    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &ScheduleEntryDialog::applyLengthPreset);
+    connect(m_length, &QLineEdit::textEdited, this, &ScheduleEntryDialog::lengthTextEdited);
+    connect(ok, &QPushButton::clicked, this, &ScheduleEntryDialog::acceptIfLengthComplete);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     setEntry(ScheduleEntry{});
@@ -191,46 +120,46 @@ void ScheduleEntryDialog::setEntry(const ScheduleEntry &entry)
     m_original = entry;
     m_lengthTouched = false;
     m_lengthProblem->hide();
-    m_time->setTime(core::timeOfDay(entry.Time));
+    m_time->setTime(core::timeOfDay(entry.time));
     m_originalTime = m_time->time();
 
-    m_length->setText(formatLength(std::max<qint32>(entry.Length, 0)));
+    m_length->setText(formatEntryLength(std::max<qint32>(entry.lengthMs, 0)));
     const QSignalBlocker block(m_lengthPresets);
-    m_lengthPresets->setCurrentIndex(presetIndexFor(std::max<qint32>(entry.Length, 0)));
-    (entry.Action == ActionStop ? m_stop : m_start)->setChecked(true);
+    m_lengthPresets->setCurrentIndex(lengthPresetIndexFor(std::max<qint32>(entry.lengthMs, 0)));
+    (entry.action == ActionStop ? m_stop : m_start)->setChecked(true);
 }
 
 ScheduleEntry ScheduleEntryDialog::entry() const
 {
     ScheduleEntry e = m_original;
-    if (m_time->time() != m_originalTime) e.Time = core::timeOfDayFraction(m_time->time());
-    if (m_lengthTouched) e.Length = parseLength(m_length->text()).value_or(0);
-    e.Action = m_action->checkedId() == ActionStop ? ActionStop : ActionRecord;
+    if (m_time->time() != m_originalTime) e.time = core::timeOfDayFraction(m_time->time());
+    if (m_lengthTouched) e.lengthMs = parseEntryLength(m_length->text()).value_or(0);
+    e.action = m_action->checkedId() == ActionStop ? ActionStop : ActionRecord;
     return e;
 }
 
-void ScheduleEntryDialog::cbLengthChange(int index)
+void ScheduleEntryDialog::applyLengthPreset(int index)
 {
-    const auto &presets = presetMinutes();
+    const auto &presets = lengthPresetMinutes();
     if (index < 0 || index >= int(presets.size())) return;
-    m_length->setText(formatLength(presets[size_t(index)] * kMsPerMinute));
+    m_length->setText(formatEntryLength(presets[size_t(index)] * 60000));
     m_lengthTouched = true;
     m_lengthProblem->hide();
 }
 
-void ScheduleEntryDialog::edLenEdited()
+void ScheduleEntryDialog::lengthTextEdited()
 {
     m_lengthTouched = true;
     m_lengthProblem->hide();
-    const std::optional<qint32> ms = parseLength(m_length->text());
+    const std::optional<qint32> ms = parseEntryLength(m_length->text());
     const QSignalBlocker block(m_lengthPresets);
-    m_lengthPresets->setCurrentIndex(ms ? presetIndexFor(*ms) : -1);
+    m_lengthPresets->setCurrentIndex(ms ? lengthPresetIndexFor(*ms) : -1);
 }
 
-void ScheduleEntryDialog::Button1Click()
+void ScheduleEntryDialog::acceptIfLengthComplete()
 {
-    if (m_lengthTouched && !parseLength(m_length->text())) {
-        m_lengthProblem->setText(lengthProblem(m_length->text()));
+    if (m_lengthTouched && !parseEntryLength(m_length->text())) {
+        m_lengthProblem->setText(entryLengthProblem(m_length->text()));
         m_lengthProblem->show();
         m_length->setFocus();
         m_length->selectAll();

@@ -5,17 +5,16 @@
 //   dialog.setEntry(isAdd ? ScheduleEntryDialog::newEntry(QDateTime::currentDateTime()) : current);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.entry());
 //
-// OK closes only with a complete length: "h:mm" with minutes 0…59; otherwise the dialog
-// stays open with the length field selected and says under it what is wrong. Fields the user leaves alone keep their
-// exact stored values: a length of 59 999 ms or of 120 hours, which the "h:m" field cannot
-// show, survives an edit of the time or the action.
+// OK closes only with a complete length (schedule/EntryLength.h); otherwise the dialog
+// stays open with the length field selected and says under it what is wrong. Fields the
+// user leaves alone keep their exact stored values: a length of 59 999 ms or of 120 hours,
+// which the "h:mm" field cannot show, survives an edit of the time or the action.
 
+#include "schedule/EntryLength.h"
 #include "schedule/ScheduleEntry.h"
 
 #include <QDialog>
 #include <QTime>
-#include <optional>
-#include <vector>
 
 class QButtonGroup;
 class QComboBox;
@@ -38,28 +37,16 @@ public:
                         const QString &hoursWord = QStringLiteral("hours"));
 
     void setEntry(const ScheduleEntry &entry);
-    // The entry as the controls hold it; Length 0 when the length field is incomplete.
+    // The entry as the controls hold it; lengthMs 0 when the length field is incomplete.
     ScheduleEntry entry() const;
 
     // A new entry: the next full minute after now, Record, no length.
-    static ScheduleEntry newEntry(const QDateTime &now);
-
-    // "h:mm" or "hh:mm" -> milliseconds; nothing for incomplete text or minutes above 59.
-    static std::optional<qint32> parseLength(const QString &text);
-    // Why parseLength refuses text, in words for the user; empty when it does not.
-    static QString lengthProblem(const QString &text);
-    // Milliseconds -> the length field's text in whole minutes ("24:00"), at most "99:59".
-    static QString formatLength(qint32 ms);
-
-    // Lengths of the presets of cbLength in minutes, 0 first (no length).
-    static const std::vector<int> &presetMinutes();
-    // The preset showing exactly ms, or -1.
-    static int presetIndexFor(qint32 ms);
+    static ScheduleEntry newEntry(const QDateTime &now) { return newEntryAfter(now); }
 
 private:
-    void cbLengthChange(int index);
-    void edLenEdited();
-    void Button1Click();
+    void applyLengthPreset(int index);
+    void lengthTextEdited();
+    void acceptIfLengthComplete();
 
     QTimeEdit *m_time = nullptr;
     QComboBox *m_lengthPresets = nullptr;

@@ -33,11 +33,11 @@ QByteArray encodeSchedule(const std::vector<ScheduleEntry> &entries)
     char *p = data.data();
     for (const ScheduleEntry &e : entries) {
         quint64 timeBits;
-        static_assert(sizeof timeBits == sizeof e.Time);
-        std::memcpy(&timeBits, &e.Time, sizeof timeBits);
+        static_assert(sizeof timeBits == sizeof e.time);
+        std::memcpy(&timeBits, &e.time, sizeof timeBits);
         qToLittleEndian(timeBits, p);
-        qToLittleEndian(e.Length, p + 8);
-        qToLittleEndian(e.Action, p + 12);
+        qToLittleEndian(e.lengthMs, p + 8);
+        qToLittleEndian(e.action, p + 12);
         p += kScheduleRecordSize;
     }
     return data;
@@ -53,10 +53,10 @@ std::vector<ScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped)
     for (qsizetype i = 0; i < records; ++i, p += kScheduleRecordSize) {
         ScheduleEntry e;
         const quint64 timeBits = qFromLittleEndian<quint64>(p);
-        std::memcpy(&e.Time, &timeBits, sizeof e.Time);
-        e.Length = qFromLittleEndian<qint32>(p + 8);
-        e.Action = qFromLittleEndian<qint32>(p + 12);
-        if ((e.Action != ActionRecord && e.Action != ActionStop) || !isUsableTime(e.Time)) {
+        std::memcpy(&e.time, &timeBits, sizeof e.time);
+        e.lengthMs = qFromLittleEndian<qint32>(p + 8);
+        e.action = qFromLittleEndian<qint32>(p + 12);
+        if ((e.action != ActionRecord && e.action != ActionStop) || !isUsableTime(e.time)) {
             ++left;
             continue;
         }

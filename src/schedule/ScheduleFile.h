@@ -8,10 +8,12 @@
 // record at the end is ignored, and a record with another action or a time that is not a
 // finite day count within the years 1…9999 is skipped.
 
+#include "core/ProgramFiles.h"
 #include "schedule/ScheduleEntry.h"
 
 #include <QByteArray>
 #include <QString>
+
 #include <optional>
 #include <vector>
 
@@ -20,8 +22,8 @@ namespace schedule {
 constexpr int kScheduleRecordSize = 16;
 
 // Relative to the program folder.
-inline QString scheduleFolder() { return QStringLiteral("Presets/Vantrel"); }
-inline QString defaultScheduleFile() { return QStringLiteral("Presets/Vantrel/Default.vts"); }
+inline QString scheduleFolder() { return core::files::presetFolder(); }
+inline QString defaultScheduleFile() { return core::files::defaultSchedule(); }
 // Name filter of the open and save dialogs.
 inline QString scheduleFileFilter() { return QStringLiteral("Schedule (*.vts)"); }
 inline QString scheduleFileSuffix() { return QStringLiteral("vts"); }

@@ -161,7 +161,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
         const Candidate &last = due.back();
         if (last.alreadyFired) return out;
         const ScheduleEntry &entry = list.at(last.row);
-        DueEntry d{last.row, entry, entry.Action, recordingLimitMs(entry), toWallMs - last.wallMs};
+        DueEntry d{last.row, entry, entry.action, recordingLimitMs(entry), toWallMs - last.wallMs};
         if (d.limitMs > 0) {
             const qint64 remaining = qint64(d.limitMs) - d.lateMs;
             if (remaining > 0) {
@@ -177,7 +177,7 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
     for (const Candidate &c : due) {
         if (c.alreadyFired) continue;
         const ScheduleEntry &entry = list.at(c.row);
-        out.push_back({c.row, entry, entry.Action, recordingLimitMs(entry), 0});
+        out.push_back({c.row, entry, entry.action, recordingLimitMs(entry), 0});
     }
     return out;
 }

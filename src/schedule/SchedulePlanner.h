@@ -41,7 +41,7 @@ namespace schedule {
 struct DueEntry {
     int row = -1;            // row of the entry in the list at this tick
     ScheduleEntry entry;
-    qint32 action = ActionRecord;  // what to do: entry.Action, or Stop for a Record entry
+    qint32 action = ActionRecord;  // what to do: entry.action, or Stop for a Record entry
                                    // whose length ran out while the clock jumped
     qint32 limitMs = 0;      // Record: length limit for the recording it starts; 0 = none
     qint64 lateMs = 0;       // how long after its time it fires (only after a catch-up)

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,10 +36,16 @@ bool touch(const QString &path)
     return f.open(QIODevice::WriteOnly) && f.write("audio") == 5;
 }
 
+// Waits for the archive's writes; true when the index holds the change.
+bool written(Archive &a, const ArchiveChange &change)
+{
+    return a.flush() && a.writtenGeneration() >= change.generation && change.generation > 0;
+}
+
 QStringList filenames(const Archive &a)
 {
     QStringList out;
-    for (const ArchiveRecord &r : a.records()) out.append(r.Filename);
+    for (const ArchiveRecord &r : a.records()) out.append(r.path);
     return out;
 }
 
@@ -59,6 +66,8 @@ private Q_SLOTS:
     void keepsFilesThatAnotherRecordNames();
     void keepsPathsThatAreNotUtf8ByteForByte();
     void adoptsTheRecordingAJournalNames();
+    void writesInTheBackgroundCoalescedAndReportsFailures();
+    void backgroundLoadKeepsChangesMadeMeanwhile();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -88,28 +97,28 @@ void TestArchive::savesAfterEveryChangeAndReloadsInOrder()
     QCOMPARE(index, path(QStringLiteral("Log/VantrelArchive.ini")));
     {
         Archive a(index, QLocale(QStringLiteral("en_US")));
-        QVERIFY(a.LoadArchive());  // no Log folder: empty, no error
+        QVERIFY(a.load());  // no Log folder: empty, no error
         QCOMPARE(a.records().size(), size_t(0));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("Log"))));
 
         for (int i = 0; i < 3; ++i)
-            QVERIFY(a.AddArchiveRecord(daysBefore(3 - i, QTime(20, 44, 37)), 60 * i,
-                                       QStringLiteral("/gone/old%1.mp3").arg(i)).saved);
+            QVERIFY(written(a, a.addRecord(daysBefore(3 - i, QTime(20, 44, 37)), 60 * i,
+                                       QStringLiteral("/gone/old%1.mp3").arg(i))));
         QVERIFY(contents(index).contains("Filename=/gone/old2.mp3"));
     }
     {
         // The next run: one old record deleted, two recordings made.
         Archive a(index, QLocale(QStringLiteral("en_US")));
-        QVERIFY(a.LoadArchive());
+        QVERIFY(a.load());
         QCOMPARE(a.model().rowCount(), 3);
-        const ArchiveChange del = a.DeleteArchiveRecord(1);
-        QVERIFY(del.saved);
+        const ArchiveChange del = a.deleteRecord(1);
+        QVERIFY(written(a, del));
         QCOMPARE(del.removedRecords, 1);
         QVERIFY(del.keptFiles.isEmpty());
-        QCOMPARE(a.DeleteArchiveRecord(7).removedRecords, 0);
-        QVERIFY(a.AddArchiveRecord(kNow, 5, QStringLiteral("/gone/new0.mp3")).saved);
-        QVERIFY(a.AddArchiveRecord(QDateTime(kNow.date(), QTime(0, 0)), -1,
-                                   QStringLiteral("/gone/new1.mp3")).saved);
+        QCOMPARE(a.deleteRecord(7).removedRecords, 0);
+        QVERIFY(written(a, a.addRecord(kNow, 5, QStringLiteral("/gone/new0.mp3"))));
+        QVERIFY(written(a, a.addRecord(QDateTime(kNow.date(), QTime(0, 0)), -1,
+                                   QStringLiteral("/gone/new1.mp3"))));
     }
     const QByteArray text = contents(index);
     QVERIFY(text.startsWith("; Locale=en_US\n\n[Item0]\nDateTime=12/4/2026 8:44:37 PM\nFilename=/gone/old0.mp3\nLength=0\n"));
@@ -117,24 +126,26 @@ void TestArchive::savesAfterEveryChangeAndReloadsInOrder()
     QVERIFY(!text.contains("[Item4]"));
 
     Archive a(index, QLocale(QStringLiteral("en_US")));
-    QVERIFY(a.LoadArchive());
+    QVERIFY(a.load());
     QCOMPARE(filenames(a), (QStringList{QStringLiteral("/gone/old0.mp3"), QStringLiteral("/gone/old2.mp3"),
                                         QStringLiteral("/gone/new0.mp3"), QStringLiteral("/gone/new1.mp3")}));
-    QCOMPARE(a.records()[2].DateTime, core::toDayCount(kNow));
-    QCOMPARE(a.records()[3].DateTime, core::toDayCount(QDateTime(kNow.date(), QTime(0, 0))));
+    QCOMPARE(a.records()[2].start, core::toDayCount(kNow));
+    QCOMPARE(a.records()[3].start, core::toDayCount(QDateTime(kNow.date(), QTime(0, 0))));
 }
 
 void TestArchive::occupiedLogFolderFailsTheSave()
 {
     QVERIFY(touch(path(QStringLiteral("Log"))));
     Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
-    QVERIFY(a.LoadArchive());
-    const ArchiveChange change = a.AddArchiveRecord(kNow, 1, QStringLiteral("/r/a.mp3"));
-    QVERIFY(!change.saved);
-    QVERIFY(!change.saveError.isEmpty());
+    QVERIFY(a.load());
+    const ArchiveChange change = a.addRecord(kNow, 1, QStringLiteral("/r/a.mp3"));
+    QString writeError;
+    QVERIFY(!a.flush(&writeError));
+    QVERIFY(!writeError.isEmpty());
+    QVERIFY(a.writtenGeneration() < change.generation);
     QCOMPARE(a.records().size(), size_t(1));  // the record is kept in memory all the same
     QString error;
-    QVERIFY(!a.SaveArchive(&error));
+    QVERIFY(!a.save(&error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(contents(path(QStringLiteral("Log"))), QByteArray("audio"));
 }
@@ -144,7 +155,7 @@ void TestArchive::failedWriteLeavesTheIndexWhole()
     // Tests may run as root, whom file modes do not stop; a file size limit does.
     const QString index = archiveIndexPath(m_dir->path());
     Archive a(index, QLocale::c());
-    QVERIFY(a.AddArchiveRecord(kNow, 1, QStringLiteral("/r/a.mp3")).saved);
+    QVERIFY(written(a, a.addRecord(kNow, 1, QStringLiteral("/r/a.mp3"))));
     const QByteArray before = contents(index);
 
     struct rlimit old {};
@@ -153,20 +164,21 @@ void TestArchive::failedWriteLeavesTheIndexWhole()
     struct rlimit small = old;
     small.rlim_cur = rlim_t(before.size() + 100);
     QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-    ArchiveChange last;
-    for (int i = 0; i < 20; ++i) last = a.AddArchiveRecord(kNow, i, QStringLiteral("/r/more.mp3"));
+    for (int i = 0; i < 20; ++i) (void)a.addRecord(kNow, i, QStringLiteral("/r/more.mp3"));
+    QString writeError;
+    const bool flushed = a.flush(&writeError);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    QVERIFY(!last.saved);
-    QVERIFY(!last.saveError.isEmpty());
+    QVERIFY(!flushed);
+    QVERIFY(!writeError.isEmpty());
     const QByteArray after = contents(index);
     QVERIFY(after.startsWith(before.left(before.size())));
     QVERIFY(after.size() <= before.size() + 100);
     Archive reread(index, QLocale::c());
-    QVERIFY(reread.LoadArchive());
+    QVERIFY(reread.load());
     QVERIFY(!reread.records().empty());
-    QCOMPARE(reread.records().front().Filename, QStringLiteral("/r/a.mp3"));
+    QCOMPARE(reread.records().front().path, QStringLiteral("/r/a.mp3"));
     QCOMPARE(QDir(path(QStringLiteral("Log"))).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("VantrelArchive.ini")});
 }
@@ -191,14 +203,14 @@ void TestArchive::sweepRemovesDueRecordsInOnePass()
     Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
     for (int i = 0; i < 10; ++i) {
         const int age = (i == 2 || i == 3) ? 30 + i : i;
-        QVERIFY(a.AddArchiveRecord(daysBefore(age), i, path(QStringLiteral("missing%1.mp3").arg(i))).saved);
+        QVERIFY(written(a, a.addRecord(daysBefore(age), i, path(QStringLiteral("missing%1.mp3").arg(i)))));
     }
-    QVERIFY(a.AddArchiveRecord(QDateTime(), 0, path(QStringLiteral("undated.mp3"))).saved);
+    QVERIFY(written(a, a.addRecord(QDateTime(), 0, path(QStringLiteral("undated.mp3")))));
     QVERIFY(touch(path(QStringLiteral("undated.mp3"))));
 
-    const ArchiveChange change = a.ArchiveCheckerTimer(kNow, 30);
+    const ArchiveChange change = a.sweepExpired(kNow, 30);
     QCOMPARE(change.removedRecords, 2);
-    QVERIFY(change.saved);
+    QVERIFY(written(a, change));
     QVERIFY(change.keptFiles.isEmpty());
     QStringList expected;
     for (int i : {0, 1, 4, 5, 6, 7, 8, 9}) expected.append(path(QStringLiteral("missing%1.mp3").arg(i)));
@@ -208,12 +220,13 @@ void TestArchive::sweepRemovesDueRecordsInOnePass()
     QVERIFY(!QFileInfo::exists(m_home->filePath(QStringLiteral("data"))));
 
     // The undated record survives any period, and so does its file.
-    QCOMPARE(a.ArchiveCheckerTimer(kNow.addYears(5), 1).removedRecords, 8);
+    QCOMPARE(a.sweepExpired(kNow.addYears(5), 1).removedRecords, 8);
     QCOMPARE(filenames(a), QStringList{path(QStringLiteral("undated.mp3"))});
     QVERIFY(QFileInfo::exists(path(QStringLiteral("undated.mp3"))));
+    QVERIFY(a.flush());
 
     Archive reread(archiveIndexPath(m_dir->path()), QLocale::c());
-    QVERIFY(reread.LoadArchive());
+    QVERIFY(reread.load());
     QCOMPARE(filenames(reread), filenames(a));
 }
 
@@ -225,13 +238,13 @@ void TestArchive::deletedRecordingsGoToTheTrash()
         const QString file = path(QString::fromLatin1(name));
         QVERIFY(touch(file));
         const int age = QByteArray(name).startsWith("old") ? 10 : 0;
-        QVERIFY(a.AddArchiveRecord(daysBefore(age), 1, file).saved);
+        QVERIFY(written(a, a.addRecord(daysBefore(age), 1, file)));
     }
 
-    const ArchiveChange swept = a.ArchiveCheckerTimer(kNow, 7);
+    const ArchiveChange swept = a.sweepExpired(kNow, 7);
     QCOMPARE(swept.removedRecords, 2);
     QVERIFY(swept.keptFiles.isEmpty());
-    const ArchiveChange deleted = a.DeleteArchiveRecord(1);
+    const ArchiveChange deleted = a.deleteRecord(1);
     QCOMPARE(deleted.removedRecords, 1);
     QCOMPARE(filenames(a), QStringList{path(QStringLiteral("keep.mp3"))});
 
@@ -248,19 +261,19 @@ void TestArchive::deletedRecordingsGoToTheTrash()
 void TestArchive::recycleLeavesFoldersAndRelativePathsAlone()
 {
     QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder.mp3")));
-    QCOMPARE(RecycleFile(path(QStringLiteral("folder.mp3"))), RecycleResult::NotAFile);
+    QCOMPARE(recycleFile(path(QStringLiteral("folder.mp3"))), RecycleResult::NotAFile);
     QVERIFY(QFileInfo(path(QStringLiteral("folder.mp3"))).isDir());
-    QCOMPARE(RecycleFile(QStringLiteral("relative.mp3")), RecycleResult::NotAFile);
-    QCOMPARE(RecycleFile(QString()), RecycleResult::NotAFile);
+    QCOMPARE(recycleFile(QStringLiteral("relative.mp3")), RecycleResult::NotAFile);
+    QCOMPARE(recycleFile(QString()), RecycleResult::NotAFile);
 
     QVERIFY(touch(path(QStringLiteral("one.mp3"))));
     QString trashed;
-    QCOMPARE(RecycleFile(path(QStringLiteral("one.mp3")), &trashed), RecycleResult::Trashed);
+    QCOMPARE(recycleFile(path(QStringLiteral("one.mp3")), &trashed), RecycleResult::Trashed);
     QVERIFY(trashed.endsWith(QStringLiteral("/Trash/files/one.mp3")));
     // The same name again gets a name of its own in the trash.
     QVERIFY(touch(path(QStringLiteral("one.mp3"))));
     QString second;
-    QCOMPARE(RecycleFile(path(QStringLiteral("one.mp3")), &second), RecycleResult::Trashed);
+    QCOMPARE(recycleFile(path(QStringLiteral("one.mp3")), &second), RecycleResult::Trashed);
     QVERIFY(second != trashed);
     QVERIFY(QFileInfo::exists(trashed) && QFileInfo::exists(second));
 }
@@ -270,18 +283,18 @@ void TestArchive::keepsFilesThatAnotherRecordNames()
     const QString shared = path(QStringLiteral("shared.mp3"));
     QVERIFY(touch(shared));
     Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
-    QVERIFY(a.AddArchiveRecord(daysBefore(10), 0, shared).saved);
-    QVERIFY(a.AddArchiveRecord(daysBefore(0), 60, shared).saved);
+    QVERIFY(written(a, a.addRecord(daysBefore(10), 0, shared)));
+    QVERIFY(written(a, a.addRecord(daysBefore(0), 60, shared)));
 
     // The sweep takes the old record only; the file is the new one's.
-    QCOMPARE(a.ArchiveCheckerTimer(kNow, 7).removedRecords, 1);
+    QCOMPARE(a.sweepExpired(kNow, 7).removedRecords, 1);
     QVERIFY(QFileInfo::exists(shared));
-    QVERIFY(a.AddArchiveRecord(daysBefore(0), 0, shared).saved);
-    QVERIFY(a.DeleteArchiveRecord(1).keptFiles.isEmpty());
+    QVERIFY(written(a, a.addRecord(daysBefore(0), 0, shared)));
+    QVERIFY(a.deleteRecord(1).keptFiles.isEmpty());
     QVERIFY(QFileInfo::exists(shared));
     QCOMPARE(a.records().size(), size_t(1));
     // The last record naming it takes the file along.
-    QVERIFY(a.DeleteArchiveRecord(0).saved);
+    QVERIFY(written(a, a.deleteRecord(0)));
     QVERIFY(!QFileInfo::exists(shared));
 }
 
@@ -296,39 +309,31 @@ void TestArchive::keepsPathsThatAreNotUtf8ByteForByte()
     QVERIFY(core::writeFileAtomically(index, text, nullptr, true));
 
     Archive a(index, QLocale::c());
-    QVERIFY(a.LoadArchive());
-    QVERIFY(a.SaveArchive());
+    QVERIFY(a.load());
+    QVERIFY(a.save());
     QCOMPARE(contents(index), text);
     // Such a name cannot be handed to the trash: the record goes, the file stays and is said.
-    const ArchiveChange change = a.DeleteArchiveRecord(0);
+    const ArchiveChange change = a.deleteRecord(0);
     QCOMPARE(change.keptFiles.size(), 1);
     QVERIFY(::access(name.constData(), F_OK) == 0);
 }
 
 void TestArchive::adoptsTheRecordingAJournalNames()
 {
-    const RecordingJournal journal(recordingJournalPath(m_dir->path()));
     const double start = core::toDayCount(QDate(2026, 12, 7), QTime(20, 44, 37, 250));
     const QString file = path(QStringLiteral("killed.mp3"));
     QVERIFY(touch(file));
     Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
     auto probe = [](double seconds) { return [seconds](const QString &) { return seconds; }; };
 
-    // No journal: nothing. One whose file the headers time: that length, truncated.
-    QVERIFY(a.adoptRecording(journal, probe(5)).adoptedFile.isEmpty());
-    QVERIFY(journal.begin(start, file));
-    QVERIFY(QFileInfo::exists(path(QStringLiteral("Log/RecordingJournal.ini"))));
-    const ArchiveChange adopted = a.adoptRecording(journal, probe(12.9));
-    QVERIFY(adopted.saved);
+    // The length the headers give, truncated; a file a record names already adds none.
+    const ArchiveChange adopted = a.adoptRecording({start, file}, probe(12.9));
+    QVERIFY(written(a, adopted));
     QCOMPARE(adopted.adoptedFile, file);
-    QVERIFY(!journal.exists());
     QCOMPARE(a.records().size(), size_t(1));
-    QCOMPARE(a.records()[0].DateTime, start);
-    QCOMPARE(a.records()[0].Length, 12);
-    // A journal left beside the record already made adds no second one.
-    QVERIFY(journal.begin(start, file));
-    QVERIFY(a.adoptRecording(journal, probe(12.9)).adoptedFile.isEmpty());
-    QVERIFY(!journal.exists());
+    QCOMPARE(a.records()[0].start, start);
+    QCOMPARE(a.records()[0].lengthSeconds, 12);
+    QVERIFY(a.adoptRecording({start, file}, probe(12.9)).adoptedFile.isEmpty());
 
     // Headers without a length: from the start to the file's last change.
     const QString cut = path(QStringLiteral("cut.flac"));
@@ -337,18 +342,97 @@ void TestArchive::adoptsTheRecordingAJournalNames()
     QVERIFY(f.open(QIODevice::ReadWrite));
     QVERIFY(f.setFileTime(core::fromDayCount(start).addSecs(95), QFileDevice::FileModificationTime));
     f.close();
-    QVERIFY(journal.begin(start, cut));
-    QVERIFY(!a.adoptRecording(journal, probe(0)).adoptedFile.isEmpty());
-    QCOMPARE(a.records().back().Length, 95);
+    QVERIFY(!a.adoptRecording({start, cut}, probe(0)).adoptedFile.isEmpty());
+    QCOMPARE(a.records().back().lengthSeconds, 95);
 
     // A file that is missing or empty gives no record.
     QVERIFY(QFile(path(QStringLiteral("empty.mp3"))).open(QIODevice::WriteOnly));
-    for (const char *name : {"never.mp3", "empty.mp3"}) {
-        QVERIFY(journal.begin(start, path(QString::fromLatin1(name))));
-        QVERIFY(a.adoptRecording(journal, probe(3)).adoptedFile.isEmpty());
-        QVERIFY(!journal.exists());
-    }
+    for (const char *name : {"never.mp3", "empty.mp3"})
+        QVERIFY(a.adoptRecording({start, path(QString::fromLatin1(name))}, probe(3)).adoptedFile.isEmpty());
     QCOMPARE(a.records().size(), size_t(2));
+}
+
+void TestArchive::writesInTheBackgroundCoalescedAndReportsFailures()
+{
+    const QString index = archiveIndexPath(m_dir->path());
+    {
+        Archive a(index, QLocale::c());
+        QSignalSpy written(&a, &Archive::written);
+        QSignalSpy failed(&a, &Archive::writeFailed);
+        // Changes faster than the writes: fewer writes than changes, the last with them all.
+        for (int i = 0; i < 50; ++i) (void)a.addRecord(kNow, i, QStringLiteral("/r/%1.mp3").arg(i));
+        QVERIFY(written.wait());
+        QTRY_COMPARE(a.writtenGeneration(), a.generation());
+        QVERIFY(written.size() < 50);
+        QCOMPARE(written.last().at(0).toULongLong(), a.generation());
+        QVERIFY(contents(index).contains("Filename=/r/49.mp3\nLength=49\n"));
+        QVERIFY(failed.isEmpty());
+
+        // A failed write is reported with its cause; the journal action waits for a good one.
+        QVERIFY(QFile::remove(index));
+        QVERIFY(QDir().rmdir(path(QStringLiteral("Log"))));
+        QVERIFY(touch(path(QStringLiteral("Log"))));
+        bool actionRan = false;
+        const ArchiveChange change = a.addRecord(kNow, 1, QStringLiteral("/r/late.mp3"));
+        a.whenWritten(change.generation, [&actionRan] { actionRan = true; });
+        QVERIFY(failed.wait());
+        QVERIFY(!failed.last().at(0).toString().isEmpty());
+        QVERIFY(!actionRan);
+        // The next write heals it; the archive's end writes what came after.
+        QVERIFY(QFile::remove(path(QStringLiteral("Log"))));
+        (void)a.addRecord(kNow, 2, QStringLiteral("/r/later.mp3"));
+        QVERIFY(written.wait());
+        QVERIFY(actionRan);
+        QVERIFY(a.flush());
+        (void)a.addRecord(kNow, 3, QStringLiteral("/r/last.mp3"));
+    }
+    Archive reread(index, QLocale::c());
+    QVERIFY(reread.load());
+    QCOMPARE(reread.records().size(), size_t(53));
+    QCOMPARE(reread.records().back().path, QStringLiteral("/r/last.mp3"));
+}
+
+void TestArchive::backgroundLoadKeepsChangesMadeMeanwhile()
+{
+    const QString index = archiveIndexPath(m_dir->path());
+    {
+        Archive a(index, QLocale::c());
+        for (int i = 0; i < 3; ++i) (void)a.addRecord(daysBefore(1), i, QStringLiteral("/r/old%1.mp3").arg(i));
+        QVERIFY(a.flush());
+    }
+    const QByteArray before = contents(index);
+    {
+        Archive a(index, QLocale::c());
+        QSignalSpy loaded(&a, &Archive::loaded);
+        a.startLoading();
+        QVERIFY(a.isLoading());
+        (void)a.addRecord(kNow, 10, QStringLiteral("/r/new0.mp3"));
+        (void)a.addRecord(kNow, 11, QStringLiteral("/r/new1.mp3"));
+        QCOMPARE(a.deleteRecord(0).removedRecords, 1);
+        QCOMPARE(contents(index), before);  // nothing is written while loading
+        QVERIFY(loaded.wait());
+        QCOMPARE(loaded.first().at(0).toBool(), true);
+        QCOMPARE(filenames(a), (QStringList{QStringLiteral("/r/old0.mp3"), QStringLiteral("/r/old1.mp3"),
+                                            QStringLiteral("/r/old2.mp3"), QStringLiteral("/r/new1.mp3")}));
+        QVERIFY(a.flush());
+    }
+    Archive reread(index, QLocale::c());
+    QVERIFY(reread.load());
+    QCOMPARE(reread.records().size(), size_t(4));
+
+    // An index that exists but cannot be read is never written over.
+    QVERIFY(QFile::remove(index));
+    QVERIFY(QDir().mkdir(index));
+    Archive unreadable(index, QLocale::c());
+    QSignalSpy loaded(&unreadable, &Archive::loaded);
+    QSignalSpy failed(&unreadable, &Archive::writeFailed);
+    unreadable.startLoading();
+    (void)unreadable.addRecord(kNow, 1, QStringLiteral("/r/a.mp3"));
+    QVERIFY(loaded.wait());
+    QCOMPARE(loaded.first().at(0).toBool(), false);
+    QVERIFY(!unreadable.flush());
+    QTRY_VERIFY(!failed.isEmpty());
+    QVERIFY(QFileInfo(index).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

@@ -91,7 +91,7 @@ void TestArchiveIndex::roundTripsInLocale()
     const ArchiveList back = parseArchiveIndex(writeArchiveIndex(records, l), l);
     QCOMPARE(back.size(), records.size());
     for (size_t i = 0; i < records.size(); ++i)
-        QCOMPARE(core::fromDayCount(back[i].DateTime), core::fromDayCount(records[i].DateTime));
+        QCOMPARE(core::fromDayCount(back[i].start), core::fromDayCount(records[i].start));
 }
 
 void TestArchiveIndex::everyKnownLocaleReadsBackWhatItWrites()
@@ -167,10 +167,10 @@ void TestArchiveIndex::loadsSectionsWhateverTheirNamesAndRenumbers()
                             "[One]\r\nFilename=/r/3.mp3\r\nLength=30\r\nLength=99\r\n";
     const ArchiveList records = parseArchiveIndex(file, c);
     QCOMPARE(records.size(), size_t(3));
-    QCOMPARE(records[0].DateTime, at(2026, 12, 7));
-    QCOMPARE(records[1].Filename, QStringLiteral("/r/2.mp3"));
-    QCOMPARE(records[1].Length, 20);
-    QCOMPARE(records[2].Length, 30);  // the first of duplicate keys
+    QCOMPARE(records[0].start, at(2026, 12, 7));
+    QCOMPARE(records[1].path, QStringLiteral("/r/2.mp3"));
+    QCOMPARE(records[1].lengthSeconds, 20);
+    QCOMPARE(records[2].lengthSeconds, 30);  // the first of duplicate keys
 
     const QByteArray written = writeArchiveIndex(records, c);
     QVERIFY(!written.contains('\r'));
@@ -191,14 +191,14 @@ void TestArchiveIndex::missingOrOddValuesGiveDefaults()
                                                   "[Item4]\nLength=4294967295\n",
                                                   QLocale::c());
     QCOMPARE(records.size(), size_t(5));
-    QCOMPARE(records[0].DateTime, 0.0);
-    QCOMPARE(records[0].Length, 0);
-    QVERIFY(records[0].Filename.isEmpty());
-    QCOMPARE(records[1].DateTime, 0.0);
-    QCOMPARE(records[1].Length, 0);
-    QCOMPARE(records[2].Length, 16);
-    QCOMPARE(records[3].Length, -1);
-    QCOMPARE(records[4].Length, -1);
+    QCOMPARE(records[0].start, 0.0);
+    QCOMPARE(records[0].lengthSeconds, 0);
+    QVERIFY(records[0].path.isEmpty());
+    QCOMPARE(records[1].start, 0.0);
+    QCOMPARE(records[1].lengthSeconds, 0);
+    QCOMPARE(records[2].lengthSeconds, 16);
+    QCOMPARE(records[3].lengthSeconds, -1);
+    QCOMPARE(records[4].lengthSeconds, -1);
     QVERIFY(parseArchiveIndex(QByteArray(), QLocale::c()).empty());
     QVERIFY(parseArchiveIndex("no sections here\nDateTime=1\n", QLocale::c()).empty());
 }
@@ -211,9 +211,9 @@ void TestArchiveIndex::keepsOneLinePerValueAndPathsByteForByte()
         makeArchiveRecord(at(2026, 1, 2), 1, longPath)};
     const ArchiveList back = parseArchiveIndex(writeArchiveIndex(records, QLocale::c()), QLocale::c());
     QCOMPARE(back.size(), size_t(2));
-    QCOMPARE(back[0].Length, -7);
-    QCOMPARE(back[0].Filename, QStringLiteral("/r/a [Item9] Length=5.mp3"));
-    QCOMPARE(back[1].Filename, longPath);  // whole, not cut to a byte limit
+    QCOMPARE(back[0].lengthSeconds, -7);
+    QCOMPARE(back[0].path, QStringLiteral("/r/a [Item9] Length=5.mp3"));
+    QCOMPARE(back[1].path, longPath);  // whole, not cut to a byte limit
 
     // A name that is not UTF-8 (a Latin-1 "é") is written back as the bytes it was read as.
     const QByteArray latin1 = "/r/caf\xe9 \xff.mp3";
@@ -229,20 +229,20 @@ void TestArchiveIndex::keepsUnreadableDatesAndReadsInTheNamedLocale()
     const QLocale gb(QStringLiteral("en_GB")), us(QStringLiteral("en_US")), de(QStringLiteral("de_DE"));
     // A date no locale reads is written back as it was, never as the first day of the count.
     const ArchiveList unreadable = parseArchiveIndex("[x]\nDateTime=Mon 7th\nLength=1\n", us);
-    QCOMPARE(unreadable[0].DateTime, 0.0);
+    QCOMPARE(unreadable[0].start, 0.0);
     QVERIFY(writeArchiveIndex(unreadable, us).contains("\nDateTime=Mon 7th\n"));
 
     // A midnight start is a date alone; the locale line keeps 2 March from reading as 3 February.
     const ArchiveList march{makeArchiveRecord(at(2026, 3, 2), 1, QStringLiteral("/r/a.mp3"))};
     const QByteArray fromGb = writeArchiveIndex(march, gb);
     QVERIFY(fromGb.contains("DateTime=02/03/2026\n"));
-    QCOMPARE(parseArchiveIndex(fromGb, us)[0].DateTime, at(2026, 3, 2));
+    QCOMPARE(parseArchiveIndex(fromGb, us)[0].start, at(2026, 3, 2));
     // Without the line, as files of earlier versions, the current locale reads the dates;
     // so does it read what the named locale cannot.
-    QCOMPARE(parseArchiveIndex("[x]\nDateTime=02/03/2026\n", us)[0].DateTime, at(2026, 2, 3));
-    QCOMPARE(parseArchiveIndex("; Locale=en_US\n[x]\nDateTime=13.02.2026\n", de)[0].DateTime,
+    QCOMPARE(parseArchiveIndex("[x]\nDateTime=02/03/2026\n", us)[0].start, at(2026, 2, 3));
+    QCOMPARE(parseArchiveIndex("; Locale=en_US\n[x]\nDateTime=13.02.2026\n", de)[0].start,
              at(2026, 2, 13));
-    QCOMPARE(parseArchiveIndex("; Locale=xx_YY\n[x]\nDateTime=02/03/2026\n", us)[0].DateTime,
+    QCOMPARE(parseArchiveIndex("; Locale=xx_YY\n[x]\nDateTime=02/03/2026\n", us)[0].start,
              at(2026, 2, 3));
 }
 

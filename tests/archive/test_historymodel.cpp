@@ -46,15 +46,15 @@ void TestHistoryModel::showsSixColumnsOfText()
     QCOMPARE(m.columnCount(), 6);
     QCOMPARE(m.headerData(ColYear, Qt::Horizontal).toString(), QStringLiteral("Year"));
     QCOMPARE(m.headerData(ColFile, Qt::Horizontal).toString(), QStringLiteral("File"));
-    QCOMPARE(m.lvHistoryData(0), (QStringList{QStringLiteral("2026"), QStringLiteral("Dec"),
+    QCOMPARE(m.rowTexts(0), (QStringList{QStringLiteral("2026"), QStringLiteral("Dec"),
                                               QStringLiteral("07"), QStringLiteral("20:04"),
                                               QStringLiteral("1:02:05"),
                                               QStringLiteral("/home/ann/Recordings/a b.mp3")}));
-    QCOMPARE(m.lvHistoryData(1), (QStringList{QStringLiteral("1899"), QStringLiteral("Dec"),
+    QCOMPARE(m.rowTexts(1), (QStringList{QStringLiteral("1899"), QStringLiteral("Dec"),
                                               QStringLiteral("30"), QStringLiteral("00:00"),
                                               QStringLiteral("0:00:00"), QString()}));
-    QVERIFY(m.lvHistoryData(2).isEmpty());
-    QVERIFY(m.lvHistoryData(-1).isEmpty());
+    QVERIFY(m.rowTexts(2).isEmpty());
+    QVERIFY(m.rowTexts(-1).isEmpty());
     QVERIFY(!(m.flags(m.index(0, 0)) & Qt::ItemIsEditable));
 
     m.setColumnTitles({QStringLiteral("Jahr")});
@@ -119,7 +119,7 @@ void TestHistoryModel::rowsFollowEveryChange()
 
     m.removeRecords(std::vector<bool>(18, true));
     QCOMPARE(m.rowCount(), 0);
-    QVERIFY(m.lvHistoryData(0).isEmpty());
+    QVERIFY(m.rowTexts(0).isEmpty());
 }
 
 void TestHistoryModel::greysMissingFilesAndTipsPathAndStart()

@@ -39,29 +39,13 @@ void typeLength(ScheduleEntryDialog &dialog, const QString &keys)
 class ScheduleDialogTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void parsesLengthField();
     void typedLengthGivesMilliseconds();
     void presetsSetTheLengthField();
-    void newEntryStartsAtTheNextFullMinute();
+    void newEntryShowsItsFields();
     void okStaysOpenOnIncompleteLength();
     void untouchedFieldsKeepTheirStoredValues();
     void layoutFitsItsTexts();
 };
-
-void ScheduleDialogTest::parsesLengthField()
-{
-    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("12:30")), std::optional<qint32>(45000000));
-    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("00:00")), std::optional<qint32>(0));
-    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("5:07")), std::optional<qint32>(307 * 60000));
-    QCOMPARE(ScheduleEntryDialog::parseLength(QStringLiteral("99:59")),
-             std::optional<qint32>((99 * 60 + 59) * 60000));
-    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral("1:60")));
-    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral("1:5")));
-    QVERIFY(!ScheduleEntryDialog::parseLength(QStringLiteral(":")));
-    QVERIFY(!ScheduleEntryDialog::parseLength(QString()));
-    QCOMPARE(ScheduleEntryDialog::formatLength(24 * 3600000), QStringLiteral("24:00"));
-    QCOMPARE(ScheduleEntryDialog::formatLength(59999), QStringLiteral("00:00"));
-}
 
 void ScheduleDialogTest::typedLengthGivesMilliseconds()
 {
@@ -71,11 +55,11 @@ void ScheduleDialogTest::typedLengthGivesMilliseconds()
 
     typeLength(dialog, QStringLiteral("1230"));
     QCOMPARE(child<QLineEdit>(dialog, "edLen")->text(), QStringLiteral("12:30"));
-    QCOMPARE(dialog.entry().Length, 45000000);
+    QCOMPARE(dialog.entry().lengthMs, 45000000);
     QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), -1);  // no preset matches
 
     typeLength(dialog, QStringLiteral("0000"));
-    QCOMPARE(dialog.entry().Length, 0);
+    QCOMPARE(dialog.entry().lengthMs, 0);
     QCOMPARE(child<QComboBox>(dialog, "cbLength")->currentIndex(), 0);
 
     typeLength(dialog, QStringLiteral("0200"));
@@ -97,7 +81,7 @@ void ScheduleDialogTest::presetsSetTheLengthField()
     for (int i = presets->count() - 1; i >= 0; --i) {
         presets->setCurrentIndex(i);
         QCOMPARE(edit->text(), expected.at(i));
-        QCOMPARE(dialog.entry().Length, ScheduleEntryDialog::presetMinutes()[size_t(i)] * 60000);
+        QCOMPARE(dialog.entry().lengthMs, lengthPresetMinutes()[size_t(i)] * 60000);
     }
     // An entry whose length is a preset shows that preset.
     dialog.setEntry({0.25, 6 * 3600000, ActionRecord});
@@ -105,16 +89,9 @@ void ScheduleDialogTest::presetsSetTheLengthField()
     QCOMPARE(edit->text(), QStringLiteral("06:00"));
 }
 
-void ScheduleDialogTest::newEntryStartsAtTheNextFullMinute()
+void ScheduleDialogTest::newEntryShowsItsFields()
 {
     const ScheduleEntry e = ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(12, 34, 56)));
-    QCOMPARE(core::timeOfDay(e.Time), QTime(12, 35));
-    QCOMPARE(e.Action, qint32(ActionRecord));
-    QCOMPARE(e.Length, 0);
-    QCOMPARE(core::timeOfDay(ScheduleEntryDialog::newEntry(QDateTime(QDate(2024, 6, 3), QTime(23, 59)))
-                                 .Time),
-             QTime(0, 0));
-
     ScheduleEntryDialog dialog;
     dialog.setEntry(e);
     QCOMPARE(child<QTimeEdit>(dialog, "_time")->time(), QTime(12, 35));
@@ -151,8 +128,8 @@ void ScheduleDialogTest::okStaysOpenOnIncompleteLength()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     const ScheduleEntry e = dialog.entry();
-    QCOMPARE(e.Action, qint32(ActionStop));
-    QCOMPARE(e.Length, 105 * 60000);  // a Stop entry keeps the length it was given
+    QCOMPARE(e.action, qint32(ActionStop));
+    QCOMPARE(e.lengthMs, 105 * 60000);  // a Stop entry keeps the length it was given
 }
 
 void ScheduleDialogTest::untouchedFieldsKeepTheirStoredValues()
@@ -164,15 +141,15 @@ void ScheduleDialogTest::untouchedFieldsKeepTheirStoredValues()
     dialog.setEntry(stored);
     child<QRadioButton>(dialog, "rbStop")->click();
     ScheduleEntry e = dialog.entry();
-    QCOMPARE(e.Length, 59999);
-    QCOMPARE(e.Time, stored.Time);
-    QCOMPARE(e.Action, qint32(ActionStop));
+    QCOMPARE(e.lengthMs, 59999);
+    QCOMPARE(e.time, stored.time);
+    QCOMPARE(e.action, qint32(ActionStop));
 
     dialog.setEntry({0.5, 120 * 3600000, ActionRecord});
     child<QTimeEdit>(dialog, "_time")->setTime(QTime(7, 15, 30));
     e = dialog.entry();
-    QCOMPARE(e.Length, 120 * 3600000);
-    QCOMPARE(core::timeOfDay(e.Time), QTime(7, 15, 30));
+    QCOMPARE(e.lengthMs, 120 * 3600000);
+    QCOMPARE(core::timeOfDay(e.time), QTime(7, 15, 30));
 }
 
 void ScheduleDialogTest::layoutFitsItsTexts()

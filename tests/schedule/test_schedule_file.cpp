@@ -70,9 +70,9 @@ void ScheduleFileTest::thousandEntriesRoundTripExactly()
     QCOMPARE(loaded.size(), entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         // Bitwise: the double must come back to the last bit.
-        QVERIFY(std::memcmp(&loaded[i].Time, &entries[i].Time, sizeof(double)) == 0);
-        QCOMPARE(loaded[i].Length, entries[i].Length);
-        QCOMPARE(loaded[i].Action, entries[i].Action);
+        QVERIFY(std::memcmp(&loaded[i].time, &entries[i].time, sizeof(double)) == 0);
+        QCOMPARE(loaded[i].lengthMs, entries[i].lengthMs);
+        QCOMPARE(loaded[i].action, entries[i].action);
     }
     QCOMPARE(encodeSchedule(loaded), bytes);
 }
@@ -120,8 +120,8 @@ void ScheduleFileTest::randomBytesNeverCrash()
         for (int r = 0; r + 16 <= data.size(); r += 16 * 7)
             qToLittleEndian<qint32>(1 + (r & 1), data.data() + r + 12);
         for (const ScheduleEntry &e : decodeSchedule(data)) {
-            QVERIFY(e.Action == ActionRecord || e.Action == ActionStop);
-            QVERIFY(std::isfinite(e.Time));
+            QVERIFY(e.action == ActionRecord || e.action == ActionStop);
+            QVERIFY(std::isfinite(e.time));
         }
     }
 }

@@ -1,6 +1,8 @@
-// The schedule list as the list view shows it: row texts, and rows that follow every change.
+// The schedule list as the list view shows it (row texts, rows that follow every change),
+// and the entry dialog's length field and new-entry rules.
 
 #include "core/DayCount.h"
+#include "schedule/EntryLength.h"
 #include "schedule/ScheduleModel.h"
 
 #include <QAbstractItemModelTester>
@@ -37,6 +39,8 @@ void attachTester(ScheduleModel &model)
 class ScheduleModelTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void entryLengthFieldRules();
+    void newEntryStartsAtTheNextFullMinute();
     void showsRowTexts_data();
     void showsRowTexts();
     void takesActionWordsAndTitlesFromTheLanguage();
@@ -168,6 +172,42 @@ void ScheduleModelTest::editKeepsIdOnlyWhileTimeOfDayStays()
     QCOMPARE(model.cellText(0, TimeColumn), QStringLiteral("10:00:00"));  // keeps its row
     QCOMPARE(changed.count(), 2);
     QVERIFY(!model.replaceEntry(2, entryAt(1, 0, 0)));
+}
+
+void ScheduleModelTest::entryLengthFieldRules()
+{
+    QCOMPARE(parseEntryLength(QStringLiteral("12:30")), std::optional<qint32>(45000000));
+    QCOMPARE(parseEntryLength(QStringLiteral("00:00")), std::optional<qint32>(0));
+    QCOMPARE(parseEntryLength(QStringLiteral("5:07")), std::optional<qint32>(307 * 60000));
+    QCOMPARE(parseEntryLength(QStringLiteral("99:59")), std::optional<qint32>((99 * 60 + 59) * 60000));
+    QVERIFY(!parseEntryLength(QStringLiteral("1:60")));
+    QVERIFY(!parseEntryLength(QStringLiteral("1:5")));
+    QVERIFY(!parseEntryLength(QStringLiteral(":")));
+    QVERIFY(!parseEntryLength(QString()));
+    QCOMPARE(entryLengthProblem(QStringLiteral("17:__")), QStringLiteral("Enter the length as hours:minutes."));
+    QCOMPARE(entryLengthProblem(QStringLiteral("00:99")), QStringLiteral("Minutes go from 00 to 59."));
+    QVERIFY(entryLengthProblem(QStringLiteral("01:45")).isEmpty());
+    QCOMPARE(formatEntryLength(24 * 3600000), QStringLiteral("24:00"));
+    QCOMPARE(formatEntryLength(59999), QStringLiteral("00:00"));
+    QCOMPARE(formatEntryLength(120 * 3600000), QStringLiteral("99:59"));
+
+    QCOMPARE(lengthPresetIndexFor(6 * 3600000), 6);
+    QCOMPARE(lengthPresetIndexFor(0), 0);
+    QCOMPARE(lengthPresetIndexFor(45000000), -1);
+    const QString min = QStringLiteral("Min."), hour = QStringLiteral("Std."), hours = QStringLiteral("Std");
+    QCOMPARE(lengthPresetText(0, min, hour, hours), QStringLiteral("--:--"));
+    QCOMPARE(lengthPresetText(15, min, hour, hours), QStringLiteral("15 Min."));
+    QCOMPARE(lengthPresetText(60, min, hour, hours), QStringLiteral("1 Std."));
+    QCOMPARE(lengthPresetText(1440, min, hour, hours), QStringLiteral("24 Std"));
+}
+
+void ScheduleModelTest::newEntryStartsAtTheNextFullMinute()
+{
+    const ScheduleEntry e = newEntryAfter(QDateTime(QDate(2024, 6, 3), QTime(12, 34, 56)));
+    QCOMPARE(core::timeOfDay(e.time), QTime(12, 35));
+    QCOMPARE(e.action, qint32(ActionRecord));
+    QCOMPARE(e.lengthMs, 0);
+    QCOMPARE(core::timeOfDay(newEntryAfter(QDateTime(QDate(2024, 6, 3), QTime(23, 59))).time), QTime(0, 0));
 }
 
 QTEST_GUILESS_MAIN(ScheduleModelTest)

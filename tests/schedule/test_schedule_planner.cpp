@@ -302,7 +302,7 @@ void SchedulePlannerTest::jitteredTicksFireEveryEntryOnceADayFor50Days()
     std::map<std::pair<int, qint64>, int> perDay;
     for (const Firing &f : run.fired) {
         const ScheduleEntry &e = entries[size_t(f.row)];
-        const QTime t = core::timeOfDay(e.Time);
+        const QTime t = core::timeOfDay(e.time);
         // The fire date is the entry's day, except right after midnight for 23:59:59.
         QDate day = f.at.date();
         if (f.at.time() < t) day = day.addDays(-1);

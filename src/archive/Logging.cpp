@@ -1,0 +1,3 @@
+#include "archive/Logging.h"
+
+Q_LOGGING_CATEGORY(lcArchive, "vantrel.archive")

@@ -1,0 +1,3 @@
+#include "schedule/Logging.h"
+
+Q_LOGGING_CATEGORY(lcSchedule, "vantrel.schedule")
