@@ -55,6 +55,13 @@ PA
     | pacat --raw --rate=48000 --channels=2 --format=s16le --latency-msec=250 -d vtsrc" \
     </dev/null >"$dir/feeder.log" 2>&1 &
   echo $! > "$dir/feeder.pid"
+  # Started means the signal flows: a fresh server delivers its first captured block a
+  # second or two late, which a test timing its recording by the clock would count as lost.
+  if ! timeout 10 bash -c 'parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 \
+         | head -c 38400 >/dev/null' 2>/dev/null; then
+    echo "sound-server: no signal from the test source within 10 s; see $dir/feeder.log" >&2
+    stop_server; exit 1
+  fi
   echo "export PULSE_SERVER=unix:$socket"
   ;;
 stop)

@@ -1,26 +1,10 @@
 #include "audio/AudioBackend.h"
 
 #include "audio/DeviceLists.h"
+#include "audio/Logging.h"
 #include "audio/PulseCapture.h"
 #include "audio/PulseConnection.h"
 
-#include <cmath>
-#include <limits>
-
-// Playback, when it comes, follows the same threading as capture:
-//
-//   class PulsePlayback final : public PlaybackStream, private ServerStream
-//   - GUI thread: play/pause/stop/setPositionBytes/setGain/setPan, all under the loop lock;
-//     positionBytes()/isActive() read atomics.
-//   - A decoder thread (FFmpeg demux + decode + swresample to s16le stereo at the file's
-//     rate) fills a RingBuffer ahead of the stream; a seek bumps a generation counter,
-//     flushes the ring and restarts the decoder at the new byte position.
-//   - The write callback on the mainloop thread copies from the ring into
-//     pa_stream_begin_write() memory, applying gain and pan per sample (atomics read once
-//     per callback); on underrun after end of file it drains, and the drain's completion
-//     callback clears the "active" flag.
-//   - Device 0 ("No sound") uses no stream at all: a timer thread consumes the ring in real
-//     time so position and end of file behave the same, and nothing is heard.
 
 namespace audio {
 
@@ -29,32 +13,11 @@ constexpr int kConnectTimeoutMs = 3000;
 constexpr int kStreamTimeoutMs = 3000;
 }  // namespace
 
-double bytesToSeconds(std::uint64_t bytes, int sampleRate)
-{
-    if (sampleRate <= 0)
-        return 0;
-    return static_cast<double>(bytes) / (static_cast<double>(sampleRate) * kBytesPerFrame);
-}
-
-std::uint64_t secondsToBytes(double seconds, int sampleRate)
-{
-    if (sampleRate <= 0 || !(seconds > 0))
-        return 0;
-    // The tiny bias keeps a product such as 1.1 s × 44100 from losing a frame to rounding.
-    const double frames = std::floor(seconds * sampleRate + 1e-7);
-    const double maxFrames =
-        static_cast<double>(std::numeric_limits<std::uint64_t>::max() / kBytesPerFrame);
-    if (frames >= maxFrames)
-        return (std::numeric_limits<std::uint64_t>::max() / kBytesPerFrame) * kBytesPerFrame;
-    return static_cast<std::uint64_t>(frames) * kBytesPerFrame;
-}
-
 struct AudioBackend::Impl {
     std::shared_ptr<PulseConnection> connection;
     bool initialised = false;  // between init() and release()
     int playDevice = 1;
     int recordDevice = 0;
-    bool logarithmic = false;
 
     // The live connection, made again when the server went away (a restart, a crash) or was
     // not there at init(): an unattended program must not stay deaf until it is restarted.
@@ -93,7 +56,11 @@ bool AudioBackend::init(int playDevice, int recordDevice)
     d->playDevice = playDevice;
     d->recordDevice = recordDevice;
     d->initialised = true;
-    return d->ready() != nullptr;
+    QString why;
+    if (d->ready(&why))
+        return true;
+    qCWarning(lcAudio).noquote() << why;
+    return false;
 }
 
 void AudioBackend::release()
@@ -153,26 +120,6 @@ bool AudioBackend::selectInput(int index)
     return setSourcePort(*c, source.name, source.ports[static_cast<std::size_t>(index)].name);
 }
 
-void AudioBackend::setVolumeCurveLogarithmic(bool logarithmic)
-{
-    d->logarithmic = logarithmic;
-}
-
-bool AudioBackend::volumeCurveLogarithmic() const
-{
-    return d->logarithmic;
-}
-
-int AudioBackend::playDevice() const
-{
-    return d->playDevice;
-}
-
-int AudioBackend::recordDevice() const
-{
-    return d->recordDevice;
-}
-
 std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockCallback onBlock,
                                                           QString *error)
 {
@@ -199,13 +146,6 @@ std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockC
     }
     return PulseCapture::start(d->connection, source, sampleRate, std::move(onBlock),
                                kStreamTimeoutMs, error);
-}
-
-std::unique_ptr<PlaybackStream> AudioBackend::openPlayback(const QString &, QString *error)
-{
-    if (error)
-        *error = QStringLiteral("playback not available yet");
-    return nullptr;
 }
 
 }  // namespace audio

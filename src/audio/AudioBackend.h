@@ -3,7 +3,7 @@
 //
 // Threads
 // - The main (GUI) thread calls everything declared here unless a comment says otherwise.
-// - AudioBackend runs one pa_threaded_mainloop. Capture and playback stream callbacks run on
+// - AudioBackend runs one pa_threaded_mainloop. Capture stream callbacks run on
 //   that mainloop thread. A capture callback only copies the block into the encoder feed's
 //   ring buffer and bumps atomic counters: no allocation, no pipe or file I/O, no blocking lock.
 // - Each EncoderFeed owns a writer thread that moves bytes from its ring buffer into the
@@ -35,15 +35,10 @@ constexpr int kBytesPerFrame = 4;
 constexpr int kMinSampleRate = 1000;
 constexpr int kMaxSampleRate = 384000;
 
-// Seconds <-> bytes of 16-bit stereo PCM at a sample rate.
-double bytesToSeconds(std::uint64_t bytes, int sampleRate);
-std::uint64_t secondsToBytes(double seconds, int sampleRate);
-
 // A level word: low 16 bits left, high 16 bits right, each 0…32768; kNoLevel = no level.
 constexpr std::uint32_t kNoLevel = 0xFFFFFFFFu;
 
 class CaptureStream;
-class PlaybackStream;
 
 class AudioBackend {
 public:
@@ -65,12 +60,6 @@ public:
     QStringList recordingInputs() const;  // of the device given to init()
     bool selectInput(int index);           // makes that port the active one
 
-    void setVolumeCurveLogarithmic(bool logarithmic);
-    bool volumeCurveLogarithmic() const;
-
-    int playDevice() const;
-    int recordDevice() const;
-
     // Called on the mainloop thread for every captured block; must not block.
     using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
 
@@ -79,9 +68,6 @@ public:
     // "recording device 3 not found", …) when capture cannot start.
     std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
                                                 QString *error = nullptr);
-
-    // Opens a file for playback on the playback device (null on failure).
-    std::unique_ptr<PlaybackStream> openPlayback(const QString &path, QString *error = nullptr);
 
     struct Impl;
 
@@ -144,24 +130,5 @@ struct FileProbe {
     double durationSeconds = 0;  // 0 when the headers give none yet
 };
 FileProbe probeFile(const QString &path);
-
-// A decoded file played on the playback device. Positions and lengths are byte counts of
-// the decoded 16-bit stereo output at the stream's rate.
-class PlaybackStream {
-public:
-    virtual ~PlaybackStream() = default;
-    virtual int sampleRate() const = 0;
-    virtual std::uint64_t lengthBytes() const = 0;
-    virtual std::uint64_t positionBytes() const = 0;
-    virtual bool setPositionBytes(std::uint64_t position) = 0;
-    virtual bool play() = 0;    // start or resume
-    virtual void pause() = 0;
-    virtual void stop() = 0;
-    // False once the stream has been stopped or its drain after the last sample completed.
-    virtual bool isActive() const = 0;
-    // Linear gain factor applied to every sample, and pan -100 (left) … 100 (right).
-    virtual void setGain(float factor) = 0;
-    virtual void setPan(int pan) = 0;
-};
 
 }  // namespace audio

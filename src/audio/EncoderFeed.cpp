@@ -42,7 +42,9 @@ namespace audio {
 namespace {
 
 constexpr int kBufferSeconds = 8;
-constexpr auto kIdleWait = std::chrono::milliseconds(20);
+// push() wakes the writer for every block; the timed wait only covers a wake-up lost while
+// the writer held the lock, and the check for an encoder that went away.
+constexpr auto kIdleWait = std::chrono::milliseconds(100);
 constexpr int kPollMs = 100;
 
 struct FeedState {
@@ -66,27 +68,27 @@ class Registry {
 public:
     void add(std::shared_ptr<FeedState> state, std::thread thread)
     {
-        std::lock_guard<std::mutex> guard(mutex_);
-        entries_.push_back({std::move(state), std::move(thread)});
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_entries.push_back({std::move(state), std::move(thread)});
     }
     void spawned()
     {
-        std::lock_guard<std::mutex> guard(mutex_);
-        ++running_;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        ++m_running;
     }
     void finished(FeedState &state)
     {
-        std::lock_guard<std::mutex> guard(mutex_);
-        --running_;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        --m_running;
         state.done.store(true, std::memory_order_release);
-        changed_.notify_all();
+        m_changed.notify_all();
     }
     bool waitForStopped(int timeoutMs)
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const bool all = changed_.wait_for(
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const bool all = m_changed.wait_for(
             lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), [this] {
-                for (const Entry &e : entries_) {
+                for (const Entry &e : m_entries) {
                     if (e.state->stopRequested.load() && !e.state->done.load())
                         return false;
                 }
@@ -97,13 +99,13 @@ public:
     }
     int running()
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::lock_guard<std::mutex> guard(m_mutex);
         joinFinished();
-        return running_;
+        return m_running;
     }
     void collect()
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::lock_guard<std::mutex> guard(m_mutex);
         joinFinished();
     }
 
@@ -115,20 +117,20 @@ private:
     // Mutex held. A done thread no longer touches the registry, so joining here is quick.
     void joinFinished()
     {
-        for (auto it = entries_.begin(); it != entries_.end();) {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
             if (it->state->done.load(std::memory_order_acquire)) {
                 it->thread.join();
-                it = entries_.erase(it);
+                it = m_entries.erase(it);
             } else {
                 ++it;
             }
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::list<Entry> entries_;
-    int running_ = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::list<Entry> m_entries;
+    int m_running = 0;
 };
 
 // Never destroyed: writer threads still running at exit may touch it until the end.
@@ -224,40 +226,40 @@ QString startError(const QString &program, int code)
 
 class PipeEncoderFeed final : public EncoderFeed {
 public:
-    explicit PipeEncoderFeed(std::shared_ptr<FeedState> state) : s_(std::move(state)) {}
+    explicit PipeEncoderFeed(std::shared_ptr<FeedState> state) : m_state(std::move(state)) {}
     ~PipeEncoderFeed() override { stop(); }
 
     void push(const char *data, std::size_t bytes) noexcept override
     {
-        if (s_->stopRequested.load(std::memory_order_relaxed) ||
-            s_->dead.load(std::memory_order_relaxed))
+        if (m_state->stopRequested.load(std::memory_order_relaxed) ||
+            m_state->dead.load(std::memory_order_relaxed))
             return;
-        if (!s_->ring.write(data, bytes)) {
-            s_->dropped.fetch_add(bytes, std::memory_order_relaxed);
+        if (!m_state->ring.write(data, bytes)) {
+            m_state->dropped.fetch_add(bytes, std::memory_order_relaxed);
             return;
         }
         // Only try the lock: if the writer holds it, it is about to look at the ring anyway,
         // and its timed wait covers the rest.
-        if (s_->wakeMutex.try_lock()) {
-            s_->wake.notify_one();
-            s_->wakeMutex.unlock();
+        if (m_state->wakeMutex.try_lock()) {
+            m_state->wake.notify_one();
+            m_state->wakeMutex.unlock();
         }
     }
 
     void stop() override
     {
-        if (s_->stopRequested.exchange(true, std::memory_order_acq_rel))
+        if (m_state->stopRequested.exchange(true, std::memory_order_acq_rel))
             return;
-        std::lock_guard<std::mutex> guard(s_->wakeMutex);
-        s_->wake.notify_one();
+        std::lock_guard<std::mutex> guard(m_state->wakeMutex);
+        m_state->wake.notify_one();
     }
 
-    bool isAlive() const override { return !s_->dead.load(std::memory_order_acquire); }
+    bool isAlive() const override { return !m_state->dead.load(std::memory_order_acquire); }
     QString endDescription() const override
     {
         if (isAlive())
             return {};
-        const int status = s_->waitStatus.load(std::memory_order_acquire);
+        const int status = m_state->waitStatus.load(std::memory_order_acquire);
         if (status == -1)
             return QStringLiteral("stopped reading its input");
         if (WIFEXITED(status))
@@ -268,11 +270,11 @@ public:
     }
     std::uint64_t droppedBytes() const override
     {
-        return s_->dropped.load(std::memory_order_relaxed);
+        return m_state->dropped.load(std::memory_order_relaxed);
     }
 
 private:
-    std::shared_ptr<FeedState> s_;
+    std::shared_ptr<FeedState> m_state;
 };
 
 struct SpawnSetup {
@@ -364,7 +366,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
 
     std::size_t capacity = static_cast<std::size_t>(sampleRate) * kBytesPerFrame * kBufferSeconds;
     auto state = std::make_shared<FeedState>(capacity, fds[1], pid);
-    const auto header = streamingWavHeader(sampleRate);
+    const auto header = wav::streamingWavHeader(sampleRate);
     state->ring.write(header.data(), header.size());
     try {
         std::thread writer(runFeed, state);

@@ -22,10 +22,10 @@ inline std::uint32_t magnitude(const unsigned char *sample)
 
 PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
                            AudioBackend::BlockCallback onBlock)
-    : connection_(std::move(connection)),
-      sampleRate_(sampleRate),
-      onBlock_(std::move(onBlock)),
-      silence_(new char[kSilenceBytes]())
+    : m_connection(std::move(connection)),
+      m_sampleRate(sampleRate),
+      m_onBlock(std::move(onBlock)),
+      m_silence(new char[kSilenceBytes]())
 {
 }
 
@@ -49,18 +49,18 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
     }
     std::unique_ptr<PulseCapture> capture(
         new PulseCapture(std::move(connection), sampleRate, std::move(onBlock)));
-    PulseConnection &c = *capture->connection_;
+    PulseConnection &c = *capture->m_connection;
     {
         LoopLock lock(c.loop());
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
-        capture->stream_ =
+        capture->m_stream =
             c.isReady() ? pa_stream_new(c.context(), "Recording", &spec, &map) : nullptr;
-        if (!capture->stream_) {
+        if (!capture->m_stream) {
             failure = c.isReady() ? c.lastError()
                                   : QStringLiteral("not connected to a sound server");
         } else {
-            pa_stream *stream = capture->stream_;
+            pa_stream *stream = capture->m_stream;
             pa_stream_set_state_callback(stream, &PulseCapture::onState, capture.get());
             pa_stream_set_read_callback(stream, &PulseCapture::onRead, capture.get());
             pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, capture.get());
@@ -85,7 +85,7 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
                 else if (state != PA_STREAM_READY)
                     failure = c.lastError();
                 else if (const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream))
-                    capture->stallLimitUsec_ = pa_bytes_to_usec(granted->maxlength, &spec);
+                    capture->m_stallLimitUsec = pa_bytes_to_usec(granted->maxlength, &spec);
             }
         }
     }
@@ -94,46 +94,46 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
             *error = failure;
         return nullptr;  // the destructor disconnects what was opened
     }
-    capture->connection_->addStream(capture.get());
+    capture->m_connection->addStream(capture.get());
     return capture;
 }
 
 PulseCapture::~PulseCapture()
 {
-    connection_->removeStream(this);
+    m_connection->removeStream(this);
     stop();
-    LoopLock lock(connection_->loop());
-    if (stream_)
-        pa_stream_unref(stream_);
+    LoopLock lock(m_connection->loop());
+    if (m_stream)
+        pa_stream_unref(m_stream);
 }
 
 std::uint32_t PulseCapture::level() const
 {
     if (!isRunning())
         return kNoLevel;
-    return level_.load(std::memory_order_relaxed);
+    return m_level.load(std::memory_order_relaxed);
 }
 
 bool PulseCapture::isRunning() const
 {
-    return running_.load(std::memory_order_acquire) && !stopped_.load(std::memory_order_acquire);
+    return m_running.load(std::memory_order_acquire) && !m_stopped.load(std::memory_order_acquire);
 }
 
 void PulseCapture::stop()
 {
-    LoopLock lock(connection_->loop());
-    if (!stream_ || stopped_.exchange(true))
+    LoopLock lock(m_connection->loop());
+    if (!m_stream || m_stopped.exchange(true))
         return;
-    running_.store(false, std::memory_order_release);
-    level_.store(kNoLevel, std::memory_order_relaxed);
+    m_running.store(false, std::memory_order_release);
+    m_level.store(kNoLevel, std::memory_order_relaxed);
     // With the lock held no callback is running (or it is the caller), and with the
     // callbacks cleared none can start after this returns.
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_overflow_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(m_stream);
     if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
-        pa_stream_disconnect(stream_);
+        pa_stream_disconnect(m_stream);
 }
 
 void PulseCapture::onState(pa_stream *stream, void *self)
@@ -141,21 +141,21 @@ void PulseCapture::onState(pa_stream *stream, void *self)
     auto *capture = static_cast<PulseCapture *>(self);
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
-        capture->running_.store(true, std::memory_order_release);
+        capture->m_running.store(true, std::memory_order_release);
         break;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
-        capture->running_.store(false, std::memory_order_release);
+        capture->m_running.store(false, std::memory_order_release);
         break;
     default:
         break;
     }
-    capture->connection_->signal();
+    capture->m_connection->signal();
 }
 
 void PulseCapture::onOverflow(pa_stream *, void *self)
 {
-    static_cast<PulseCapture *>(self)->overflows_.fetch_add(1, std::memory_order_relaxed);
+    static_cast<PulseCapture *>(self)->m_overflows.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PulseCapture::onRead(pa_stream *, std::size_t, void *self)
@@ -167,20 +167,20 @@ void PulseCapture::onRead(pa_stream *, std::size_t, void *self)
 void PulseCapture::readAvailable()
 {
     const pa_usec_t now = pa_rtclock_now();
-    if (lastReadUsec_ != 0 && stallLimitUsec_ != 0 && now - lastReadUsec_ > stallLimitUsec_)
-        overflows_.fetch_add(1, std::memory_order_relaxed);
-    lastReadUsec_ = now;
+    if (m_lastReadUsec != 0 && m_stallLimitUsec != 0 && now - m_lastReadUsec > m_stallLimitUsec)
+        m_overflows.fetch_add(1, std::memory_order_relaxed);
+    m_lastReadUsec = now;
 
     std::uint32_t peakLeft = 0;
     std::uint32_t peakRight = 0;
     bool delivered = false;
-    while (!stopped_.load(std::memory_order_relaxed)) {
-        const std::size_t readable = pa_stream_readable_size(stream_);
+    while (!m_stopped.load(std::memory_order_relaxed)) {
+        const std::size_t readable = pa_stream_readable_size(m_stream);
         if (readable == 0 || readable == static_cast<std::size_t>(-1))
             break;
         const void *data = nullptr;
         std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+        if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0)
             break;  // nothing queued: pa_stream_drop() must not be called
         if (data) {
             deliver(static_cast<const char *>(data), bytes, &peakLeft, &peakRight);
@@ -189,22 +189,22 @@ void PulseCapture::readAvailable()
             // every later sample at its true time.
             for (std::size_t left = bytes; left > 0;) {
                 const std::size_t step = left < kSilenceBytes ? left : kSilenceBytes;
-                deliver(silence_.get(), step, &peakLeft, &peakRight);
+                deliver(m_silence.get(), step, &peakLeft, &peakRight);
                 left -= step;
             }
         }
         delivered = true;
-        pa_stream_drop(stream_);
+        pa_stream_drop(m_stream);
     }
-    if (delivered && !stopped_.load(std::memory_order_relaxed))
-        level_.store(peakLeft | (peakRight << 16), std::memory_order_relaxed);
+    if (delivered && !m_stopped.load(std::memory_order_relaxed))
+        m_level.store(peakLeft | (peakRight << 16), std::memory_order_relaxed);
 }
 
 void PulseCapture::deliver(const char *data, std::size_t bytes, std::uint32_t *peakLeft,
                            std::uint32_t *peakRight)
 {
-    if (onBlock_)
-        onBlock_(data, bytes);
+    if (m_onBlock)
+        m_onBlock(data, bytes);
     const auto *frame = reinterpret_cast<const unsigned char *>(data);
     const auto *end = frame + (bytes / kBytesPerFrame) * kBytesPerFrame;
     std::uint32_t left = *peakLeft;

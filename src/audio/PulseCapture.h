@@ -30,10 +30,10 @@ public:
                                                 int timeoutMs, QString *error);
     ~PulseCapture() override;
 
-    int sampleRate() const override { return sampleRate_; }
+    int sampleRate() const override { return m_sampleRate; }
     std::uint32_t level() const override;
     bool isRunning() const override;
-    std::uint64_t overflows() const override { return overflows_.load(std::memory_order_relaxed); }
+    std::uint64_t overflows() const override { return m_overflows.load(std::memory_order_relaxed); }
     void stop() override;
 
 private:
@@ -48,17 +48,17 @@ private:
     static void onState(pa_stream *stream, void *self);
     static void onOverflow(pa_stream *stream, void *self);
 
-    std::shared_ptr<PulseConnection> connection_;  // outlives stream_
-    pa_stream *stream_ = nullptr;
-    const int sampleRate_;
-    AudioBackend::BlockCallback onBlock_;
-    std::unique_ptr<char[]> silence_;  // zeros that stand in for holes
-    std::atomic<std::uint32_t> level_{kNoLevel};
-    std::atomic<bool> running_{false};
-    std::atomic<bool> stopped_{false};
-    std::atomic<std::uint64_t> overflows_{0};
-    pa_usec_t stallLimitUsec_ = 0;  // a pause between reads longer than this lost audio
-    pa_usec_t lastReadUsec_ = 0;    // mainloop thread only
+    std::shared_ptr<PulseConnection> m_connection;  // outlives m_stream
+    pa_stream *m_stream = nullptr;
+    const int m_sampleRate;
+    AudioBackend::BlockCallback m_onBlock;
+    std::unique_ptr<char[]> m_silence;  // zeros that stand in for holes
+    std::atomic<std::uint32_t> m_level{kNoLevel};
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopped{false};
+    std::atomic<std::uint64_t> m_overflows{0};
+    pa_usec_t m_stallLimitUsec = 0;  // a pause between reads longer than this lost audio
+    pa_usec_t m_lastReadUsec = 0;    // mainloop thread only
 };
 
 }  // namespace audio

@@ -31,22 +31,22 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(int timeoutMs, QString
         return std::shared_ptr<PulseConnection>();
     };
     std::shared_ptr<PulseConnection> c(new PulseConnection);
-    c->loop_ = pa_threaded_mainloop_new();
-    if (!c->loop_)
+    c->m_loop = pa_threaded_mainloop_new();
+    if (!c->m_loop)
         return fail(QStringLiteral("cannot create the sound server mainloop"));
-    c->context_ = pa_context_new(pa_threaded_mainloop_get_api(c->loop_), "Vantrel");
-    if (!c->context_)
+    c->m_context = pa_context_new(pa_threaded_mainloop_get_api(c->m_loop), "Vantrel");
+    if (!c->m_context)
         return fail(QStringLiteral("cannot create a sound server context"));
-    pa_context_set_state_callback(c->context_, &PulseConnection::onContextState, c.get());
-    if (pa_context_connect(c->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    pa_context_set_state_callback(c->m_context, &PulseConnection::onContextState, c.get());
+    if (pa_context_connect(c->m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return fail(c->lastError());
-    if (pa_threaded_mainloop_start(c->loop_) < 0)
+    if (pa_threaded_mainloop_start(c->m_loop) < 0)
         return fail(QStringLiteral("cannot start the sound server mainloop"));
 
-    LoopLock lock(c->loop_);
-    c->waitFor([&c] { return c->ready_.load() || c->failed_.load(); }, timeoutMs);
-    if (!c->ready_.load()) {
-        const QString text = c->failed_.load()
+    LoopLock lock(c->m_loop);
+    c->waitFor([&c] { return c->m_ready.load() || c->m_failed.load(); }, timeoutMs);
+    if (!c->m_ready.load()) {
+        const QString text = c->m_failed.load()
                                  ? c->lastError()
                                  : QStringLiteral("the sound server did not answer in time");
         return fail(text);  // the destructor runs after the lock is released
@@ -56,21 +56,21 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(int timeoutMs, QString
 
 PulseConnection::~PulseConnection()
 {
-    if (context_) {
-        LoopLock lock(loop_);
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
+    if (m_context) {
+        LoopLock lock(m_loop);
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
     }
-    if (loop_) {
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
+    if (m_loop) {
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
     }
 }
 
 QString PulseConnection::lastError() const
 {
-    return QString::fromUtf8(pa_strerror(pa_context_errno(context_)));
+    return QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
 }
 
 void PulseConnection::onContextState(pa_context *context, void *self)
@@ -78,12 +78,12 @@ void PulseConnection::onContextState(pa_context *context, void *self)
     auto *c = static_cast<PulseConnection *>(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        c->ready_.store(true, std::memory_order_release);
+        c->m_ready.store(true, std::memory_order_release);
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-        c->ready_.store(false, std::memory_order_release);
-        c->failed_.store(true, std::memory_order_release);
+        c->m_ready.store(false, std::memory_order_release);
+        c->m_failed.store(true, std::memory_order_release);
         break;
     default:
         break;
@@ -95,15 +95,15 @@ bool PulseConnection::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
     if (done())
         return true;
-    Deadline deadline{loop_};
+    Deadline deadline{m_loop};
     pa_time_event *event = pa_context_rttime_new(
-        context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC,
+        m_context, pa_rtclock_now() + static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC,
         &onDeadline, &deadline);
     if (!event)
         return false;  // without a deadline a wait could hang
     while (!done() && !deadline.expired)
-        pa_threaded_mainloop_wait(loop_);
-    pa_threaded_mainloop_get_api(loop_)->time_free(event);
+        pa_threaded_mainloop_wait(m_loop);
+    pa_threaded_mainloop_get_api(m_loop)->time_free(event);
     return done();
 }
 
@@ -123,20 +123,20 @@ bool PulseConnection::finish(pa_operation *op, int timeoutMs)
 
 void PulseConnection::addStream(ServerStream *stream)
 {
-    std::lock_guard<std::mutex> guard(streamsMutex_);
-    streams_.insert(stream);
+    std::lock_guard<std::mutex> guard(m_streamsMutex);
+    m_streams.insert(stream);
 }
 
 void PulseConnection::removeStream(ServerStream *stream)
 {
-    std::lock_guard<std::mutex> guard(streamsMutex_);
-    streams_.erase(stream);
+    std::lock_guard<std::mutex> guard(m_streamsMutex);
+    m_streams.erase(stream);
 }
 
 void PulseConnection::stopAll()
 {
-    std::lock_guard<std::mutex> guard(streamsMutex_);
-    for (ServerStream *stream : streams_)
+    std::lock_guard<std::mutex> guard(m_streamsMutex);
+    for (ServerStream *stream : m_streams)
         stream->stopStream();
 }
 

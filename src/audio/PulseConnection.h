@@ -23,21 +23,21 @@ namespace audio {
 class LoopLock {
 public:
     explicit LoopLock(pa_threaded_mainloop *loop)
-        : loop_(pa_threaded_mainloop_in_thread(loop) ? nullptr : loop)
+        : m_loop(pa_threaded_mainloop_in_thread(loop) ? nullptr : loop)
     {
-        if (loop_)
-            pa_threaded_mainloop_lock(loop_);
+        if (m_loop)
+            pa_threaded_mainloop_lock(m_loop);
     }
     ~LoopLock()
     {
-        if (loop_)
-            pa_threaded_mainloop_unlock(loop_);
+        if (m_loop)
+            pa_threaded_mainloop_unlock(m_loop);
     }
     LoopLock(const LoopLock &) = delete;
     LoopLock &operator=(const LoopLock &) = delete;
 
 private:
-    pa_threaded_mainloop *loop_;
+    pa_threaded_mainloop *m_loop;
 };
 
 // Something that must be stopped before its connection goes away (capture, playback).
@@ -56,9 +56,9 @@ public:
     PulseConnection(const PulseConnection &) = delete;
     PulseConnection &operator=(const PulseConnection &) = delete;
 
-    pa_threaded_mainloop *loop() const { return loop_; }
-    pa_context *context() const { return context_; }
-    bool isReady() const { return ready_.load(std::memory_order_acquire); }
+    pa_threaded_mainloop *loop() const { return m_loop; }
+    pa_context *context() const { return m_context; }
+    bool isReady() const { return m_ready.load(std::memory_order_acquire); }
     QString lastError() const;  // the context's last error; lock held
 
     // Lock held, not on the mainloop thread: waits until done() holds or timeoutMs passes.
@@ -66,7 +66,7 @@ public:
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
     // Lock held: waits for op to finish (cancelling it on timeout) and releases it.
     bool finish(pa_operation *op, int timeoutMs);
-    void signal() { pa_threaded_mainloop_signal(loop_, 0); }
+    void signal() { pa_threaded_mainloop_signal(m_loop, 0); }
 
     // Streams register so that stopAll() can end them before the connection is dropped.
     void addStream(ServerStream *stream);
@@ -77,12 +77,12 @@ private:
     PulseConnection() = default;
     static void onContextState(pa_context *context, void *self);
 
-    pa_threaded_mainloop *loop_ = nullptr;
-    pa_context *context_ = nullptr;
-    std::atomic<bool> ready_{false};
-    std::atomic<bool> failed_{false};
-    std::mutex streamsMutex_;
-    std::set<ServerStream *> streams_;
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr;
+    std::atomic<bool> m_ready{false};
+    std::atomic<bool> m_failed{false};
+    std::mutex m_streamsMutex;
+    std::set<ServerStream *> m_streams;
 };
 
 }  // namespace audio

@@ -23,26 +23,26 @@ public:
         std::size_t capacity = 16;
         while (capacity < minCapacity)
             capacity <<= 1;
-        capacity_ = capacity;
-        data_ = std::make_unique<char[]>(capacity);
+        m_capacity = capacity;
+        m_data = std::make_unique<char[]>(capacity);
     }
     RingBuffer(const RingBuffer &) = delete;
     RingBuffer &operator=(const RingBuffer &) = delete;
 
-    std::size_t capacity() const { return capacity_; }
+    std::size_t capacity() const { return m_capacity; }
 
     // Producer side. False (and nothing written) when the block does not fit whole.
     bool write(const char *src, std::size_t bytes) noexcept
     {
-        const std::uint64_t head = head_.load(std::memory_order_relaxed);
-        const std::uint64_t tail = tail_.load(std::memory_order_acquire);
-        if (bytes > capacity_ - static_cast<std::size_t>(head - tail))
+        const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+        const std::uint64_t tail = m_tail.load(std::memory_order_acquire);
+        if (bytes > m_capacity - static_cast<std::size_t>(head - tail))
             return false;
-        const std::size_t offset = static_cast<std::size_t>(head) & (capacity_ - 1);
-        const std::size_t first = bytes < capacity_ - offset ? bytes : capacity_ - offset;
-        std::memcpy(data_.get() + offset, src, first);
-        std::memcpy(data_.get(), src + first, bytes - first);
-        head_.store(head + bytes, std::memory_order_release);
+        const std::size_t offset = static_cast<std::size_t>(head) & (m_capacity - 1);
+        const std::size_t first = bytes < m_capacity - offset ? bytes : m_capacity - offset;
+        std::memcpy(m_data.get() + offset, src, first);
+        std::memcpy(m_data.get(), src + first, bytes - first);
+        m_head.store(head + bytes, std::memory_order_release);
         return true;
     }
 
@@ -50,29 +50,29 @@ public:
     // oldest of them. Release what was consumed with consume().
     std::size_t readable() const noexcept
     {
-        return static_cast<std::size_t>(head_.load(std::memory_order_acquire) -
-                                        tail_.load(std::memory_order_relaxed));
+        return static_cast<std::size_t>(m_head.load(std::memory_order_acquire) -
+                                        m_tail.load(std::memory_order_relaxed));
     }
     const char *peek(std::size_t *contiguous) const noexcept
     {
-        const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+        const std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
         const std::size_t queued =
-            static_cast<std::size_t>(head_.load(std::memory_order_acquire) - tail);
-        const std::size_t offset = static_cast<std::size_t>(tail) & (capacity_ - 1);
-        const std::size_t toEnd = capacity_ - offset;
+            static_cast<std::size_t>(m_head.load(std::memory_order_acquire) - tail);
+        const std::size_t offset = static_cast<std::size_t>(tail) & (m_capacity - 1);
+        const std::size_t toEnd = m_capacity - offset;
         *contiguous = queued < toEnd ? queued : toEnd;
-        return data_.get() + offset;
+        return m_data.get() + offset;
     }
     void consume(std::size_t bytes) noexcept
     {
-        tail_.store(tail_.load(std::memory_order_relaxed) + bytes, std::memory_order_release);
+        m_tail.store(m_tail.load(std::memory_order_relaxed) + bytes, std::memory_order_release);
     }
 
 private:
-    std::size_t capacity_ = 0;
-    std::unique_ptr<char[]> data_;
-    alignas(64) std::atomic<std::uint64_t> head_{0};  // written by the producer only
-    alignas(64) std::atomic<std::uint64_t> tail_{0};  // written by the consumer only
+    std::size_t m_capacity = 0;
+    std::unique_ptr<char[]> m_data;
+    alignas(64) std::atomic<std::uint64_t> m_head{0};  // written by the producer only
+    alignas(64) std::atomic<std::uint64_t> m_tail{0};  // written by the consumer only
 };
 
 }  // namespace audio

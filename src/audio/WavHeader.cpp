@@ -1,8 +1,8 @@
-#include "WavHeader.h"
+#include "audio/WavHeader.h"
 
 #include <cstring>
 
-namespace vtwav {
+namespace wav {
 
 namespace {
 
@@ -101,4 +101,22 @@ bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *p
     return true;
 }
 
-}  // namespace vtwav
+std::array<char, kStreamingHeaderBytes> streamingWavHeader(int sampleRate)
+{
+    const auto rate = uint32_t(sampleRate);
+    uint8_t h[kStreamingHeaderBytes] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                        'f', 'm', 't', ' ', 16, 0, 0, 0,  // size of the format chunk
+                                        kFormatPcm, 0, 2, 0,              // PCM, two channels
+                                        0, 0, 0, 0, 0, 0, 0, 0,           // rate, bytes per second
+                                        4, 0, 16, 0,                      // bytes per frame, bits
+                                        'd', 'a', 't', 'a', 0, 0, 0, 0};
+    putLe32(h + 4, kMax32);
+    putLe32(h + 24, rate);
+    putLe32(h + 28, rate * 4);
+    putLe32(h + 40, kMax32);
+    std::array<char, kStreamingHeaderBytes> header;
+    std::memcpy(header.data(), h, sizeof h);
+    return header;
+}
+
+}  // namespace wav

@@ -1,6 +1,9 @@
 #pragma once
-// The RIFF/WAVE header of the writer: reading one from a stream and working out its sizes.
+// RIFF/WAVE headers, the one module that knows their layout: the header an encoder feed
+// sends first, and the WAV writer's reading of a header from its input and keeping its sizes
+// current. Plain C++, so that the writer stays a small program without Qt.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,7 +12,13 @@
 
 #include <sys/types.h>
 
-namespace vtwav {
+namespace wav {
+
+constexpr size_t kStreamingHeaderBytes = 44;
+
+// The header an encoder reads first on its standard input: PCM, 16-bit, stereo, with RIFF
+// and data sizes 0xFFFFFFFF, the usual mark of a stream whose length is not known yet.
+std::array<char, kStreamingHeaderBytes> streamingWavHeader(int sampleRate);
 
 void putLe32(uint8_t *at, uint32_t value);
 uint32_t getLe32(const uint8_t *at);
@@ -32,4 +41,4 @@ uint32_t dataSize(uint64_t dataBytes);
 using Reader = std::function<ssize_t(void *, size_t)>;
 bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *problem);
 
-}  // namespace vtwav
+}  // namespace wav

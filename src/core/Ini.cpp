@@ -1,5 +1,7 @@
 #include "core/Ini.h"
 
+#include "core/Logging.h"
+
 #include "core/AtomicFile.h"
 
 #include <QFile>
@@ -185,7 +187,12 @@ Ini Ini::fromText(const QByteArray &text)
 Ini Ini::load(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return Ini();
+    if (!file.open(QIODevice::ReadOnly)) {
+        // A file not made yet is the usual first start; one that is there but unreadable is not.
+        if (file.exists())
+            qCWarning(lcCore).noquote() << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return Ini();
+    }
     return fromText(file.readAll());
 }
 

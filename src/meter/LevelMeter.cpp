@@ -3,6 +3,7 @@
 #include "meter/MeterGeometry.h"
 
 #include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -22,16 +23,20 @@ void LevelMeter::setLeftLev(int level)
 {
     if (level == m_leftLev)
         return;
+    const bool moves = barMoves(m_leftLev, level);
     m_leftLev = level;
-    repaint();
+    if (moves)
+        repaint(barColumn(meter::kMargin));
 }
 
 void LevelMeter::setRightLev(int level)
 {
     if (level == m_rightLev)
         return;
+    const bool moves = barMoves(m_rightLev, level);
     m_rightLev = level;
-    repaint();
+    if (moves)
+        repaint(barColumn(width() - meter::kMargin - meter::kBarWidth));
 }
 
 void LevelMeter::setBackBitmap(const QImage &image)
@@ -46,11 +51,33 @@ void LevelMeter::setFrontBitmap(const QImage &image)
     m_stretchedStale = true;
 }
 
-void LevelMeter::paintEvent(QPaintEvent *)
+bool LevelMeter::barMoves(int from, int to) const
 {
-    render();
+    // Before the first frame, or with the look changed since the last one: draw.
+    if (m_textHeight == 0 || m_stretchedStale || m_maxLev == 0 || scaleKey() != m_scaleKey)
+        return true;
+    return meter::barTop(height(), m_textHeight, m_bottomDb, m_maxLev, from)
+           != meter::barTop(height(), m_textHeight, m_bottomDb, m_maxLev, to);
+}
+
+LevelMeter::ScaleKey LevelMeter::scaleKey() const
+{
+    return {size(), m_bottomDb, m_backColor.rgba(), m_frameColor.rgba(), m_textColor.rgba()};
+}
+
+QRect LevelMeter::barColumn(int x) const
+{
+    return QRect(x, meter::kMargin, meter::kBarWidth, height() - 2 * meter::kMargin);
+}
+
+void LevelMeter::paintEvent(QPaintEvent *event)
+{
+    const bool scaleRedrawn = render();
     QPainter screen(this);
-    screen.drawImage(0, 0, m_buffer);
+    screen.drawImage(event->rect(), m_buffer, event->rect());
+    // A bar's repaint found the scale changed since the last frame: show the rest as well.
+    if (scaleRedrawn && !event->rect().contains(rect()))
+        update();
 }
 
 void LevelMeter::mousePressEvent(QMouseEvent *)
@@ -58,7 +85,7 @@ void LevelMeter::mousePressEvent(QMouseEvent *)
     Q_EMIT mousePressed();
 }
 
-void LevelMeter::render()
+bool LevelMeter::render()
 {
     ++m_renderCount;
     if (m_maxLev == 0)
@@ -83,7 +110,7 @@ void LevelMeter::render()
         m_stretchedStale = false;
     }
     if (m_buffer.isNull())
-        return;
+        return false;
 
     QPainter p(&m_buffer);
     p.setFont(m_font);
@@ -95,8 +122,10 @@ void LevelMeter::render()
     // The frame and the scale depend only on size, scale bottom and colours, and the bars
     // never overlap them: they stay in the buffer until one of these changes, so a level
     // change redraws just the two bars (text rendering is the costly part of a frame).
-    const ScaleKey key{QSize(w, h), m_bottomDb, m_backColor.rgba(), m_frameColor.rgba(), m_textColor.rgba()};
-    if (key != m_scaleKey) {
+    const ScaleKey key = scaleKey();
+    const bool scaleChanged = key != m_scaleKey;
+    m_textHeight = g.textHeight;
+    if (scaleChanged) {
         m_scaleKey = key;
         p.fillRect(0, 0, w, h, m_backColor);
         p.setPen(m_frameColor);
@@ -120,4 +149,5 @@ void LevelMeter::render()
         if (!m_unlitImage.isNull() && !bar.unlitRect().isEmpty())
             p.drawImage(bar.unlitRect(), m_unlitImage, bar.unlitRect());
     }
+    return scaleChanged;
 }

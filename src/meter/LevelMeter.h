@@ -3,8 +3,10 @@
 // with a dB scale between them. Each bar shows the bright image below the level and the dim
 // image above it. Knows nothing of audio: it is given raw levels and the full-scale level.
 //
-// Every frame is drawn whole into an off-screen image and copied to the screen in one step;
-// the widget is opaque, so nothing is erased underneath. Main thread only.
+// Frames are drawn into an off-screen image and copied to the screen in one step; the widget
+// is opaque, so nothing is erased underneath. The frame and the scale stay in that image
+// until the size, the scale bottom or a colour changes; a level change redraws and copies
+// only its own bar's column. Main thread only.
 
 #include <QColor>
 #include <QImage>
@@ -23,7 +25,8 @@ class LevelMeter : public QWidget {
 public:
     explicit LevelMeter(QWidget *parent = nullptr);
 
-    // A changed level repaints at once (synchronously); an unchanged one does nothing.
+    // A level that moves its bar's top repaints that bar at once (synchronously); one that
+    // leaves the bar as it is only is stored.
     void setLeftLev(int level);
     void setRightLev(int level);
     int leftLev() const { return m_leftLev; }
@@ -57,7 +60,12 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    void render();
+    // Brings the off-screen image up to date; true when the frame and scale were redrawn.
+    bool render();
+    // Where the bar with left edge x can be drawn.
+    QRect barColumn(int x) const;
+    // Whether a bar showing level `from` looks different at level `to`.
+    bool barMoves(int from, int to) const;
 
     QImage m_litImage;    // back source stretched to the widget
     QImage m_unlitImage;  // front source stretched to the widget
@@ -77,6 +85,7 @@ private:
         bool operator!=(const ScaleKey &o) const { return !(*this == o); }
     };
     ScaleKey m_scaleKey;
+    ScaleKey scaleKey() const;  // of the current settings
     QFont m_font;
 
     int m_rightLev = 0;
@@ -87,4 +96,5 @@ private:
     QColor m_textColor = Qt::white;
     int m_bottomDb = 0;
     int m_renderCount = 0;
+    int m_textHeight = 0;  // of the last frame; 0 before the first
 };

@@ -1,7 +1,5 @@
 #include "meter/LevelPoll.h"
 
-#include "meter/LevelMeter.h"
-
 namespace meter {
 
 LevelPair splitLevelWord(std::uint32_t word)
@@ -24,19 +22,6 @@ int nextScaleBottom(int current)
     case -90: return -120;
     default: return -12;
     }
-}
-
-void applyLevelWord(LevelMeter &lev, std::uint32_t word)
-{
-    const LevelPair levels = splitLevelWord(word);
-    lev.setRightLev(levels.right);
-    lev.setLeftLev(levels.left);
-}
-
-void stepScaleBottom(LevelMeter &lev)
-{
-    lev.setBottomDb(nextScaleBottom(lev.bottomDb()));
-    lev.repaint();
 }
 
 }  // namespace meter

@@ -1,10 +1,8 @@
 #pragma once
-// The main window's side of the meter: turning a polled level word into the two bar levels,
-// and stepping the scale bottom on a click. Main thread only.
+// The meter's rules outside the widget: a polled level word as the two bar levels, and the
+// steps of the scale bottom.
 
 #include <cstdint>
-
-class LevelMeter;
 
 namespace meter {
 
@@ -18,11 +16,5 @@ LevelPair splitLevelWord(std::uint32_t word);
 
 // −12 → −24 → −42 → −60 → −90 → −120 → −12; any other value → −12.
 int nextScaleBottom(int current);
-
-// Writes the right level, then the left; each write repaints only if the value changed.
-void applyLevelWord(LevelMeter &lev, std::uint32_t word);
-
-// Steps the scale bottom and redraws the meter before returning.
-void stepScaleBottom(LevelMeter &lev);
 
 }  // namespace meter

@@ -51,6 +51,24 @@ static MeterBar barAt(int x, float db, float scale, int th, int height)
     return bar;
 }
 
+static float scaleFor(int height, int th, int bottomDb)
+{
+    // 64-bit, so that the most negative int has a magnitude too.
+    const long long range = std::llabs(static_cast<long long>(bottomDb));
+    const float scale = float(double(height - th) / double(range));
+    return scale < kMinScale ? kMinScale : scale;
+}
+
+int barTop(int height, int textHeight, int bottomDb, int maxLev, int level)
+{
+    if (maxLev <= 0)
+        maxLev = 1;
+    if (bottomDb == 0)
+        bottomDb = kFallbackBottomDb;
+    const int th = std::max(textHeight, 1);
+    return barAt(0, levelToDb(level, maxLev, bottomDb), scaleFor(height, th, bottomDb), th, height).top;
+}
+
 MeterGeometry computeMeterGeometry(int width, int height, int textHeight, int textWidth,
                                    int bottomDb, int maxLev, int leftLev, int rightLev)
 {
@@ -66,12 +84,7 @@ MeterGeometry computeMeterGeometry(int width, int height, int textHeight, int te
     g.scaleRight = width - kMargin - kBarWidth;
     const int th = std::max(textHeight, 1);
     g.textHeight = th;
-
-    // 64-bit, so that the most negative int has a magnitude too.
-    const long long range = std::llabs(static_cast<long long>(bottomDb));
-    g.scale = float(double(height - th) / double(range));
-    if (g.scale < kMinScale)
-        g.scale = kMinScale;
+    g.scale = scaleFor(height, th, bottomDb);
 
     float y = 0.0f;
     int i = 0;

@@ -48,6 +48,10 @@ struct MeterGeometry {
 // under the bottom of the scale, so they draw an empty bar.
 float levelToDb(int level, int maxLev, int bottomDb);
 
+// The top row of a bar showing level, as computeMeterGeometry places it: a level change
+// that keeps it needs no repaint.
+int barTop(int height, int textHeight, int bottomDb, int maxLev, int level);
+
 // maxLev ≤ 0 counts as 1; bottomDb 0 as kFallbackBottomDb. Levels above maxLev draw as full
 // scale.
 MeterGeometry computeMeterGeometry(int width, int height, int textHeight, int textWidth,

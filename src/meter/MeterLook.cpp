@@ -1,6 +1,7 @@
 #include "meter/MeterLook.h"
 
 #include "meter/LevelMeter.h"
+#include "meter/LevelPoll.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -60,6 +61,19 @@ void applyInputMeterLook(LevelMeter &lev)
     lev.setBottomDb(-120);
     lev.setBackBitmap(makeMeterBackGradient());
     lev.setFrontBitmap(makeMeterFrontGradient());
+}
+
+void applyLevelWord(LevelMeter &lev, std::uint32_t word)
+{
+    const LevelPair levels = splitLevelWord(word);
+    lev.setRightLev(levels.right);
+    lev.setLeftLev(levels.left);
+}
+
+void stepScaleBottom(LevelMeter &lev)
+{
+    lev.setBottomDb(nextScaleBottom(lev.bottomDb()));
+    lev.repaint();
 }
 
 }  // namespace meter

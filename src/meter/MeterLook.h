@@ -1,7 +1,10 @@
 #pragma once
-// The main window's meter: its built-in bar images and its settings.
+// The main window's meter: its built-in bar images and its settings, a polled level word
+// shown on it, and the scale bottom stepped on a click. Main thread only.
 
 #include <QImage>
+
+#include <cstdint>
 
 class LevelMeter;
 
@@ -15,5 +18,12 @@ QImage makeMeterFrontGradient();
 // 50 × 293, full scale 32768, black back and frame, light grey labels, bottom −120 dB (the
 // stored setting replaces it), and the two gradients.
 void applyInputMeterLook(LevelMeter &lev);
+
+// Writes the right level, then the left (see splitLevelWord); each write repaints only the
+// bar whose level changed.
+void applyLevelWord(LevelMeter &lev, std::uint32_t word);
+
+// Steps the scale bottom (see nextScaleBottom) and redraws the meter before returning.
+void stepScaleBottom(LevelMeter &lev);
 
 }  // namespace meter

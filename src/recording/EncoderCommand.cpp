@@ -1,5 +1,7 @@
 #include "recording/EncoderCommand.h"
 
+#include "core/ProgramFiles.h"
+
 namespace recording {
 
 QStringList splitCommandLine(const QString &command)
@@ -50,7 +52,7 @@ QStringList encoderArguments(const QString &programFolder, const QString &comman
     QStringList args = splitCommandLine(command);
     if (args.isEmpty()) return args;
     for (QString &arg : args) arg.replace(QStringLiteral("::s"), outputPath, Qt::CaseSensitive);
-    args.first().prepend(programFolder + QStringLiteral("Plugins/"));
+    args.first().prepend(programFolder + core::files::plugins());
     return args;
 }
 

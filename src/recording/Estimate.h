@@ -32,9 +32,6 @@ int estimateBitrate(std::int64_t fileBytes, double durationSeconds);
 // duration while they grow (FLAC, fragmented MP4). 0 for a file not readable yet.
 int runningBitrate(const audio::FileProbe &probe, double capturedSeconds);
 
-// Probes the file now; 0 when it cannot be read or has no duration yet.
-int EstimateBitrate(const QString &path);
-
 // "%d days %d:%.2d:%.2d" of freeBytes at bitrateKbps / 8 × 1024 bytes a second (a single-
 // precision byte rate), seconds truncated; days are not limited and "days" stays plural.
 // The unknown text when the rate is 0 or freeBytes is negative (free space unknown).

@@ -38,11 +38,6 @@ QString makeOutputFileName(const QString &folder, const QString &tmpl, const QSt
     return text;
 }
 
-QString MakeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext)
-{
-    return makeOutputFileName(folder, tmpl, ext, QDateTime::currentDateTime());
-}
-
 QString firstFreeFileName(const QString &path, const QString &ext,
                           const std::function<bool(const QString &)> &isTaken)
 {

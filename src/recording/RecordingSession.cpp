@@ -1,6 +1,7 @@
 #include "recording/RecordingSession.h"
 
 #include "recording/EncoderCommand.h"
+#include "recording/Logging.h"
 #include "recording/Estimate.h"
 #include "recording/OutputFileName.h"
 #include "recording/RecordedLength.h"
@@ -75,12 +76,11 @@ void RecordingSession::captureBlock(const char *data, std::size_t bytes) noexcep
     m_capturedBytes.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-std::optional<FinishedRecording> RecordingSession::StartRecording(const RecordingConfig &config,
-                                                                  quint32 limitMs)
+std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &config, quint32 limitMs,
+                                                         const QDateTime &now)
 {
-    std::optional<FinishedRecording> previous = StopRecording();
+    std::optional<FinishedRecording> previous = stop();
 
-    const QDateTime now = QDateTime::currentDateTime();
     m_capturedBytes.store(0);
     m_sampleRate = config.sampleRate;
     m_currentFile = firstFreeFileName(
@@ -119,7 +119,8 @@ std::optional<FinishedRecording> RecordingSession::StartRecording(const Recordin
         release();
         m_pendingArchiveName.clear();
         fail(Failure::EncoderFailed, why);
-        if (!argv.isEmpty()) qWarning("encoder command: %s", qPrintable(argv.join(QLatin1Char(' '))));
+        if (!argv.isEmpty())
+            qCWarning(lcRecording).noquote() << QStringLiteral("encoder command: ") + argv.join(QLatin1Char(' '));
         return previous;
     }
     // The limit is set before the feed is published: the capture callback reads it.
@@ -131,7 +132,7 @@ std::optional<FinishedRecording> RecordingSession::StartRecording(const Recordin
     return previous;
 }
 
-std::optional<FinishedRecording> RecordingSession::StopRecording()
+std::optional<FinishedRecording> RecordingSession::stop()
 {
     m_failure = Failure::None;
     m_failureReason.clear();
@@ -164,7 +165,7 @@ void RecordingSession::fail(Failure failure, const QString &cause)
     // "cannot write /srv/rec: permission denied" reads as a sentence; the others as a label.
     if (!cause.isEmpty())
         m_failureReason += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
-    qWarning("recording %s: %s", qPrintable(m_currentFile), qPrintable(m_failureReason));
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
 }
 
 // True the first time audio is found lost; logs it.
@@ -174,8 +175,11 @@ bool RecordingSession::noticeDroppedAudio()
     if (m_capture) m_captureOverflows = m_capture->overflows();
     if (m_audioDropped || (m_droppedBytes == 0 && m_captureOverflows == 0)) return false;
     m_audioDropped = true;
-    qWarning("recording %s: %s (%s)", qPrintable(m_currentFile), qPrintable(audioDroppedText()),
-             m_droppedBytes > 0 ? "the encoder fell behind" : "the capture was held up and the server dropped audio");
+    qCWarning(lcRecording).noquote()
+        << QStringLiteral("recording %1: %2 (%3)")
+               .arg(m_currentFile, audioDroppedText(),
+                    m_droppedBytes > 0 ? QStringLiteral("the encoder fell behind")
+                                       : QStringLiteral("the capture was held up and the server dropped audio"));
     return true;
 }
 
@@ -216,8 +220,10 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
     const QString name = m_pendingArchiveName;
     m_pendingArchiveName.clear();
     if (m_droppedBytes > 0)
-        qWarning("recording %s: %.1f s of audio dropped, %.1f s archived", qPrintable(m_currentFile),
-                 capturedSeconds(m_droppedBytes, m_sampleRate), capturedSeconds(fed, m_sampleRate));
+        qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2 s of audio dropped, %3 s archived")
+                                                .arg(m_currentFile)
+                                                .arg(capturedSeconds(m_droppedBytes, m_sampleRate), 0, 'f', 1)
+                                                .arg(capturedSeconds(fed, m_sampleRate), 0, 'f', 1);
 
     if (encoderDied) {
         // The encoder has exited, so its file is as complete as it will ever be.

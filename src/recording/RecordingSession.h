@@ -67,23 +67,23 @@ inline QString audioDroppedText() { return QStringLiteral("audio dropped"); }
 class RecordingSession {
 public:
     explicit RecordingSession(audio::AudioBackend &backend);
-    // Ends a running recording without making a record: call StopRecording first.
+    // Ends a running recording without making a record: call stop() first.
     ~RecordingSession();
     RecordingSession(const RecordingSession &) = delete;
     RecordingSession &operator=(const RecordingSession &) = delete;
 
-    // Finishes a running recording (its record is returned), then starts a new one:
-    // output path from the config and the clock (with a suffix when that name is taken,
-    // see firstFreeFileName), missing folders created, capture started, the encoder
-    // started. limitMs = 0 means no length limit. On failure isRecording() is false and
-    // failure() tells why.
-    [[nodiscard]] std::optional<FinishedRecording> StartRecording(const RecordingConfig &config,
-                                                                  quint32 limitMs);
+    // Finishes a running recording (its record is returned), then starts a new one at
+    // `now` (local time): output path from the config and now (with a suffix when that
+    // name is taken, see firstFreeFileName), missing folders created, capture started, the
+    // encoder started. limitMs = 0 means no length limit. On failure isRecording() is false
+    // and failure() tells why.
+    [[nodiscard]] std::optional<FinishedRecording> start(const RecordingConfig &config, quint32 limitMs,
+                                                         const QDateTime &now);
 
     // Finishes the running recording: capture stops, the encoder's input is closed (it
     // completes its file in the background) and the record is returned. Nothing while
     // idle. Clears a failure shown from before.
-    [[nodiscard]] std::optional<FinishedRecording> StopRecording();
+    [[nodiscard]] std::optional<FinishedRecording> stop();
 
     struct PollResult {
         bool changed = false;  // the recording ended or lost audio: refresh the status line

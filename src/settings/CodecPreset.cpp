@@ -1,6 +1,8 @@
 #include "settings/CodecPreset.h"
 
-#include "core/AtomicFile.h"
+#include "settings/Logging.h"
+
+#include "core/ProgramFiles.h"
 #include "core/TextLimits.h"
 
 #include <QFile>
@@ -76,20 +78,18 @@ QByteArray encodePresetFile(const QList<CodecPreset> &presets)
 
 QString presetFilePath(const QString &programFolder)
 {
-    return programFolder + QStringLiteral("Presets/Vantrel/Codecs.prs");
+    return programFolder + core::files::codecPresets();
 }
 
 QList<CodecPreset> readPresetFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcSettings).noquote() << QStringLiteral("cannot read the codec presets %1: %2").arg(path, file.errorString());
+        return {};
+    }
     // Never more than the list can hold, whatever the file's size.
     return decodePresetFile(file.read(qint64(kMaxPresets) * kPresetRecordBytes));
-}
-
-bool writePresetFile(const QString &path, const QList<CodecPreset> &presets, QString *error)
-{
-    return core::writeFileAtomically(path, encodePresetFile(presets), error);
 }
 
 }  // namespace settings

@@ -16,6 +16,8 @@
 // character. Bytes past a field's length carry no meaning (written as zeros). Older files
 // whose text is not valid UTF-8 are read as Latin-1.
 
+#include "core/ProgramFiles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -23,9 +25,9 @@
 namespace settings {
 
 constexpr int kPresetRecordBytes = 366;
-constexpr int kPresetNameBytes = 100;
-constexpr int kPresetCommandBytes = 255;
-constexpr int kPresetExtBytes = 8;
+constexpr int kPresetNameBytes = core::limits::kCodecNameBytes;
+constexpr int kPresetCommandBytes = core::limits::kCodecCommandBytes;
+constexpr int kPresetExtBytes = core::limits::kCodecExtBytes;
 // The preset list holds at most this many; reading stops there.
 constexpr int kMaxPresets = 101;
 
@@ -56,11 +58,7 @@ QByteArray encodePresetFile(const QList<CodecPreset> &presets);
 // "Presets/Vantrel/Codecs.prs" under the program folder (which ends in '/').
 QString presetFilePath(const QString &programFolder);
 
-// A missing or unreadable file gives an empty list.
+// A missing or unreadable file gives an empty list (and a log line saying why).
 QList<CodecPreset> readPresetFile(const QString &path);
-// Writes the list atomically (the old file stays whole on failure); *error says why.
-// Missing folders are not created: a missing preset folder is reported.
-[[nodiscard]] bool writePresetFile(const QString &path, const QList<CodecPreset> &presets,
-                                   QString *error = nullptr);
 
 }  // namespace settings

@@ -1,4 +1,4 @@
-// Byte/second conversions and the capture-to-writer ring buffer.
+// The capture-to-writer ring buffer.
 
 #include "audio/AudioBackend.h"
 #include "audio/RingBuffer.h"
@@ -13,18 +13,6 @@ using namespace audio;
 class AudioBasicsTest : public QObject {
     Q_OBJECT
 private slots:
-    void convertsBytesAndSeconds()
-    {
-        QCOMPARE(bytesToSeconds(192000, 48000), 1.0);
-        QCOMPARE(bytesToSeconds(2764800000ull, 48000), 14400.0);  // four hours, past 2^31
-        QCOMPARE(bytesToSeconds(1000, 0), 0.0);
-        QCOMPARE(secondsToBytes(14400, 48000), 2764800000ull);
-        QCOMPARE(secondsToBytes(1.1, 44100), 48510ull * 4);       // no frame lost to rounding
-        QCOMPARE(secondsToBytes(0.00001, 44100) % kBytesPerFrame, 0ull);
-        QCOMPARE(secondsToBytes(-3, 44100), 0ull);
-        QCOMPARE(secondsToBytes(qQNaN(), 44100), 0ull);
-    }
-
     void ringDropsWholeBlocksWhenFullAndWraps()
     {
         RingBuffer ring(100);

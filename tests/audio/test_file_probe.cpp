@@ -113,7 +113,7 @@ private slots:
         QVERIFY2(qAbs(half.durationSeconds - full.durationSeconds / 2) < 0.1,
                  qPrintable(QString::number(half.durationSeconds)));
 
-        const auto header = streamingWavHeader(48000);
+        const auto header = wav::streamingWavHeader(48000);
         const QByteArray samples(3 * 192000 + 1000, '\0');  // 3 s and a partial block
         const QString growing = path("growing.wav");
         writeFile(growing, QByteArray(header.data(), int(header.size())) + samples);

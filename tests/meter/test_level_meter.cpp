@@ -38,6 +38,9 @@ private Q_SLOTS:
         QCOMPARE(lev.renderCount(), before + 1);  // synchronous
         lev.setLeftLev(1000);
         QCOMPARE(lev.renderCount(), before + 1);
+        lev.setLeftLev(1001);  // the bar's top stays on its row
+        QCOMPARE(lev.leftLev(), 1001);
+        QCOMPARE(lev.renderCount(), before + 1);
 
         // One word: right first, then left; silence after silence costs nothing.
         applyLevelWord(lev, 0x80004000u);

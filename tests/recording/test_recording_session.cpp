@@ -119,14 +119,14 @@ class TestRecordingSession : public QObject {
             qWarning("no preset %s", qPrintable(presetName));
             return std::nullopt;
         }
-        if (session.StartRecording(c, 0)) return std::nullopt;
+        if (session.start(c, 0, QDateTime::currentDateTime())) return std::nullopt;
         if (!session.isRecording()) {
             qWarning("%s: %s", qPrintable(presetName), qPrintable(failureText(session.failure())));
             return std::nullopt;
         }
         const bool shown = keepRecording(session, ms);
         if (figureShown) *figureShown = shown;
-        std::optional<FinishedRecording> record = session.StopRecording();
+        std::optional<FinishedRecording> record = session.stop();
         if (session.droppedBytes() > 0)
             qWarning("%s: the encoder fell behind, %llu bytes dropped", qPrintable(presetName),
                      static_cast<unsigned long long>(session.droppedBytes()));
@@ -184,10 +184,10 @@ private slots:
         QFETCH(double, tolerance);
         QFETCH(bool, figureWhileWriting);
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(config(preset), 0));
+        QVERIFY(!session.start(config(preset), 0, QDateTime::currentDateTime()));
         QVERIFY2(session.isRecording(), qPrintable(failureText(session.failure())));
         const bool shown = keepRecording(session, ms);
-        const auto record = session.StopRecording();
+        const auto record = session.stop();
         QVERIFY(record);
         const double captured = capturedSeconds(session.capturedBytes(), kRate);
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
@@ -206,10 +206,10 @@ private slots:
         sine::Reference reference;
         QVERIFY(reference.start(timeline));
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(config("WAV", "sine"), 0));
+        QVERIFY(!session.start(config("WAV", "sine"), 0, QDateTime::currentDateTime()));
         const qint64 firstFrameMs = timeline.elapsed();
         QVERIFY(keepRecording(session, 30300));
-        const auto record = session.StopRecording();
+        const auto record = session.stop();
         const QByteArray heard = reference.stop();
         QVERIFY(record);
         QCOMPARE(session.droppedBytes(), std::uint64_t(0));
@@ -265,12 +265,12 @@ private slots:
         RecordingSession session(*backend);
         QList<FinishedRecording> records;
         for (int i = 0; i < 40; ++i) {
-            const auto previous = session.StartRecording(config("MP3 128 kbit/s", QString("run%1").arg(i)), 0);
+            const auto previous = session.start(config("MP3 128 kbit/s", QString("run%1").arg(i)), 0, QDateTime::currentDateTime());
             if (previous) records.append(*previous);
             QVERIFY2(session.isRecording(), qPrintable(failureText(session.failure())));
             QTest::qWait(60);
         }
-        if (const auto last = session.StopRecording()) records.append(*last);
+        if (const auto last = session.stop()) records.append(*last);
         QCOMPARE(records.size(), 40);
         for (int i = 0; i < 40; ++i) QVERIFY(records[i].path.endsWith(QString("/run%1.mp3").arg(i)));
 
@@ -288,7 +288,7 @@ private slots:
         RecordingSession session(*backend);
         // A path longer than a classic 262-byte field: the record keeps it whole.
         const QString longName = QString(200, 'L') + "/" + QString(100, QChar(0x00E9));
-        QVERIFY(!session.StartRecording(config("WAV", longName), 1500));
+        QVERIFY(!session.start(config("WAV", longName), 1500, QDateTime::currentDateTime()));
         QVERIFY(session.currentFile().toUtf8().size() > 262);
         QCOMPARE(session.limitBytes(), std::uint64_t(1500) * kRate / 1000 * 4);
         QElapsedTimer clock;
@@ -298,12 +298,12 @@ private slots:
         QVERIFY(clock.elapsed() >= 1300);
         QCOMPARE(session.elapsedSeconds(), qint64(1));
         QVERIFY(session.level() != audio::kNoLevel);
-        const auto record = session.StopRecording();
+        const auto record = session.stop();
         QVERIFY(record);
         QCOMPARE(record->lengthSeconds, 1);
         QCOMPARE(record->path, session.currentFile());
         QCOMPARE(session.level(), audio::kNoLevel);
-        QVERIFY(!session.StopRecording());  // a stop while idle archives nothing
+        QVERIFY(!session.stop());  // a stop while idle archives nothing
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
         // The file holds exactly the limit, though the stop came later.
         QCOMPARE(QFileInfo(session.currentFile()).size(), qint64(44 + session.limitBytes()));
@@ -311,19 +311,22 @@ private slots:
 
     // A double F5: two files, two records, each playable. opusenc creates its file only
     // seconds after it starts, so at the second start the name is taken by a running encoder.
+    // The name and the start time come from the time given to start().
     void twoStartsInOneSecondGiveTwoFiles()
     {
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(config("Opus", "same"), 0));
+        const QDateTime now(QDate(2031, 2, 3), QTime(4, 5, 6));
+        QVERIFY(!session.start(config("Opus", "same_%t"), 0, now));
         QTest::qWait(300);
-        const auto first = session.StartRecording(config("Opus", "same"), 0);
+        const auto first = session.start(config("Opus", "same_%t"), 0, now);
         QVERIFY(first);
+        QCOMPARE(first->startTime, core::toDayCount(now));
         QVERIFY(session.isRecording());
         QTest::qWait(1500);
-        const auto second = session.StopRecording();
+        const auto second = session.stop();
         QVERIFY(second);
-        QVERIFY(first->path.endsWith("/same.opus"));
-        QVERIFY(second->path.endsWith("/same_2.opus"));
+        QVERIFY(first->path.endsWith("/same_04-05-06.opus"));
+        QVERIFY(second->path.endsWith("/same_04-05-06_2.opus"));
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
         const double firstSeconds = ffprobeDuration(first->path);
         const double secondSeconds = ffprobeDuration(second->path);
@@ -339,13 +342,13 @@ private slots:
         RecordingConfig c = config("MP3 128 kbit/s", "missing");
         c.programFolder = program.path() + "/";
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(c, 0));
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::EncoderFailed);
         QCOMPARE(session.failureReason(), QString("encoder failed: lame not found"));
         QCOMPARE(session.level(), audio::kNoLevel);
         QVERIFY(!session.poll().changed);
-        QVERIFY(!session.StopRecording());
+        QVERIFY(!session.stop());
         QCOMPARE(session.failure(), Failure::None);
         QVERIFY(!QFileInfo::exists(session.currentFile()));
     }
@@ -355,7 +358,7 @@ private slots:
         RecordingConfig c = config("MP3 128 kbit/s", "refused");
         c.codec.command = "lame --no-such-option - ::s";
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(c, 0));
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         const RecordingSession::PollResult result = pollUntilChanged(session, 5000);
         QVERIFY(result.changed);
         QVERIFY(!result.finished);
@@ -370,7 +373,7 @@ private slots:
         RecordingConfig c = config("MP3 128 kbit/s", "early");
         c.codec = {"one second", "ffmpeg -hide_banner -loglevel error -f wav -i - -t 1 -y ::s", "wav"};
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(c, 0));
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         QVERIFY(session.isRecording());
         const RecordingSession::PollResult result = pollUntilChanged(session, 8000);
         QVERIFY(result.changed);
@@ -400,12 +403,12 @@ private slots:
         RecordingSession session(chosen);
         RecordingConfig c = config("MP3 128 kbit/s", "nocapture");
         c.sampleRate = rate;
-        QVERIFY(!session.StartRecording(c, 0));
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::CaptureFailed);
         QVERIFY2(session.failureReason().startsWith(reason), qPrintable(session.failureReason()));
         QVERIFY(!session.poll().finished);
-        QVERIFY(!session.StopRecording());
+        QVERIFY(!session.stop());
         QVERIFY(!QFileInfo::exists(session.currentFile()));
         QCOMPARE(session.remainingText(), unknownRemainingText());
     }
@@ -416,7 +419,7 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(config("WAV", "plainfile/sub/x"), 0));
+        QVERIFY(!session.start(config("WAV", "plainfile/sub/x"), 0, QDateTime::currentDateTime()));
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::CannotWrite);
         QCOMPARE(session.failureReason(), QString("cannot write %1: %2 is not a folder")
@@ -428,7 +431,7 @@ private slots:
     void removedSaveFolderEndsTheRecording()
     {
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(config("MP3 128 kbit/s", "doomed/rec"), 0));
+        QVERIFY(!session.start(config("MP3 128 kbit/s", "doomed/rec"), 0, QDateTime::currentDateTime()));
         QVERIFY(session.isRecording());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(session.currentFile()).size() > 0, 5000);
         QVERIFY(!session.poll().changed);
@@ -439,7 +442,7 @@ private slots:
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::FileRemoved);
         QCOMPARE(session.failureReason(), "file removed: " + session.currentFile());
-        QVERIFY(!session.StopRecording());
+        QVERIFY(!session.stop());
     }
 
     // An encoder that stalls for 11 s overflows its feed (8 s at the most): the drop is
@@ -459,7 +462,7 @@ private slots:
         c.sampleRate = 32000;  // a feed of 8.2 s, so the stall overflows it soon
 
         RecordingSession session(*backend);
-        QVERIFY(!session.StartRecording(c, 0));
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         bool dropShown = false;
         QElapsedTimer clock;
         clock.start();
@@ -468,7 +471,7 @@ private slots:
             dropShown |= session.poll().changed && session.audioDropped();
             QVERIFY(session.isRecording());
         }
-        const auto record = session.StopRecording();
+        const auto record = session.stop();
         QVERIFY(record);
         QVERIFY(dropShown);
         QVERIFY(session.audioDropped());  // shown until the next start
@@ -482,9 +485,9 @@ private slots:
         QVERIFY(qAbs(fedSeconds - fileSeconds) < 0.5);
         QCOMPARE(record->lengthSeconds, qint32(fileSeconds));
 
-        QVERIFY(!session.StartRecording(config("WAV", "afterstall"), 0));
+        QVERIFY(!session.start(config("WAV", "afterstall"), 0, QDateTime::currentDateTime()));
         QVERIFY(!session.audioDropped());
-        QVERIFY(session.StopRecording());
+        QVERIFY(session.stop());
     }
 
     // The sound server stopped and started again while idle: the next start records.
@@ -512,11 +515,11 @@ private slots:
         QVERIFY(server("start"));
 
         RecordingSession session(ownServer);
-        QVERIFY(!session.StartRecording(config("WAV", "afterrestart"), 0));
+        QVERIFY(!session.start(config("WAV", "afterrestart"), 0, QDateTime::currentDateTime()));
         QVERIFY2(session.isRecording(), qPrintable(session.failureReason()));
         // A server just started delivers its first block after about two seconds.
         QTRY_VERIFY_WITH_TIMEOUT(session.capturedBytes() > 4 * kRate, 8000);
-        const auto record = session.StopRecording();
+        const auto record = session.stop();
         QVERIFY(record);
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
         QVERIFY(QFileInfo(record->path).size() > 44 + 4 * kRate);

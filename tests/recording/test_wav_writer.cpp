@@ -1,4 +1,4 @@
-#include "WavHeader.h"
+#include "audio/WavHeader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -150,13 +150,13 @@ private slots:
 
     void clampsSizesPastFourGibibytes()
     {
-        const vtwav::Layout layout{44, 40};
-        QCOMPARE(vtwav::dataSize(0xFFFFFFFFull), 0xFFFFFFFFu);
-        QCOMPARE(vtwav::dataSize(5ull << 30), 0xFFFFFFFFu);
-        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 37), 0xFFFFFFFFu - 1);
-        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 38), 0xFFFFFFFFu - 1);  // odd: pad byte
-        QCOMPARE(vtwav::riffSize(layout, 0xFFFFFFFFull - 36), 0xFFFFFFFFu);
-        QCOMPARE(vtwav::riffSize(layout, 5ull << 30), 0xFFFFFFFFu);
+        const wav::Layout layout{44, 40};
+        QCOMPARE(wav::dataSize(0xFFFFFFFFull), 0xFFFFFFFFu);
+        QCOMPARE(wav::dataSize(5ull << 30), 0xFFFFFFFFu);
+        QCOMPARE(wav::riffSize(layout, 0xFFFFFFFFull - 37), 0xFFFFFFFFu - 1);
+        QCOMPARE(wav::riffSize(layout, 0xFFFFFFFFull - 38), 0xFFFFFFFFu - 1);  // odd: pad byte
+        QCOMPARE(wav::riffSize(layout, 0xFFFFFFFFull - 36), 0xFFFFFFFFu);
+        QCOMPARE(wav::riffSize(layout, 5ull << 30), 0xFFFFFFFFu);
     }
 };
 

@@ -10,7 +10,7 @@
 // Exit status: 0 on success, 1 on a read or write error, 2 on bad arguments or a stream
 // that is not PCM WAV.
 
-#include "WavHeader.h"
+#include "audio/WavHeader.h"
 
 #include <cerrno>
 #include <chrono>
@@ -69,11 +69,11 @@ bool writeAt(int fd, const void *buffer, size_t n, off_t offset)
     return true;
 }
 
-bool updateSizes(int fd, const vtwav::Layout &layout, uint64_t dataBytes)
+bool updateSizes(int fd, const wav::Layout &layout, uint64_t dataBytes)
 {
     uint8_t riff[4], data[4];
-    vtwav::putLe32(riff, vtwav::riffSize(layout, dataBytes));
-    vtwav::putLe32(data, vtwav::dataSize(dataBytes));
+    wav::putLe32(riff, wav::riffSize(layout, dataBytes));
+    wav::putLe32(data, wav::dataSize(dataBytes));
     return writeAt(fd, riff, 4, 4) && writeAt(fd, data, 4, off_t(layout.dataSizeOffset));
 }
 
@@ -97,16 +97,16 @@ int main(int argc, char **argv)
 
     std::vector<uint8_t> header;
     std::string problem;
-    if (!vtwav::readHeader([](void *buf, size_t n) { return readFully(0, buf, n); }, header, &problem)) {
+    if (!wav::readHeader([](void *buf, size_t n) { return readFully(0, buf, n); }, header, &problem)) {
         std::fprintf(stderr, "vtwav: %s\n", problem.c_str());
         return 2;
     }
-    const vtwav::Layout layout = vtwav::layoutOf(header);
+    const wav::Layout layout = wav::layoutOf(header);
 
     const int out = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) return failWith("cannot create", path);
-    vtwav::putLe32(&header[4], vtwav::riffSize(layout, 0));
-    vtwav::putLe32(&header[layout.dataSizeOffset], 0);
+    wav::putLe32(&header[4], wav::riffSize(layout, 0));
+    wav::putLe32(&header[layout.dataSizeOffset], 0);
     if (!writeFully(out, header.data(), header.size())) return failWith("cannot write", path);
 
     using Clock = std::chrono::steady_clock;

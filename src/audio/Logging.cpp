@@ -1,0 +1,3 @@
+#include "audio/Logging.h"
+
+Q_LOGGING_CATEGORY(lcAudio, "vantrel.audio")

@@ -1,0 +1,3 @@
+#include "core/Logging.h"
+
+Q_LOGGING_CATEGORY(lcCore, "vantrel.core")

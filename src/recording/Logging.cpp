@@ -1,0 +1,3 @@
+#include "recording/Logging.h"
+
+Q_LOGGING_CATEGORY(lcRecording, "vantrel.recording")

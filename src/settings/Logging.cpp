@@ -1,0 +1,3 @@
+#include "settings/Logging.h"
+
+Q_LOGGING_CATEGORY(lcSettings, "vantrel.settings")
