@@ -3,12 +3,13 @@
 #include "app/ProgramFolder.h"
 #include "app/SettingsFile.h"
 #include "audio/AudioBackend.h"
+#include "core/ProgramFiles.h"
 
 namespace app {
 
 int printDeviceLists(std::FILE *out)
 {
-    const Settings s = readSettings(core::Ini::load(programPath(QStringLiteral("vantrel.ini"))));
+    const Settings s = readSettings(core::Ini::load(programPath(core::files::settings())));
     audio::AudioBackend backend;
     const bool connected = backend.init(s.playDev, s.recDev);
 

@@ -1,5 +1,7 @@
 #include "app/InstanceLock.h"
 
+#include "core/ProgramFiles.h"
+
 #include <QDir>
 
 namespace app {
@@ -7,7 +9,7 @@ namespace app {
 std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QString *reason)
 {
     QDir().mkpath(folder);
-    const QString path = QDir(folder).filePath(QStringLiteral("vantrel.lock"));
+    const QString path = QDir(folder).filePath(core::files::instanceLock());
     std::unique_ptr<InstanceLock> lock(new InstanceLock(path));
     lock->m_file.setStaleLockTime(0);  // stale only when its process is gone
     if (lock->m_file.tryLock(0))

@@ -57,37 +57,8 @@ void closeOnTerminationSignals(QWidget *window)
 
 int main(int argc, char *argv[])
 {
-    bool listDevices = false;
-    QString home;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--list-devices")) {
-            listDevices = true;
-        } else if (arg == QLatin1String("--home") && i + 1 < argc) {
-            home = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg.startsWith(QLatin1String("--home="))) {
-            home = arg.mid(7);
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::printf("Usage: vantrel [--home DIR] [--list-devices]\n"
-                        "  --home DIR       use DIR as the program folder instead of the program's own\n"
-                        "  --list-devices   print the numbered playback devices, recording devices and\n"
-                        "                   inputs of the recording device, then exit\n");
-            return 0;
-        } else if (arg == QLatin1String("--version")) {
-            std::printf("Vantrel %s\n", VANTREL_VERSION);
-            return 0;
-        }
-    }
-
-    if (listDevices) {
-        QCoreApplication core(argc, argv);
-        app::setProgramFolder(home.isEmpty() ? QCoreApplication::applicationDirPath() : home);
-        return app::printDeviceLists(stdout);
-    }
-
-    // One instance per program folder, decided before anything is read or written there.
-    // Without a display the window cannot open anyway, but the message that the folder is
-    // taken is the more useful one.
+    // The window needs a display; everything else (the folder lock, the device lists) does
+    // not, so the application object is only as much as the run needs.
     std::unique_ptr<QCoreApplication> application;
     if (hasDisplay())
         application = std::make_unique<QApplication>(argc, argv);
@@ -95,8 +66,30 @@ int main(int argc, char *argv[])
         application = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vantrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vantrel, an audio logger."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption homeOption(
+        QStringLiteral("home"), QStringLiteral("Use <dir> as the program folder instead of the program's own."),
+        QStringLiteral("dir"));
+    const QCommandLineOption listDevicesOption(
+        QStringLiteral("list-devices"),
+        QStringLiteral("Print the numbered playback devices, recording devices and inputs of the recording "
+                       "device, then exit."));
+    parser.addOption(homeOption);
+    parser.addOption(listDevicesOption);
+    parser.process(*application);
+    const QString home = parser.value(homeOption);
     app::setProgramFolder(home.isEmpty() ? QCoreApplication::applicationDirPath() : home);
 
+    if (parser.isSet(listDevicesOption))
+        return app::printDeviceLists(stdout);
+
+    // One instance per program folder, decided before anything is read or written there.
+    // Without a display the window cannot open anyway, but the message that the folder is
+    // taken is the more useful one.
     QString lockFailure;
     const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure);
     if (!lock) {

@@ -238,9 +238,9 @@ private slots:
             QSKIP("needs the test sound server (PULSE_SERVER)");
         recordWavIntoRec();
         schedule::ScheduleEntry entry;
-        entry.Time = core::toDayCount(QDateTime::currentDateTime().addSecs(2));
-        entry.Length = 1000;
-        entry.Action = schedule::ActionRecord;
+        entry.time = core::toDayCount(QDateTime::currentDateTime().addSecs(2));
+        entry.lengthMs = 1000;
+        entry.action = schedule::ActionRecord;
         QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
 
         MainWindow w;
@@ -263,9 +263,9 @@ private slots:
         writeFile(m_dir->filePath(QStringLiteral("Log")), "a file where the index's folder belongs");
         std::vector<schedule::ScheduleEntry> entries(2);
         for (int i = 0; i < 2; ++i) {
-            entries[size_t(i)].Time = core::toDayCount(QDateTime::currentDateTime().addSecs(2 + 3 * i));
-            entries[size_t(i)].Length = 1000;
-            entries[size_t(i)].Action = schedule::ActionRecord;
+            entries[size_t(i)].time = core::toDayCount(QDateTime::currentDateTime().addSecs(2 + 3 * i));
+            entries[size_t(i)].lengthMs = 1000;
+            entries[size_t(i)].action = schedule::ActionRecord;
         }
         QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), entries));
 

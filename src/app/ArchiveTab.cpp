@@ -1,0 +1,81 @@
+#include "app/ArchiveTab.h"
+
+#include "app/Recorder.h"
+#include "app/ViewParts.h"
+#include "archive/Archive.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace app {
+
+ArchiveTab::ArchiveTab(Recorder &recorder, QWidget *parent) : QWidget(parent), m_recorder(recorder)
+{
+    setObjectName(QStringLiteral("TabSheet2"));
+    auto *column = new QVBoxLayout(this);
+    m_historyView = reportView(QStringLiteral("lvHistory"), this);
+    archive::HistoryModel &model = recorder.archive().model();
+    m_historyView->setModel(&model);
+    const int widths[] = {45, 45, 35, 45, 60};
+    for (int i = 0; i < 5; ++i)
+        m_historyView->header()->resizeSection(i, widths[i]);
+    // The path takes the rest of the width whatever width was stored; where it does not fit,
+    // its middle gives way, since paths differ at their ends.
+    m_historyView->header()->setSectionResizeMode(archive::ColFile, QHeaderView::Stretch);
+    m_historyView->setTextElideMode(Qt::ElideMiddle);
+    // Files deleted or moved outside the program turn grey without a look at every file.
+    auto *fileCheck = new QTimer(this);
+    fileCheck->setInterval(30000);
+    connect(fileCheck, &QTimer::timeout, &model, &archive::HistoryModel::refreshFileStates);
+    fileCheck->start();
+    column->addWidget(m_historyView);
+
+    auto *menu = new QMenu(m_historyView);
+    menu->setObjectName(QStringLiteral("pmHsLst"));
+    QAction *playAction = menu->addAction(QStringLiteral("Play"));
+    playAction->setObjectName(QStringLiteral("Play1"));
+    QFont bold = playAction->font();
+    bold.setBold(true);
+    playAction->setFont(bold);
+    menu->setDefaultAction(playAction);
+    connect(playAction, &QAction::triggered, this, &ArchiveTab::play);
+    menu->addSeparator();
+    QAction *remove = menu->addAction(QStringLiteral("Delete"));
+    remove->setObjectName(QStringLiteral("Delete1"));
+    connect(remove, &QAction::triggered, this, &ArchiveTab::deleteSelected);
+    bindDeleteKey(remove, m_historyView);
+    connect(m_historyView, &QWidget::customContextMenuRequested, this,
+            [this, menu](const QPoint &at) { menu->popup(m_historyView->viewport()->mapToGlobal(at)); });
+    connect(m_historyView, &QAbstractItemView::doubleClicked, this, &ArchiveTab::play);
+}
+
+std::array<int, kHistoryColumns> ArchiveTab::columnWidths() const
+{
+    std::array<int, kHistoryColumns> widths{};
+    for (int i = 0; i < kHistoryColumns; ++i)
+        widths[size_t(i)] = m_historyView->header()->sectionSize(i);
+    return widths;
+}
+
+void ArchiveTab::setColumnWidths(const std::array<int, kHistoryColumns> &widths)
+{
+    for (int i = 0; i < kHistoryColumns; ++i)
+        m_historyView->header()->resizeSection(i, widths[size_t(i)]);
+}
+
+void ArchiveTab::play()
+{
+    // The mini player opens here once playback exists.
+}
+
+void ArchiveTab::deleteSelected()
+{
+    const int row = selectedRow(m_historyView);
+    if (row >= 0)
+        m_recorder.deleteRecord(row);
+}
+
+}  // namespace app

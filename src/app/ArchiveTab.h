@@ -1,0 +1,32 @@
+#pragma once
+// The "Archive" tab: the list of finished recordings, with Play and Delete.
+
+#include "app/SettingsFile.h"
+
+#include <QWidget>
+
+#include <array>
+
+class QTreeView;
+
+namespace app {
+
+class Recorder;
+
+class ArchiveTab : public QWidget {
+    Q_OBJECT
+public:
+    ArchiveTab(Recorder &recorder, QWidget *parent = nullptr);
+
+    std::array<int, kHistoryColumns> columnWidths() const;
+    void setColumnWidths(const std::array<int, kHistoryColumns> &widths);
+
+private:
+    void play();
+    void deleteSelected();
+
+    Recorder &m_recorder;
+    QTreeView *m_historyView = nullptr;
+};
+
+}  // namespace app

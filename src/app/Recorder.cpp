@@ -1,0 +1,356 @@
+#include "app/Recorder.h"
+
+#include "app/Logging.h"
+#include "app/ProgramFolder.h"
+#include "archive/Archive.h"
+#include "archive/RecordingJournal.h"
+#include "archive/Retention.h"
+#include "audio/AudioBackend.h"
+#include "core/DayCount.h"
+#include "core/Ini.h"
+#include "core/ProgramFiles.h"
+#include "recording/RecordingSession.h"
+#include "schedule/ScheduleTickThread.h"
+
+#include <utility>
+
+namespace app {
+
+namespace {
+
+// How long the close waits for encoders to finish their files.
+constexpr int kEncoderFinishMs = 15000;
+
+archive::RecordingJournal journal()
+{
+    return archive::RecordingJournal(programPath(core::files::recordingJournal()));
+}
+
+}  // namespace
+
+Recorder::Recorder(QObject *parent)
+    : QObject(parent), m_defaultSchedule(programPath(core::files::defaultSchedule()))
+{
+    m_planner.start(QDateTime::currentDateTime());
+    m_settings = readSettings(core::Ini::load(programPath(core::files::settings())));
+    loadDefaultSchedule();
+    // Read before anything can record: a recording started now writes the journal anew.
+    m_unfinished = journal().read();
+    // The index is read on the archive's worker, so that a large one does not hold up the
+    // window; records made meanwhile are kept. An index that cannot be read is kept as it
+    // is and never written over in this run.
+    m_archive = std::make_unique<archive::Archive>(programPath(core::files::archiveIndex()));
+    connect(m_archive.get(), &archive::Archive::loaded, this, [this](bool ok, const QString &error) {
+        if (!ok)
+            qCWarning(lcApp).noquote() << error;
+        adoptUnfinishedRecording();
+        if (m_started)
+            archive::startSweepTimer(m_sweepTimer);
+    });
+    connect(m_archive.get(), &archive::Archive::writeFailed, this, [this](const QString &error) {
+        raise(archive::kSaveFailedCaption, archive::kSaveFailedText, error);
+    });
+    connect(m_archive.get(), &archive::Archive::written, this, [this] { healed(archive::kSaveFailedText); });
+    m_archive->startLoading();
+
+    m_audio = std::make_unique<audio::AudioBackend>();
+    // A device that is not there shows when a recording starts ("recording device N not found").
+    m_audio->init(m_settings.playDev, m_settings.recDev);
+    m_audio->selectInput(m_settings.recSrc);
+    m_session = std::make_unique<recording::RecordingSession>(*m_audio);
+
+    m_watchTimer.setInterval(1000);
+    connect(&m_watchTimer, &QTimer::timeout, this, &Recorder::watch);
+    connect(&m_sweepTimer, &QTimer::timeout, this, [this] {
+        archive::advanceSweepTimer(m_sweepTimer);
+        sweepExpired(QDateTime::currentDateTime());
+    });
+}
+
+Recorder::~Recorder()
+{
+    // The archive finishes its work as it goes and may still report it; nobody listens then.
+    if (m_archive)
+        m_archive->disconnect(this);
+    if (m_tickThread)
+        m_tickThread->stop();
+    if (m_session)
+        stopRecording();
+    if (m_audio)
+        m_audio->release();
+}
+
+void Recorder::start()
+{
+    m_tickThread = new schedule::ScheduleTickThread(this);
+    m_tickThread->setInterval(1000);
+    connect(m_tickThread, &schedule::ScheduleTickThread::tick, this,
+            [this] { tick(QDateTime::currentDateTime()); });
+    m_tickThread->start();
+    m_watchTimer.start();
+    m_started = true;
+    if (!m_archive->isLoading())  // else once loaded: the sweep must see the records
+        archive::startSweepTimer(m_sweepTimer);
+}
+
+// ---- start-up ------------------------------------------------------------------------
+
+// What is valid in the default schedule (a missing file is an empty list). A damaged or
+// unreadable file is kept, and the user is told.
+void Recorder::loadDefaultSchedule()
+{
+    QString warning;
+    m_scheduleModel.setEntries(m_defaultSchedule.load(&warning));
+    if (!warning.isEmpty())
+        raise(QString(), warning);
+}
+
+// A recording cut off by a kill or power cut is still on disk: the journal named it. The
+// journal goes once the index on disk holds it (unless it names a recording of this run).
+void Recorder::adoptUnfinishedRecording()
+{
+    if (!m_unfinished)
+        return;
+    const archive::JournalEntry entry = *std::exchange(m_unfinished, std::nullopt);
+    const archive::ArchiveChange adopted = m_archive->adoptRecording(
+        entry, [](const QString &path) { return audio::probeFile(path).durationSeconds; });
+    if (!adopted.adoptedFile.isEmpty())
+        qCInfo(lcApp).noquote() << "archived" << adopted.adoptedFile << "left unfinished by the last run";
+    m_archive->whenWritten(adopted.generation, [file = entry.file] { journal().clearIfNames(file); });
+}
+
+// ---- recording -----------------------------------------------------------------------
+
+void Recorder::record()
+{
+    startRecording(0, QDateTime::currentDateTime());
+}
+
+void Recorder::stop()
+{
+    stopRecording();
+}
+
+void Recorder::startRecording(quint32 limitMs, const QDateTime &now)
+{
+    recording::RecordingConfig config;
+    config.programFolder = programFolder();
+    config.saveFolder = m_settings.saveFolder;
+    config.saveFilename = m_settings.saveFilename;
+    config.sampleRate = m_settings.sampleRate;
+    config.codec = settings::CodecPreset::make(m_settings.codecName, m_settings.codecCmd, m_settings.codecExt);
+    if (const auto finished = m_session->start(config, limitMs, now))
+        archiveFinished(*finished);
+    // From here until its record is written, the journal names the recording, so that a run
+    // killed meanwhile leaves the next start enough to archive it.
+    QString error;
+    if (!m_session->isRecording())
+        journal().clear();
+    else if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
+        qCWarning(lcApp).noquote() << error;
+    emit statusChanged();
+}
+
+void Recorder::stopRecording()
+{
+    if (const auto finished = m_session->stop())
+        archiveFinished(*finished);
+    emit statusChanged();
+}
+
+void Recorder::tick(const QDateTime &now)
+{
+    const auto due = m_planner.tick(now, m_scheduleModel.list());
+    for (const schedule::DueEntry &d : due) {
+        if (d.action == schedule::ActionRecord) {
+            startRecording(quint32(d.limitMs), now);
+        } else if (!d.endsLimitedRecordingOnly || (isRecording() && m_session->limitBytes() > 0)) {
+            stopRecording();
+        }
+    }
+    // Here as well as in watch(), so that a limit never runs a second over.
+    if (m_session->limitReached())
+        stopRecording();
+}
+
+void Recorder::watch()
+{
+    const auto polled = m_session->poll();
+    if (polled.finished)
+        archiveFinished(*polled.finished);
+    if (polled.changed)
+        emit statusChanged();
+    if (m_session->limitReached())
+        stopRecording();
+}
+
+bool Recorder::isRecording() const { return m_session->isRecording(); }
+QString Recorder::currentFile() const { return m_session->currentFile(); }
+qint64 Recorder::elapsedSeconds() const { return m_session->elapsedSeconds(); }
+QString Recorder::remainingText() const { return m_session->remainingText(); }
+std::uint32_t Recorder::level() const { return m_session->level(); }
+
+// "recording" while a recording runs, "stopped" when none does, and the failure with its
+// cause when the last start failed or the recording ended by itself: never "recording"
+// then. Lost audio stays in sight, also after the stop, until the next recording starts.
+RecorderStatus Recorder::status() const
+{
+    RecorderStatus s{m_strings.status2, StatusKind::Stopped};
+    if (m_session->isRecording())
+        s = {m_strings.status1, StatusKind::Recording};
+    else if (m_session->failure() != recording::Failure::None)
+        s = {m_session->failureReason(), StatusKind::Failed};
+    if (m_session->audioDropped()) {
+        s.text += QStringLiteral(", ") + recording::audioDroppedText();
+        if (s.kind == StatusKind::Stopped)
+            s.kind = StatusKind::Failed;
+    }
+    return s;
+}
+
+// ---- archive -------------------------------------------------------------------------
+
+void Recorder::archiveFinished(const recording::FinishedRecording &finished)
+{
+    const archive::ArchiveChange change = m_archive->addRecord(
+        core::fromDayCount(finished.startTime), finished.lengthSeconds, finished.path);
+    // The journal goes once the index on disk holds the record; until then it can still be
+    // adopted. By then it may name the next recording, which it keeps.
+    m_archive->whenWritten(change.generation, [file = finished.path] { journal().clearIfNames(file); });
+    archiveChanged(change);
+}
+
+void Recorder::deleteRecord(int row)
+{
+    archiveChanged(m_archive->deleteRecord(row));
+}
+
+void Recorder::sweepExpired(const QDateTime &now)
+{
+    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime));
+}
+
+void Recorder::archiveChanged(const archive::ArchiveChange &change)
+{
+    // The record is gone but its file is not: say so, or the disk fills without a word.
+    for (const QString &file : change.keptFiles)
+        raise(QString(), QStringLiteral("Could not move %1 to the trash; it stays on disk.").arg(file));
+}
+
+// ---- schedule ------------------------------------------------------------------------
+
+int Recorder::addScheduleEntry(const schedule::ScheduleEntry &entry)
+{
+    const int row = m_scheduleModel.addEntry(entry);
+    scheduleChanged();
+    return row;
+}
+
+void Recorder::replaceScheduleEntry(int row, const schedule::ScheduleEntry &entry)
+{
+    m_scheduleModel.replaceEntry(row, entry);
+    scheduleChanged();
+}
+
+void Recorder::removeScheduleEntry(int row)
+{
+    if (m_scheduleModel.removeEntry(row))
+        scheduleChanged();
+}
+
+void Recorder::clearSchedule()
+{
+    m_scheduleModel.clear();
+    scheduleChanged();
+}
+
+bool Recorder::loadSchedule(const QString &path, QString *error)
+{
+    std::vector<schedule::ScheduleEntry> entries;
+    if (!schedule::readScheduleForList(path, &entries, error)) {
+        qCWarning(lcApp).noquote() << *error;
+        return false;
+    }
+    m_scheduleModel.setEntries(entries);
+    scheduleChanged();
+    return true;
+}
+
+bool Recorder::saveSchedule(const QString &path)
+{
+    const std::vector<schedule::ScheduleEntry> entries = m_scheduleModel.list().entries();
+    const QString failure = QStringLiteral("Unable to write to %1").arg(path);
+    QString error;
+    const bool saved = path == m_defaultSchedule.path() ? m_defaultSchedule.save(entries, &error)
+                                                        : schedule::writeScheduleFile(path, entries, &error);
+    if (!saved) {
+        raise(QString(), failure, error);
+        return false;
+    }
+    healed(failure);
+    return true;
+}
+
+// After every change, so that a crash or a power cut loses none of it.
+void Recorder::scheduleChanged()
+{
+    (void)saveSchedule(m_defaultSchedule.path());
+}
+
+// ---- close ---------------------------------------------------------------------------
+
+// No question is asked, also not while recording: the recording is finished first so that
+// its record is in the index written now, and its encoder is given time to complete the file.
+void Recorder::close(const FrontEndLayout &layout)
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    // No schedule entry may start a recording between this close and the end of the
+    // program (the encoder wait below lets queued ticks through otherwise).
+    if (m_tickThread)
+        m_tickThread->stop();
+    m_watchTimer.stop();
+    m_sweepTimer.stop();
+    stopRecording();
+    (void)saveSettings(layout);
+    audio::EncoderFeed::waitForAll(kEncoderFinishMs);
+}
+
+bool Recorder::saveSettings(const FrontEndLayout &layout)
+{
+    const QString path = programPath(core::files::settings());
+    core::Ini ini = core::Ini::load(path);
+    m_settings.levelMin = layout.levelMin;
+    writeSettings(ini, m_settings, layout.bounds, layout.historyWidths);
+    if (!ini.save(path)) {
+        raise(QString(), QStringLiteral("Unable to write to %1").arg(path));
+        return false;
+    }
+    if (!saveSchedule(m_defaultSchedule.path()))
+        return false;
+    QString error;
+    if (!m_archive->flush(&error)) {
+        raise(archive::kSaveFailedCaption, archive::kSaveFailedText, error);
+        return false;
+    }
+    return true;
+}
+
+// ---- failures ------------------------------------------------------------------------
+
+void Recorder::raise(const QString &caption, const QString &text, const QString &detail)
+{
+    if (m_openFailures.contains(text))
+        return;
+    m_openFailures.insert(text);
+    qCWarning(lcApp).noquote() << (detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+    emit failureRaised(caption, text);
+}
+
+void Recorder::healed(const QString &text)
+{
+    m_openFailures.remove(text);
+}
+
+}  // namespace app

@@ -1,0 +1,137 @@
+#pragma once
+// The recorder: everything Vantrel does, without a window. It owns the settings, the archive,
+// the recording session, the schedule with its planner and tick, and the retention sweep;
+// it applies the schedule, the length limit and the close sequence. A front-end (the main
+// window, or a headless runner) shows its state and forwards commands to it.
+//
+// Threads: everything here runs on the thread that made the Recorder (the GUI thread in the
+// program). The schedule tick comes from the tick thread through a blocking queued
+// connection, so tick() also runs here; a modal dialog of a front-end does not hold it up.
+//
+// Failures are said once through failureRaised() and again only after they healed in
+// between, so that a front-end never piles up notices for a fault that persists; each is
+// logged with its cause.
+
+#include "app/SettingsFile.h"
+#include "archive/RecordingJournal.h"
+#include "i18n/StringTable.h"
+#include "schedule/ScheduleFile.h"
+#include "schedule/ScheduleModel.h"
+#include "schedule/SchedulePlanner.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace audio { class AudioBackend; }
+namespace archive { class Archive; struct ArchiveChange; }
+namespace recording { class RecordingSession; struct FinishedRecording; }
+namespace schedule { class ScheduleTickThread; }
+
+namespace app {
+
+// What the status line says, and how it is shown.
+enum class StatusKind { Stopped, Recording, Failed };
+struct RecorderStatus {
+    QString text;
+    StatusKind kind = StatusKind::Stopped;
+};
+
+// What a front-end keeps in the settings file besides the recorder's own settings.
+struct FrontEndLayout {
+    WindowBounds bounds;
+    std::array<int, kHistoryColumns> historyWidths{};
+    int levelMin = -24;
+};
+
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    // Reads the settings, the default schedule, the archive index and system.ini of the
+    // program folder (app::programFolder()) and opens the sound server. Nothing runs yet.
+    explicit Recorder(QObject *parent = nullptr);
+    ~Recorder() override;
+
+    // Starts the schedule tick, the once-a-second watch and the retention sweep.
+    void start();
+
+    // Commands.
+    void record();  // by hand: no length limit
+    void stop();
+    void deleteRecord(int row);
+    int addScheduleEntry(const schedule::ScheduleEntry &entry);  // the row it went to
+    void replaceScheduleEntry(int row, const schedule::ScheduleEntry &entry);
+    void removeScheduleEntry(int row);
+    void clearSchedule();
+    // Loads a schedule file into the list; false, with *error, when it holds no entry (the
+    // list then stays as it is).
+    [[nodiscard]] bool loadSchedule(const QString &path, QString *error);
+    [[nodiscard]] bool saveSchedule(const QString &path);
+    // Stops the tick, finishes a running recording, writes every file (the front-end's
+    // layout included) and waits a bounded time for the encoders to complete their files.
+    void close(const FrontEndLayout &layout);
+
+    // The schedule check at `now` (the tick thread's, or a test's), then the length limit.
+    void tick(const QDateTime &now);
+    // The once-a-second watch: an encoder or capture that ended, lost audio, the limit.
+    void watch();
+    // The retention sweep at `now`.
+    void sweepExpired(const QDateTime &now);
+
+    // State.
+    const Settings &settings() const { return m_settings; }
+    const i18n::StringTable &strings() const { return m_strings; }
+    bool isRecording() const;
+    QString currentFile() const;
+    qint64 elapsedSeconds() const;
+    QString remainingText() const;  // "? d ?:??:??" while idle
+    std::uint32_t level() const;    // the level word of the capture
+    RecorderStatus status() const;
+
+    archive::Archive &archive() { return *m_archive; }
+    schedule::ScheduleModel &scheduleModel() { return m_scheduleModel; }
+    const recording::RecordingSession &session() const { return *m_session; }
+    audio::AudioBackend &audio() { return *m_audio; }
+
+signals:
+    // The recording started, stopped or failed, or audio was lost: the status changed.
+    void statusChanged();
+    // A failure to show, once until it heals. caption may be empty.
+    void failureRaised(const QString &caption, const QString &text);
+
+private:
+    void loadDefaultSchedule();
+    void adoptUnfinishedRecording();
+    void startRecording(quint32 limitMs, const QDateTime &now);
+    void stopRecording();
+    void archiveFinished(const recording::FinishedRecording &finished);
+    void archiveChanged(const archive::ArchiveChange &change);
+    void scheduleChanged();
+    [[nodiscard]] bool saveSettings(const FrontEndLayout &layout);
+    void raise(const QString &caption, const QString &text, const QString &detail = {});
+    void healed(const QString &text);
+
+    Settings m_settings;
+    i18n::StringTable m_strings;
+    std::unique_ptr<audio::AudioBackend> m_audio;
+    std::unique_ptr<archive::Archive> m_archive;
+    std::unique_ptr<recording::RecordingSession> m_session;
+    schedule::ScheduleModel m_scheduleModel;
+    schedule::DefaultScheduleFile m_defaultSchedule;
+    schedule::SchedulePlanner m_planner;
+    schedule::ScheduleTickThread *m_tickThread = nullptr;
+    QTimer m_watchTimer;
+    QTimer m_sweepTimer;
+    std::optional<archive::JournalEntry> m_unfinished;  // left by the last run, to adopt
+    QSet<QString> m_openFailures;  // failures said and not healed since
+    bool m_started = false;
+    bool m_closed = false;
+};
+
+}  // namespace app

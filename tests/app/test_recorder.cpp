@@ -1,0 +1,108 @@
+// The recorder without any window, on the test sound server with the real WAV writer: the
+// schedule it applies, the length limit, the close and its failure states.
+#include "app/ProgramFolder.h"
+#include "app/Recorder.h"
+#include "archive/Archive.h"
+#include "core/DayCount.h"
+#include "core/Ini.h"
+#include "recording/RecordingSession.h"
+#include "schedule/ScheduleFile.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestRecorder : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        m_dir = std::make_unique<QTemporaryDir>();
+        app::setProgramFolder(m_dir->path());
+        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), m_dir->filePath(QStringLiteral("Plugins"))));
+        writeSettings(QStringLiteral("[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n"));
+    }
+
+    // A due Record entry starts a recording at the tick, its length ends it, and the record
+    // is in the archive with that length.
+    void scheduleStartsAndItsLengthStops()
+    {
+        const QDateTime at = QDateTime::currentDateTime().addSecs(1);
+        schedule::ScheduleEntry entry;
+        entry.time = core::toDayCount(at);
+        entry.lengthMs = 1000;
+        entry.action = schedule::ActionRecord;
+        QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
+
+        app::Recorder recorder;
+        QSignalSpy status(&recorder, &app::Recorder::statusChanged);
+        recorder.tick(at.addMSecs(-500));
+        QVERIFY(!recorder.isRecording());
+        recorder.tick(at.addMSecs(100));
+        QVERIFY(recorder.isRecording());
+        QCOMPARE(recorder.status().kind, app::StatusKind::Recording);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.session().limitReached(), 5000);
+        recorder.tick(at.addMSecs(1500));
+        QVERIFY(!recorder.isRecording());
+        QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
+        QCOMPARE(status.count(), 2);
+        QCOMPARE(recorder.archive().records().size(), size_t(1));
+        QCOMPARE(recorder.archive().records().front().lengthSeconds, 1);
+        recorder.close({});
+    }
+
+    // The close finishes the running recording and writes every file.
+    void closeFinishesTheRecordingAndWritesEveryFile()
+    {
+        {
+            app::Recorder recorder;
+            recorder.record();
+            QVERIFY(recorder.isRecording());
+            QTest::qWait(1200);
+            app::FrontEndLayout layout;
+            layout.levelMin = -36;
+            recorder.close(layout);
+            QVERIFY(!recorder.isRecording());
+        }
+        const core::Ini settings = core::Ini::load(m_dir->filePath(QStringLiteral("vantrel.ini")));
+        QCOMPARE(settings.readInt(QStringLiteral("Options"), QStringLiteral("LevelMin"), 0), -36);
+        archive::Archive index(archive::archiveIndexPath(m_dir->path()));
+        QVERIFY(index.load());
+        QCOMPARE(index.records().size(), size_t(1));
+        QVERIFY(QFileInfo(index.records().front().path).size() > 44);
+        QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("Log/RecordingJournal.ini"))));
+    }
+
+    // A start that fails is a failure with its cause, never "recording", and no record.
+    void failedStartIsAFailureWithItsCause()
+    {
+        writeSettings(QStringLiteral("[Device]\nRecDev=99\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n"));
+        app::Recorder recorder;
+        recorder.record();
+        QVERIFY(!recorder.isRecording());
+        QCOMPARE(recorder.status().kind, app::StatusKind::Failed);
+        QVERIFY2(recorder.status().text.contains(QStringLiteral("recording device 99 not found")),
+                 qPrintable(recorder.status().text));
+        recorder.stop();
+        QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
+        QVERIFY(recorder.archive().records().empty());
+        recorder.close({});
+    }
+
+private:
+    void writeSettings(const QString &encoderSections)
+    {
+        QFile ini(m_dir->filePath(QStringLiteral("vantrel.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write((QStringLiteral("[Options]\nSaveFolder=%1\n").arg(m_dir->filePath(QStringLiteral("rec"))) +
+                   encoderSections)
+                      .toUtf8());
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "test_recorder.moc"
