@@ -1,12 +1,12 @@
 # cmake -DSRC=<data folder> -DDST=<program folder> -P LayOutProgramFolder.cmake
+# Shipped content missing from SRC fails the build; the settings files are copied only
+# when the program folder has none yet, since the user's changes live there.
 foreach(dir Log Plugins Presets/Vantrel Lang)
   file(MAKE_DIRECTORY ${DST}/${dir})
 endforeach()
 foreach(f vantrel.ini system.ini)
-  if(EXISTS ${SRC}/${f} AND NOT EXISTS ${DST}/${f})
+  if(NOT EXISTS ${DST}/${f})
     file(COPY ${SRC}/${f} DESTINATION ${DST})
   endif()
 endforeach()
-if(EXISTS ${SRC}/Lang)
-  file(COPY ${SRC}/Lang/ DESTINATION ${DST}/Lang)
-endif()
+file(COPY ${SRC}/Lang/ DESTINATION ${DST}/Lang)

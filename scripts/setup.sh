@@ -11,6 +11,7 @@ packages=(
   # build
   g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
   libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libx11-dev  # the start-up benchmark's window watch
   # run time: encoders, desktop hand-off, fonts
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
   # tests: a real sound server with a test signal, real windows for screenshots

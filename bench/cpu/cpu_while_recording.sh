@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# CPU used by the program itself (not its encoder) while it records 48 kHz stereo with the
-# window and the meter shown on an Xvfb display, and, in the same run, by parec recording
-# the same source as a reference. Prints percentages of one core.
+# CPU while recording 48 kHz stereo from the test sound server, measured over the same span
+# in one run for three recorders of the same source running side by side:
+#   - the program with its window and meter shown on an Xvfb display, recording MP3 at
+#     128 kbit/s through its encoder (lame): its own CPU, its encoder's, and their sum;
+#   - parec writing the raw samples away: the cost of capture alone;
+#   - ffmpeg -f pulse encoding to MP3 with the program's encoder settings (LAME, CBR
+#     128 kbit/s, quality 3, which is lame's default): the same work done by one process.
+# Prints percentages of one core and the ratios.
 #
 #   bench/cpu/cpu_while_recording.sh [seconds]      (default 60; needs a build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 top=$PWD
 build=${VANTREL_BUILD:-$top/build}
+program=${VANTREL_PROGRAM:-$build/vantrel}
 seconds=${1:-60}
 source scripts/lib/desktop.sh
 vt_begin_session vantrel-cpu
@@ -20,7 +26,7 @@ unset QT_QPA_PLATFORM
 home=$work/home
 vt_make_home "$home" "$build" "$work/Recordings"
 
-"$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &
+"$program" --home "$home" >"$work/vantrel.log" 2>&1 &
 app=$!
 vt_pids+=($app)
 wid=$(vt_main_window)
@@ -29,17 +35,33 @@ xdotool mousemove --window "$wid" 160 81 click 1   # Record
 parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 >/dev/null &
 ref=$!
 vt_pids+=($ref)
+ffmpeg -nostdin -loglevel error -f pulse -sample_rate 48000 -channels 2 -i default \
+  -c:a libmp3lame -b:a 128k -compression_level 3 "$work/ffmpeg.mp3" 2>"$work/ffmpeg.log" &
+ff=$!
+vt_pids+=($ff)
 sleep 3   # past the start
+encoder=$(pgrep -P "$app" | head -1 || true)
+if [[ -z $encoder ]]; then
+  echo "cpu_while_recording.sh: the program runs no encoder; is it recording? See $work/vantrel.log:" >&2
+  tail -5 "$work/vantrel.log" >&2
+  exit 1
+fi
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
-a0=$(ticks "$app"); r0=$(ticks "$ref"); t0=$(date +%s.%N)
+a0=$(ticks "$app"); e0=$(ticks "$encoder"); r0=$(ticks "$ref"); f0=$(ticks "$ff"); t0=$(date +%s.%N)
 sleep "$seconds"
-a1=$(ticks "$app"); r1=$(ticks "$ref"); t1=$(date +%s.%N)
+a1=$(ticks "$app"); e1=$(ticks "$encoder"); r1=$(ticks "$ref"); f1=$(ticks "$ff"); t1=$(date +%s.%N)
 recording=$(ls "$work/Recordings" 2>/dev/null | head -1)
-awk -v a=$((a1 - a0)) -v r=$((r1 - r0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" -v f="$recording" 'BEGIN {
+awk -v a=$((a1 - a0)) -v e=$((e1 - e0)) -v r=$((r1 - r0)) -v f=$((f1 - f0)) -v hz="$hz" \
+    -v t0="$t0" -v t1="$t1" -v file="$recording" -v enc="$(cat "/proc/$encoder/comm")" 'BEGIN {
   wall = t1 - t0
-  printf "measured %.1f s of recording (%s)\n", wall, (f == "" ? "NO FILE WRITTEN" : f)
-  printf "vantrel (window, meter, capture, feed; encoder excluded): %.2f %% of one core\n", 100 * a / hz / wall
-  printf "parec reference, same source:                              %.2f %% of one core\n", 100 * r / hz / wall
+  pa = 100 * a / hz / wall; pe = 100 * e / hz / wall; pr = 100 * r / hz / wall; pf = 100 * f / hz / wall
+  printf "measured %.1f s of recording (%s), %% of one core over the same span:\n", wall, (file == "" ? "NO FILE WRITTEN" : file)
+  printf "  vantrel itself (window, meter, capture, feed)   %6.2f %%\n", pa
+  printf "  vantrel'"'"'s encoder (%s, MP3 128 kbit/s)         %6.2f %%\n", enc, pe
+  printf "  vantrel with its encoder                        %6.2f %%\n", pa + pe
+  printf "  parec, raw capture of the same source           %6.2f %%\n", pr
+  printf "  ffmpeg -f pulse, MP3 128 kbit/s                 %6.2f %%\n", pf
+  printf "vantrel itself / parec: %.2fx   vantrel with encoder / ffmpeg: %.2fx\n", (pr > 0 ? pa / pr : 0), (pf > 0 ? (pa + pe) / pf : 0)
 }'
