@@ -33,7 +33,8 @@ Settings readSettings(const core::Ini &ini)
         s.levelMin = -24;  // a scale without height would divide by zero
     s.saveFolder = ini.readString(options, saveFolder, s.saveFolder);
     s.saveFilename = ini.readString(options, saveFilename, s.saveFilename);
-    s.storeTime = qBound(kMinStoreTime, ini.readInt(options, storeTime, s.storeTime), kMaxStoreTime);
+    s.storeTime = qBound(core::limits::kStoreTimeMinDays, ini.readInt(options, storeTime, s.storeTime),
+                         core::limits::kStoreTimeMaxDays);
     s.lang = ini.readString(options, lang, s.lang);
 
     s.windowState = ini.readInt(windowPos, state, s.windowState);
@@ -49,9 +50,9 @@ Settings readSettings(const core::Ini &ini)
     s.sampleRate = ini.readInt(device, sampleRate, s.sampleRate);
     s.playDev = ini.readInt(device, playDev, s.playDev);
 
-    s.codecName = core::cutToBytes(ini.readString(encoder, name), kCodecNameBytes);
-    s.codecCmd = core::cutToBytes(ini.readString(encoder, cmd), kCodecCmdBytes);
-    s.codecExt = core::cutToBytes(ini.readString(encoder, ext), kCodecExtBytes);
+    s.codecName = core::cutToBytes(ini.readString(encoder, name), core::limits::kCodecNameBytes);
+    s.codecCmd = core::cutToBytes(ini.readString(encoder, cmd), core::limits::kCodecCommandBytes);
+    s.codecExt = core::cutToBytes(ini.readString(encoder, ext), core::limits::kCodecExtBytes);
 
     if (const auto hex = ini.value(columns, history))
         s.historyWidths = decodeHistory(*hex);

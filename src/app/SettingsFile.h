@@ -3,6 +3,7 @@
 // and writing them. Read once when the main window is created, written once at its close.
 
 #include "core/Ini.h"
+#include "core/ProgramFiles.h"
 
 #include <QRect>
 #include <QString>
@@ -37,14 +38,8 @@ inline const QString columns = QStringLiteral("Columns");
 inline const QString history = QStringLiteral("History");
 }  // namespace keys
 
-// Byte limits of the current codec's fields.
-constexpr int kCodecNameBytes = 100;
-constexpr int kCodecCmdBytes = 255;
-constexpr int kCodecExtBytes = 8;
 constexpr int kHistorySlots = 16;
 constexpr int kHistoryColumns = 6;
-constexpr int kMinStoreTime = 1;
-constexpr int kMaxStoreTime = 365;
 
 enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
 
@@ -52,7 +47,7 @@ struct Settings {
     int levelMin = -24;
     QString saveFolder = defaultSaveFolder();
     QString saveFilename = QStringLiteral("%y-%m-%d_%t");
-    int storeTime = 30;
+    int storeTime = core::limits::kStoreTimeDefaultDays;
     QString lang = QStringLiteral("En");
 
     int windowState = int(WindowState::NoPosition);
