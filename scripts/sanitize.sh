@@ -25,12 +25,7 @@ build_seconds=$(($(date +%s) - configure_start))
 source scripts/lib/desktop.sh
 vt_begin_session vantrel-asan
 trap 'exit 130' INT TERM
-state=$vt_work
-eval "$(scripts/sound-server.sh start "$state/sound")"
-export PULSE_SERVER
-vt_start_display 221 250
-export XDG_RUNTIME_DIR=$state/sound/runtime XDG_DATA_HOME=$state/data HOME=$state/home
-mkdir -p "$XDG_DATA_HOME" "$HOME"
+vt_start_test_services 221 250
 
 # Address and leak reports go to files named after the process, so that those of a program
 # a test starts are seen as well; the exit code fails the process that made them.

@@ -62,3 +62,15 @@ vt_main_window() {
   done
   return 1
 }
+
+# vt_start_test_services FIRST LAST: what the test suite runs against: a sound server of
+# its own in vt_work/sound (whatever PULSE_SERVER the caller had), an X display from the
+# range, and runtime, data and home folders inside vt_work, so that tests that move files
+# to the trash or write settings never touch the user's.
+vt_start_test_services() {
+  eval "$(scripts/sound-server.sh start "$vt_work/sound")"
+  export PULSE_SERVER
+  vt_start_display "$1" "$2"
+  export XDG_RUNTIME_DIR=$vt_work/sound/runtime XDG_DATA_HOME=$vt_work/data HOME=$vt_work/home
+  mkdir -p "$XDG_DATA_HOME" "$HOME"
+}
