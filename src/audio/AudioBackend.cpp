@@ -100,13 +100,28 @@ QStringList AudioBackend::recordingDevices() const
 
 QStringList AudioBackend::recordingInputs() const
 {
+    return recordingInputs(d->recordDevice);
+}
+
+QStringList AudioBackend::recordingInputs(int device) const
+{
     PulseConnection *c = d->ready();
     if (!c)
         return {};
     QStringList inputs;
-    for (const PortEntry &port : recordingSource(*c, d->recordDevice).ports)
+    for (const PortEntry &port : recordingSource(*c, device).ports)
         inputs << port.description;
     return inputs;
+}
+
+void AudioBackend::setRecordDevice(int device)
+{
+    d->recordDevice = device;
+}
+
+int AudioBackend::recordDevice() const
+{
+    return d->recordDevice;
 }
 
 bool AudioBackend::selectInput(int index)

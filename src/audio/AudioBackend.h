@@ -57,8 +57,14 @@ public:
 
     QStringList playbackDevices() const;
     QStringList recordingDevices() const;
-    QStringList recordingInputs() const;  // of the device given to init()
-    bool selectInput(int index);           // makes that port the active one
+    QStringList recordingInputs() const;  // of the current recording device
+    QStringList recordingInputs(int device) const;  // of recording device number `device`
+    bool selectInput(int index);           // makes that port of the current device active
+
+    // The recording device that the next startCapture() and selectInput() use; a capture
+    // already running goes on from the device it was started with.
+    void setRecordDevice(int device);
+    int recordDevice() const;
 
     // Called on the mainloop thread for every captured block; must not block.
     using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;

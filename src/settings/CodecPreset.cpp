@@ -84,6 +84,8 @@ QString presetFilePath(const QString &programFolder)
 QList<CodecPreset> readPresetFile(const QString &path)
 {
     QFile file(path);
+    if (!file.exists())
+        return {};  // no presets yet: the first save makes the file
     if (!file.open(QIODevice::ReadOnly)) {
         qCWarning(lcSettings).noquote() << QStringLiteral("cannot read the codec presets %1: %2").arg(path, file.errorString());
         return {};

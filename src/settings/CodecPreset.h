@@ -58,7 +58,7 @@ QByteArray encodePresetFile(const QList<CodecPreset> &presets);
 // "Presets/Vantrel/Codecs.prs" under the program folder (which ends in '/').
 QString presetFilePath(const QString &programFolder);
 
-// A missing or unreadable file gives an empty list (and a log line saying why).
+// A missing file gives an empty list; so does an unreadable one, with a log line saying why.
 QList<CodecPreset> readPresetFile(const QString &path);
 
 }  // namespace settings

@@ -1,7 +1,10 @@
 #include "settings/CodecPreset.h"
+#include "settings/PresetList.h"
 #include "settings/PresetText.h"
+#include "settings/SystemOptions.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +84,89 @@ private slots:
         file.close();
         QCOMPARE(QFileInfo(path).size(), 732);
         QCOMPARE(readPresetFile(path), presets);
+    }
+
+    void listEditingKeepsTheSelectionRules()
+    {
+        PresetList list({{"a", "enc a", "x"}, {"b", "enc b", "y"}, {"c", "enc c", "z"}});
+        // The one that moved up takes the deleted one's place; deleting the last selects none.
+        QCOMPARE(list.remove(1), 1);
+        QCOMPARE(list.presets(), QList<CodecPreset>({{"a", "enc a", "x"}, {"c", "enc c", "z"}}));
+        QCOMPARE(list.remove(1), -1);
+        QCOMPARE(list.remove(-1), -1);  // no selection: nothing
+        list.save(-1, {"q", "q", "q"});
+        list.save(5, {"q", "q", "q"});
+        QCOMPARE(list.count(), 1);
+
+        list.save(0, {QString(120, 'n'), "lame - ::s", "abcdefghijklm"});  // cut as a record cuts
+        QCOMPARE(list.presets()[0], CodecPreset({QString(100, 'n'), "lame - ::s", "abcdefgh"}));
+    }
+
+    void listRefusesTheOneHundredAndSecondPreset()
+    {
+        PresetList list;
+        for (int i = 0; i < kMaxPresets; ++i) QVERIFY(list.add({QString::number(i), "e", "x"}, nullptr));
+        QString why;
+        QVERIFY(!list.add({"one more", "e", "x"}, &why));
+        QCOMPARE(list.count(), kMaxPresets);
+        QVERIFY(why.contains("101"));
+    }
+
+    void writesThePresetFileAtomically()
+    {
+        QTemporaryDir dir;
+        const QString path = presetFilePath(dir.path() + "/");  // its folder does not exist yet
+        const QList<CodecPreset> presets = {{"MP3", "lame - ::s", "mp3"}, {"FLAC", "flac - -o ::s", "flac"}};
+        QString error;
+        QVERIFY2(writePresetFile(path, presets, &error), qPrintable(error));
+        QCOMPARE(QFileInfo(path).size(), 732);
+        QCOMPARE(readPresetFile(path), presets);
+
+        // A folder that cannot be made (a file is in its way): the message names the file and why.
+        const QString blocked = dir.filePath("Presets/Vantrel/Codecs.prs/Codecs.prs");
+        QVERIFY(!writePresetFile(blocked, presets, &error));
+        QVERIFY2(error.contains(blocked) && error.contains("cannot create the folder"), qPrintable(error));
+        QCOMPARE(readPresetFile(path), presets);
+    }
+
+    void readsSystemOptions()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("system.ini");
+        const SystemOptions defaults = readSystemOptions(path);  // no file
+        QCOMPARE(defaults.volumeCurveLogarithmic, false);
+        QCOMPARE(defaults.bufferLengthMs, 500);
+        QCOMPARE(defaults.useLineIn, false);
+        QCOMPARE(defaults.bandCount, 12);
+        QCOMPARE(defaults.bandFrequencies, (std::array<int, 12>{}));
+        QCOMPARE(defaults.bandwidth, 2.5f);
+
+        const auto readText = [&](const QByteArray &text) {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            file.write(text);
+            file.close();
+            return readSystemOptions(path);
+        };
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // "," separates decimals
+        const SystemOptions read = readText(
+            "[Options]\nLg=1\nBufferLength=250\nFXTempo=1\nUseLineIn=7\nNoLineFx=x\n"
+            "[Equalizer]\nBandsNum=3\nFreq0=80\nFreq1=1000\nFreq2=8000\nFreq3=12000\nBandwidth=1.5\n");
+        QCOMPARE(read.volumeCurveLogarithmic, true);
+        QCOMPARE(read.bufferLengthMs, 250);
+        QCOMPARE(read.tempoEffect, false);
+        QCOMPARE(read.useLineIn, true);
+        QCOMPARE(read.noLineEffects, false);  // not a number: the default
+        QCOMPARE(read.bandCount, 3);
+        QCOMPARE(read.bandFrequencies, (std::array<int, 12>{80, 1000, 8000}));
+        QCOMPARE(read.bandwidth, 1.5f);
+        QCOMPARE(readText("[Equalizer]\nBandwidth=1,5\n").bandwidth, 2.5f);
+        QLocale::setDefault(before);
+
+        const SystemOptions capped = readText("[Equalizer]\nBandsNum=99\nFreq11=16000\nFreq12=5\n");
+        QCOMPARE(capped.bandCount, 12);
+        QCOMPARE(capped.bandFrequencies[11], 16000);
     }
 
     void parsesTheReadableList()
