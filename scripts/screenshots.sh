@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real program on an Xvfb display, recording from
 # the test sound server: docs/screenshot.png (a recording running, with a schedule),
-# docs/archive.png and docs/schedule-dialog.png. Needs a build (scripts/setup.sh).
+# docs/archive.png, docs/schedule-dialog.png and docs/settings-dialog.png (F9). Needs a
+# build (scripts/setup.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -66,6 +67,12 @@ click 393 260         # Add...
 sleep 1
 dlg=$(xdotool search --name '^Schedule$' | tail -1)
 shot "$dlg" docs/schedule-dialog.png
+xdotool key --window "$dlg" Escape || true
+sleep 1
+xdotool windowfocus --sync "$wid" key F9   # Settings...
+sleep 1
+dlg=$(xdotool search --name '^Settings$' | tail -1)
+shot "$dlg" docs/settings-dialog.png
 xdotool key --window "$dlg" Escape || true
 kill -TERM "${vt_pids[-1]}"
 wait "${vt_pids[-1]}" || true

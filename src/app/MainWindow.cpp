@@ -12,6 +12,7 @@
 #include "meter/LevelMeter.h"
 #include "meter/LevelPoll.h"
 #include "meter/MeterLook.h"
+#include "settings/SettingsDialog.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -150,7 +151,13 @@ void MainWindow::buildMenus()
     settingsMenu->setObjectName(QStringLiteral("Settings1"));
     m_languageMenu = settingsMenu->addMenu(QStringLiteral("Language"));
     m_languageMenu->setObjectName(QStringLiteral("mLangList"));
-    addAction(settingsMenu, "Settings2", "Settings...", QKeySequence(Qt::Key_F9));
+    connect(addAction(settingsMenu, "Settings2", "Settings...", QKeySequence(Qt::Key_F9)), &QAction::triggered, this,
+            [this] {
+                // Every effect of OK happens inside the dialog; the codec caption follows OK only.
+                settings::SettingsDialog dialog(*m_recorder, this);
+                if (dialog.exec() == QDialog::Accepted)
+                    m_recordingTab->showCodec();
+            });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));

@@ -11,6 +11,7 @@
 #include "core/ProgramFiles.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleTickThread.h"
+#include "settings/PresetList.h"
 
 #include <utility>
 
@@ -33,6 +34,9 @@ Recorder::Recorder(QObject *parent)
 {
     m_planner.start(QDateTime::currentDateTime());
     m_settings = readSettings(core::Ini::load(programPath(core::files::settings())));
+    // The volume curve is a property of the sound output: known before the server is opened.
+    m_systemOptions = settings::readSystemOptions(programPath(core::files::systemOptions()));
+    m_presets = settings::readPresetFile(programPath(core::files::codecPresets()));
     loadDefaultSchedule();
     // Read before anything can record: a recording started now writes the journal anew.
     m_unfinished = journal().read();
@@ -295,6 +299,41 @@ bool Recorder::saveSchedule(const QString &path)
 void Recorder::scheduleChanged()
 {
     (void)saveSchedule(m_defaultSchedule.path());
+}
+
+// ---- settings ------------------------------------------------------------------------
+
+// A recording takes its configuration and capture device when it starts, so replacing them
+// here leaves a running one as it is.
+void Recorder::applySettings(const Settings &settings)
+{
+    m_settings = settings;
+    m_audio->setRecordDevice(m_settings.recDev);
+    // A device without ports has no input to switch on; -1 is "none chosen".
+    if (m_settings.recSrc >= 0 && !m_audio->recordingInputs().isEmpty()
+        && !m_audio->selectInput(m_settings.recSrc))
+        qCWarning(lcApp).noquote() << QStringLiteral("could not switch on input %1 of recording device %2")
+                                          .arg(m_settings.recSrc).arg(m_settings.recDev);
+}
+
+void Recorder::setCodec(const settings::CodecPreset &codec)
+{
+    m_settings.codecName = codec.name;
+    m_settings.codecCmd = codec.command;
+    m_settings.codecExt = codec.ext;
+}
+
+bool Recorder::savePresets(const QList<settings::CodecPreset> &presets, QString *error)
+{
+    QString why;
+    if (!settings::writePresetFile(programPath(core::files::codecPresets()), presets, &why)) {
+        qCWarning(lcApp).noquote() << why;
+        if (error)
+            *error = why;
+        return false;
+    }
+    m_presets = presets;
+    return true;
 }
 
 // ---- close ---------------------------------------------------------------------------

@@ -18,6 +18,8 @@
 #include "schedule/ScheduleFile.h"
 #include "schedule/ScheduleModel.h"
 #include "schedule/SchedulePlanner.h"
+#include "settings/CodecPreset.h"
+#include "settings/SystemOptions.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -73,6 +75,16 @@ public:
     // list then stays as it is).
     [[nodiscard]] bool loadSchedule(const QString &path, QString *error);
     [[nodiscard]] bool saveSchedule(const QString &path);
+    // The settings dialog's OK: the new settings hold from the next recording on (its
+    // device, rate, codec, folder, name); a recording that runs meanwhile goes on as it
+    // started. The chosen input of the recording device is switched on at once.
+    void applySettings(const Settings &settings);
+    // A preset picked in the dialog is the current codec at once, also if the dialog is
+    // then cancelled.
+    void setCodec(const settings::CodecPreset &codec);
+    // Writes the preset file (Codecs.prs) and keeps the list; false with *error (naming
+    // the file and the reason) when it cannot be written, the old file then stays whole.
+    [[nodiscard]] bool savePresets(const QList<settings::CodecPreset> &presets, QString *error);
     // Stops the tick, finishes a running recording, writes every file (the front-end's
     // layout included) and waits a bounded time for the encoders to complete their files.
     void close(const FrontEndLayout &layout);
@@ -87,6 +99,10 @@ public:
     // State.
     const Settings &settings() const { return m_settings; }
     const i18n::StringTable &strings() const { return m_strings; }
+    // system.ini, read once before the sound server was opened.
+    const settings::SystemOptions &systemOptions() const { return m_systemOptions; }
+    // The codec presets as read from Codecs.prs at start-up or last saved.
+    const QList<settings::CodecPreset> &presets() const { return m_presets; }
     bool isRecording() const;
     QString currentFile() const;
     qint64 elapsedSeconds() const;
@@ -119,6 +135,8 @@ private:
 
     Settings m_settings;
     i18n::StringTable m_strings;
+    settings::SystemOptions m_systemOptions;
+    QList<settings::CodecPreset> m_presets;
     std::unique_ptr<audio::AudioBackend> m_audio;
     std::unique_ptr<archive::Archive> m_archive;
     std::unique_ptr<recording::RecordingSession> m_session;

@@ -146,8 +146,14 @@ void RecordingTab::showStatus()
     QPalette pal = m_statusLabel->palette();
     pal.setColor(QPalette::WindowText, status.kind == StatusKind::Stopped ? QColor(Qt::black) : QColor(Qt::red));
     m_statusLabel->setPalette(pal);
-    m_codecLabel->setText(m_recorder.settings().codecName);
     showProgress();
+}
+
+// Only when the settings are confirmed: a preset picked in a dialog that is then cancelled
+// is used by the next recording, but the caption keeps the name confirmed last.
+void RecordingTab::showCodec()
+{
+    m_codecLabel->setText(m_recorder.settings().codecName);
 }
 
 void RecordingTab::showProgress()

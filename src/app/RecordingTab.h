@@ -18,8 +18,10 @@ class RecordingTab : public QWidget {
 public:
     RecordingTab(Recorder &recorder, QWidget *parent = nullptr);
 
-    // The status line, from the recorder's status; the codec from its settings.
+    // The status line, from the recorder's status.
     void showStatus();
+    // The codec's name, from the recorder's settings.
+    void showCodec();
     // The elapsed time and the disk time left, once a second.
     void showProgress();
 

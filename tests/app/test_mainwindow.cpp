@@ -7,6 +7,8 @@
 #include "support/Ffprobe.h"
 
 #include <QAbstractItemModel>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -339,6 +341,77 @@ private slots:
         QCOMPARE(entriesOnDisk(), 0);
         w.close();
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
+    }
+
+    // F9 opens the settings. A preset picked and cancelled is current at once while the
+    // codec caption waits for an OK; after OK the next recording follows the new codec and
+    // name template, and the close stores the new values and the preset list.
+    void settingsDialogSetsUpTheNextRecording()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        recordWavIntoRec();
+        const QString presets = m_dir->filePath(QStringLiteral("Presets/Vantrel/Codecs.prs"));
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Presets/Vantrel"))));
+        QVERIFY(QFile::copy(QStringLiteral(VT_PROGRAM_DIR "/Presets/Vantrel/Codecs.prs"), presets));
+        const QByteArray shippedPresets = readAll(presets);
+
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Runs inside the dialog's own event loop once F9 has opened it.
+        const auto whenOpen = [&w](std::function<void(QDialog &)> act) {
+            QTimer::singleShot(0, &w, [&w, act] {
+                auto *dialog = w.findChild<QDialog *>(QStringLiteral("frmSettings"));
+                QVERIFY(dialog && dialog->isVisible());
+                act(*dialog);
+            });
+        };
+        const auto find = [](QDialog &dialog, const char *name) {
+            return dialog.findChild<QWidget *>(QString::fromLatin1(name));
+        };
+
+        whenOpen([&](QDialog &dialog) {
+            auto *list = static_cast<QComboBox *>(find(dialog, "cbcodec"));
+            list->setCurrentIndex(list->findText(QStringLiteral("FLAC")));
+            static_cast<QPushButton *>(find(dialog, "Button2"))->click();
+        });
+        QTest::keyClick(&w, Qt::Key_F9);
+        QCOMPARE(w.settings().codecName, QStringLiteral("FLAC"));
+        QCOMPARE(labelText(w, "Label3"), QStringLiteral("WAV"));
+        w.activateWindow();  // the offscreen platform gives the focus back to no window
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+
+        whenOpen([&](QDialog &dialog) {
+            auto *file = static_cast<QLineEdit *>(find(dialog, "edFile"));
+            file->clear();
+            QTest::keyClicks(file, QStringLiteral("news_%d_%t"));
+            static_cast<QSpinBox *>(find(dialog, "edRecLt"))->setValue(7);
+            static_cast<QPushButton *>(find(dialog, "Button1"))->click();
+        });
+        QTest::keyClick(&w, Qt::Key_F9);
+        QCOMPARE(labelText(w, "Label3"), QStringLiteral("FLAC"));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+
+        QTest::keyClick(&w, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(w, "lbRecorded") >= QStringLiteral("0:00:02"), 10000);
+        QTest::keyClick(&w, Qt::Key_F8);
+        w.close();
+
+        const QStringList files = QDir(m_dir->filePath(QStringLiteral("rec"))).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        const QRegularExpression named(QStringLiteral("^news_%1_\\d\\d-\\d\\d-\\d\\d\\.flac$")
+                                           .arg(QDate::currentDate().toString(QStringLiteral("dd"))));
+        QVERIFY2(named.match(files.first()).hasMatch(), qPrintable(files.first()));
+        QVERIFY(testsupport::ffprobeDuration(m_dir->filePath(QStringLiteral("rec/")) + files.first()) >= 1.5);
+
+        const core::Ini ini = core::Ini::load(m_dir->filePath(QStringLiteral("vantrel.ini")));
+        QCOMPARE(ini.readString(QStringLiteral("Options"), QStringLiteral("SaveFilename")), QStringLiteral("news_%d_%t"));
+        QCOMPARE(ini.readInt(QStringLiteral("Options"), QStringLiteral("StoreTime"), 0), 7);
+        QCOMPARE(ini.readString(QStringLiteral("Encoder"), QStringLiteral("Name")), QStringLiteral("FLAC"));
+        QCOMPARE(ini.readString(QStringLiteral("Encoder"), QStringLiteral("Ext")), QStringLiteral("flac"));
+        QCOMPARE(readAll(presets), shippedPresets);
     }
 
 private:

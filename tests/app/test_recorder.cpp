@@ -91,6 +91,32 @@ private slots:
         recorder.close({});
     }
 
+    // A changed recording device holds from the next start, without a restart; the
+    // recording that runs while it changes goes on from its own. vtout plays nothing, so
+    // its monitor is silent while the default source carries the sine.
+    void changedRecordingDeviceHoldsFromTheNextStart()
+    {
+        app::Recorder recorder;
+        const int silentDevice = int(recorder.audio().recordingDevices().indexOf(QStringLiteral("Monitor of vtout")));
+        QVERIFY(silentDevice >= 1);
+        const auto loudness = [&] { return recorder.level() & 0xFFFF; };
+
+        recorder.record();
+        QTRY_VERIFY_WITH_TIMEOUT(loudness() > 8000, 5000);
+        app::Settings settings = recorder.settings();
+        settings.recDev = silentDevice;
+        recorder.applySettings(settings);
+        QTest::qWait(300);
+        QVERIFY(loudness() > 8000);
+        recorder.stop();
+
+        // An idle null sink's monitor delivers its first block late: wait for it.
+        recorder.record();
+        QVERIFY(recorder.isRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(loudness(), 0u, 5000);
+        recorder.close({});
+    }
+
 private:
     void writeSettings(const QString &encoderSections)
     {
