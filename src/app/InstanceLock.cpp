@@ -1,5 +1,7 @@
 #include "app/InstanceLock.h"
 
+#include "app/Logging.h"
+
 #include "core/ProgramFiles.h"
 
 #include <QDir>
@@ -17,8 +19,8 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QStri
     // A folder nobody may write to (a read-only install) cannot be written over by a second
     // instance either; it runs without the lock and reports its failed saves as usual.
     if (lock->m_file.error() == QLockFile::PermissionError) {
-        qWarning("vantrel: cannot create %s (permission denied); running without the one-instance lock",
-                 qPrintable(path));
+        qCWarning(lcApp).noquote() << "cannot create" << path
+                                   << "(permission denied); running without the one-instance lock";
         return lock;
     }
 
