@@ -1,7 +1,9 @@
 #include "audio/AudioBackend.h"
 
 #include "audio/DeviceLists.h"
+#include "audio/FileDecoder.h"
 #include "audio/Logging.h"
+#include "audio/PlaybackOutputs.h"
 #include "audio/PulseCapture.h"
 #include "audio/PulseConnection.h"
 
@@ -161,6 +163,37 @@ std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockC
     }
     return PulseCapture::start(d->connection, source, sampleRate, std::move(onBlock),
                                kStreamTimeoutMs, error);
+}
+
+std::unique_ptr<PlaybackStream> AudioBackend::openPlayback(const QString &path, int playDevice,
+                                                          QString *error, bool *unreadableFile)
+{
+    if (unreadableFile)
+        *unreadableFile = false;
+    QString why;
+    std::unique_ptr<FileDecoder> decoder = FileDecoder::open(path, &why);
+    if (!decoder) {
+        if (unreadableFile)
+            *unreadableFile = true;
+        if (error)
+            *error = why;
+        return nullptr;
+    }
+    if (playDevice <= 0)
+        return std::make_unique<SilentPlayback>(std::move(decoder));
+    PulseConnection *c = d->ready(error);
+    if (!c)
+        return nullptr;
+    std::string sink;  // empty: the server's default sink
+    if (playDevice >= 2) {
+        const std::vector<std::string> sinks = sinkNames(*c);
+        if (static_cast<std::size_t>(playDevice - 2) < sinks.size())
+            sink = sinks[static_cast<std::size_t>(playDevice - 2)];
+        else
+            qCWarning(lcAudio) << "playback device" << playDevice
+                               << "is not there any more; playing on the default device";
+    }
+    return PulsePlayback::open(d->connection, sink, std::move(decoder), error);
 }
 
 }  // namespace audio

@@ -17,6 +17,12 @@ void onSink(pa_context *, const pa_sink_info *info, int eol, void *userdata)
         static_cast<QStringList *>(userdata)->append(text(info->description));
 }
 
+void onSinkName(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+{
+    if (eol == 0 && info)
+        static_cast<std::vector<std::string> *>(userdata)->push_back(info->name ? info->name : "");
+}
+
 void onSource(pa_context *, const pa_source_info *info, int eol, void *userdata)
 {
     if (eol != 0 || !info)
@@ -53,6 +59,19 @@ QStringList sinkDescriptions(PulseConnection &connection)
         return {};
     if (!connection.finish(pa_context_get_sink_info_list(connection.context(), &onSink, &sinks),
                            kQueryTimeoutMs))
+        return {};
+    return sinks;
+}
+
+std::vector<std::string> sinkNames(PulseConnection &connection)
+{
+    std::vector<std::string> sinks;
+    LoopLock lock(connection.loop());
+    if (!connection.isReady())
+        return {};
+    if (!connection.finish(
+            pa_context_get_sink_info_list(connection.context(), &onSinkName, &sinks),
+            kQueryTimeoutMs))
         return {};
     return sinks;
 }

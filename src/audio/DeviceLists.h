@@ -24,6 +24,8 @@ struct SourceEntry {
 };
 
 QStringList sinkDescriptions(PulseConnection &connection);
+// Server names of the sinks, in the same order as sinkDescriptions().
+std::vector<std::string> sinkNames(PulseConnection &connection);
 std::vector<SourceEntry> listSources(PulseConnection &connection);
 std::string defaultSourceName(PulseConnection &connection);
 
