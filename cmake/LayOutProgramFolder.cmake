@@ -10,3 +10,5 @@ foreach(f vantrel.ini system.ini)
   endif()
 endforeach()
 file(COPY ${SRC}/Lang/ DESTINATION ${DST}/Lang)
+# The seek bar's pictures; their generator script stays behind.
+file(COPY ${SRC}/Images/seek-strip.png ${SRC}/Images/seek-knob.png DESTINATION ${DST}/Images)

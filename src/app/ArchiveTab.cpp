@@ -1,8 +1,11 @@
 #include "app/ArchiveTab.h"
 
+#include "app/ProgramFolder.h"
 #include "app/Recorder.h"
 #include "app/ViewParts.h"
 #include "archive/Archive.h"
+#include "playback/AudioEngine.h"
+#include "playback/PlayerWindow.h"
 
 #include <QHeaderView>
 #include <QMenu>
@@ -50,6 +53,9 @@ ArchiveTab::ArchiveTab(Recorder &recorder, QWidget *parent) : QWidget(parent), m
     connect(m_historyView, &QWidget::customContextMenuRequested, this,
             [this, menu](const QPoint &at) { menu->popup(m_historyView->viewport()->mapToGlobal(at)); });
     connect(m_historyView, &QAbstractItemView::doubleClicked, this, &ArchiveTab::play);
+
+    m_engine = new playback::AudioEngine(recorder.audio(), this);
+    m_engine->setVolumeCurveLogarithmic(recorder.systemOptions().volumeCurveLogarithmic);
 }
 
 std::array<int, kHistoryColumns> ArchiveTab::columnWidths() const
@@ -68,7 +74,13 @@ void ArchiveTab::setColumnWidths(const std::array<int, kHistoryColumns> &widths)
 
 void ArchiveTab::play()
 {
-    // The mini player opens here once playback exists.
+    const int row = selectedRow(m_historyView);
+    if (row < 0)
+        return;
+    const QString path = m_recorder.archive().model().records()[size_t(row)].path;
+    m_engine->setDevice(m_recorder.settings().playDev);  // as the settings say now
+    playback::PlayerWindow player(*m_engine, path, playback::loadSeekBarPictures(programFolder()), window());
+    player.exec();
 }
 
 void ArchiveTab::deleteSelected()

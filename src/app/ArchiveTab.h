@@ -9,6 +9,10 @@
 
 class QTreeView;
 
+namespace playback {
+class AudioEngine;
+}
+
 namespace app {
 
 class Recorder;
@@ -27,6 +31,8 @@ private:
 
     Recorder &m_recorder;
     QTreeView *m_historyView = nullptr;
+    // The program's one playback engine, on the playback device of the settings read at start.
+    playback::AudioEngine *m_engine = nullptr;
 };
 
 }  // namespace app
