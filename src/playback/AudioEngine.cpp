@@ -85,6 +85,8 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
                                                                           : kErrorOutputFailed;
         m_lastErrorText = why;
         qCWarning(lcPlayback).noquote() << "cannot play" << fileName << ":" << why;
+        if (!unreadable)
+            emit playFailed(why);
         return;
     }
     m_sampleRate = m_stream->sampleRate();

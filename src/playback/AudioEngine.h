@@ -118,6 +118,9 @@ signals:
     // A failure while playing (the file became unreadable, the server went away): the text
     // says its cause in a few words. State goes to Ended.
     void playbackFailed(const QString &message);
+    // A readable file that could not be played (no sound server, the server refused the
+    // stream). An unreadable file plays nothing and is not reported. State stays Stopped.
+    void playFailed(const QString &message);
 
 private:
     void setState(State state);

@@ -149,6 +149,11 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     connect(&m_engine, &AudioEngine::playbackFailed, this, [this](const QString &message) {
         QMessageBox::warning(this, windowTitle(), tr("Playback stopped: %1").arg(message));
     });
+    // The texts of a failure inside Play are the program's own, shown as they stand.
+    connect(&m_engine, &AudioEngine::playFailed, this, [this](const QString &message) {
+        QMessageBox::critical(this, QStringLiteral("Exception"),
+                              QStringLiteral("Exception: %1\nFunc: AudioEnginePlay").arg(message));
+    });
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setObjectName(QStringLiteral("Timer1"));

@@ -397,6 +397,22 @@ private slots:
         QCOMPARE(engine.state(), State::Stopped);
         QCOMPARE(engine.lastError(), AudioEngine::kErrorLineInUnavailable);
 
+        // A readable file with no server to play on is said; an unreadable one was not.
+        {
+            const QByteArray server = qgetenv("PULSE_SERVER");
+            qputenv("PULSE_SERVER", "unix:/nonexistent/vantrel-test.sock");
+            audio::AudioBackend unreachable;
+            (void)unreachable.init(1, 0);
+            AudioEngine lost(unreachable);
+            lost.setDevice(1);
+            QSignalSpy failed(&lost, &AudioEngine::playFailed);
+            lost.play(dir.filePath(QStringLiteral("missing.mp3")));
+            lost.play(wav);
+            qputenv("PULSE_SERVER", server);
+            QCOMPARE(lost.state(), State::Stopped);
+            QCOMPARE(failed.count(), 1);
+        }
+
         engine.play(wav);
         QCOMPARE(engine.state(), State::Playing);
         QCOMPARE(engine.lengthMs(), 600);
