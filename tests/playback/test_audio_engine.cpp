@@ -276,12 +276,13 @@ private slots:
         }
     }
 
-    // Paused at the start, moved to 50 %, resumed: the first sample heard is the one asked
-    // for (a lossy file: within 0.1 s); while playing, the position follows a seek at once.
+    // A 10-minute MP3 paused at the start, moved to 50 %, resumed: the first sample heard is
+    // the one asked for (a lossy file: within 0.1 s); while playing, the position follows a
+    // seek at once.
     void seeksToTheAskedSample()
     {
         QTemporaryDir dir;
-        const QString mp3 = makeFile(dir, QStringLiteral("sweep"), 60, QStringLiteral("200-8000"),
+        const QString mp3 = makeFile(dir, QStringLiteral("sweep"), 600, QStringLiteral("200-8000"),
                                      {QStringLiteral("mp3"), QStringLiteral("lame"), QStringLiteral("--quiet"),
                                       QStringLiteral("IN"), QStringLiteral("OUT")});
         QVERIFY(!mp3.isEmpty());
