@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real program on an Xvfb display, recording from
 # the test sound server: docs/screenshot.png (a recording running, with a schedule),
-# docs/archive.png, docs/schedule-dialog.png and docs/settings-dialog.png (F9). Needs a
-# build (scripts/setup.sh).
+# docs/archive.png, docs/player.png (the mini player playing the archive's first record),
+# docs/schedule-dialog.png and docs/settings-dialog.png (F9). Needs a build
+# (scripts/setup.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -22,6 +23,7 @@ vt_make_home "$home" "$build" "$work/Recordings"
 mkdir -p "$home/Log" "$home/Presets/Vantrel"
 cp "$build/Presets/Vantrel/Codecs.prs" "$home/Presets/Vantrel/"
 cp -r "$build/Lang" "$home/Lang"
+ln -s "$build/Images" "$home/Images"   # the seek bar's pictures
 # A schedule of a working week's news slots, made with the program's own file format.
 python3 - "$home/Presets/Vantrel/Default.vts" <<'PY'
 import struct, sys
@@ -31,8 +33,11 @@ rows = [entry(6, 0, 60, 1), entry(7, 0, 0, 2), entry(9, 30, 30, 1), entry(12, 0,
         entry(13, 0, 0, 2), entry(18, 0, 120, 1)]
 open(sys.argv[1], 'wb').write(b''.join(rows))
 PY
-python3 - "$home/Log/VantrelArchive.ini" "$work/Recordings" <<'PY'
-import os, sys, datetime
+# The first record is a real MP3 for the mini player to play; the others are empty files.
+sox -n -r 44100 -c 2 -b 16 "$work/sine.wav" synth 45 sine 440 vol 0.5
+lame --quiet -b 128 "$work/sine.wav" "$work/sine.mp3"
+python3 - "$home/Log/VantrelArchive.ini" "$work/Recordings" "$work/sine.mp3" <<'PY'
+import os, shutil, sys, datetime
 now = datetime.datetime.now().replace(microsecond=0)
 lines = []
 for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2, 6, 0, 3600),
@@ -44,7 +49,10 @@ for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2,
     # Every file is there but one, which the list shows grey as a file deleted by hand.
     if i != 3:
         os.makedirs(sys.argv[2], exist_ok=True)
-        open(name, 'wb').close()
+        if i == 0:
+            shutil.copyfile(sys.argv[3], name)
+        else:
+            open(name, 'wb').close()
 open(sys.argv[1], 'w').write("\n".join(lines))
 PY
 
@@ -62,6 +70,16 @@ shot "$wid" docs/screenshot.png
 click 111 30          # the Archive tab
 sleep 1
 shot "$wid" docs/archive.png
+xdotool mousemove --window "$wid" 60 76 click --repeat 2 --delay 80 1   # play the first record
+sleep 3
+player=$(xdotool search --onlyvisible --name '^MiniPlayer$' | tail -1 || true)
+if [[ -z $player ]]; then
+  echo "screenshots.sh: the mini player did not open on a double click on the first archive row" >&2
+  exit 1
+fi
+shot "$player" docs/player.png
+xdotool windowfocus --sync "$player" key Escape   # closing stops the sound
+sleep 1
 click 45 30           # back to Recording
 click 393 260         # Add...
 sleep 1
