@@ -5,6 +5,8 @@
 // capture hears that. A break the reference heard too came from the feed; only a break it
 // did not hear is the program's.
 
+#include "support/ParecRecording.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
@@ -38,43 +40,9 @@ inline QList<qint64> breaks(const QByteArray &pcm)
     return found;
 }
 
-// parec on the default source, raw 16-bit stereo at 48000 Hz, started before the capture
-// under test and stopped after it.
-class Reference {
-public:
-    bool start(const QElapsedTimer &clock)
-    {
-        m_path = m_dir.filePath(QStringLiteral("reference.raw"));
-        m_parec.setStandardOutputFile(m_path);
-        m_parec.start(QStringLiteral("parec"),
-                      {QStringLiteral("--raw"), QStringLiteral("--rate=48000"),
-                       QStringLiteral("--channels=2"), QStringLiteral("--format=s16le"),
-                       QStringLiteral("--latency-msec=20")});
-        if (!m_parec.waitForStarted(5000))
-            return false;
-        // Its first frame is the one heard when its output begins to grow.
-        QElapsedTimer waited;
-        waited.start();
-        while (QFileInfo(m_path).size() == 0 && waited.elapsed() < 5000)
-            QTest::qWait(5);
-        m_firstFrameMs = clock.elapsed() - QFileInfo(m_path).size() / (4 * kRate / 1000);
-        return QFileInfo(m_path).size() > 0;
-    }
-    QByteArray stop()
-    {
-        m_parec.terminate();
-        m_parec.waitForFinished(5000);
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    qint64 firstFrameMs() const { return m_firstFrameMs; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    QProcess m_parec;
-    qint64 m_firstFrameMs = 0;
-};
+// The default source recorded by parec, started before the capture under test and stopped
+// after it.
+using Reference = testsupport::ParecRecording;
 
 // Breaks of `pcm` (first frame heard at firstFrameMs) that the reference did not hear
 // within a second of the same moment. Returns them as a readable list, empty when none.

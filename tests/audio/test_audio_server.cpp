@@ -139,7 +139,7 @@ private slots:
         QElapsedTimer timeline;
         timeline.start();
         sine::Reference reference;
-        QVERIFY(reference.start(timeline));
+        QVERIFY(reference.start({}, &timeline));
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("capture.wav"));
         Recorder recorder;

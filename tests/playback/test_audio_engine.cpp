@@ -5,6 +5,7 @@
 #include "audio/AudioBackend.h"
 #include "audio/FileDecoder.h"
 #include "playback/AudioEngine.h"
+#include "support/ParecRecording.h"
 
 #include <QtTest>
 
@@ -68,39 +69,6 @@ QByteArray decodeWithFfmpeg(const QString &path)
     p.waitForFinished(60000);
     return p.readAllStandardOutput();
 }
-
-// parec on the output sink's monitor: what the engine played, 16-bit stereo at 48 kHz.
-class Monitor {
-public:
-    bool start()
-    {
-        m_path = m_dir.filePath(QStringLiteral("heard.raw"));
-        m_parec.setStandardOutputFile(m_path);
-        m_parec.start(QStringLiteral("parec"),
-                      {QStringLiteral("-d"), QStringLiteral("vtout.monitor"), QStringLiteral("--raw"),
-                       QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                       QStringLiteral("--format=s16le"), QStringLiteral("--latency-msec=20")});
-        if (!m_parec.waitForStarted(5000))
-            return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (QFileInfo(m_path).size() == 0 && waited.elapsed() < 5000)
-            QTest::qWait(5);
-        return QFileInfo(m_path).size() > 0;
-    }
-    QByteArray stop()
-    {
-        m_parec.terminate();
-        m_parec.waitForFinished(5000);
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    QProcess m_parec;
-};
 
 const qint16 *samples(const QByteArray &pcm)
 {
@@ -246,8 +214,8 @@ private slots:
         AudioEngine engine(m_backend);
         engine.setDevice(device);
         QSignalSpy ended(&engine, &AudioEngine::ended);
-        Monitor monitor;
-        QVERIFY(monitor.start());
+        testsupport::ParecRecording monitor;  // what the engine played
+        QVERIFY(monitor.start(QStringLiteral("vtout.monitor")));
         engine.play(file);
         QCOMPARE(engine.state(), State::Playing);
         QCOMPARE(engine.lastError(), AudioEngine::kNoError);
@@ -294,8 +262,8 @@ private slots:
         const qint32 target = engine.lengthMs() / 2;
         engine.setPositionMs(target);
         QCOMPARE(engine.state(), State::Paused);
-        Monitor monitor;
-        QVERIFY(monitor.start());
+        testsupport::ParecRecording monitor;  // what the engine played
+        QVERIFY(monitor.start(QStringLiteral("vtout.monitor")));
         engine.resume();
         QTest::qWait(600);
         const qint32 position = engine.positionMs();
@@ -348,8 +316,8 @@ private slots:
         engine.play(path, true);
         QCOMPARE(engine.lengthBytes(), frames * 4);
         engine.setPositionBytes(target * 4);
-        Monitor monitor;
-        QVERIFY(monitor.start());
+        testsupport::ParecRecording monitor;  // what the engine played
+        QVERIFY(monitor.start(QStringLiteral("vtout.monitor")));
         engine.resume();
         QTest::qWait(400);
         engine.stop();
@@ -445,8 +413,8 @@ private slots:
         QTemporaryDir dir;
         const QString wav = makeFile(dir, QStringLiteral("long"), 10, QStringLiteral("440"));
         const int streamsBefore = sinkInputs();
-        Monitor monitor;
-        QVERIFY(monitor.start());
+        testsupport::ParecRecording monitor;  // what the engine played
+        QVERIFY(monitor.start(QStringLiteral("vtout.monitor")));
         QElapsedTimer clock;
         clock.start();
         auto engine = std::make_unique<AudioEngine>(m_backend);

@@ -204,7 +204,7 @@ private slots:
         QElapsedTimer timeline;
         timeline.start();
         sine::Reference reference;
-        QVERIFY(reference.start(timeline));
+        QVERIFY(reference.start({}, &timeline));
         RecordingSession session(*backend);
         QVERIFY(!session.start(config("WAV", "sine"), 0, QDateTime::currentDateTime()));
         const qint64 firstFrameMs = timeline.elapsed();
