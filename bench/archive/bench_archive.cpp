@@ -34,19 +34,24 @@ struct Figures {
     bool intact = true;
 };
 
+ArchiveList makeRecords(int count)
+{
+    ArchiveList records;
+    records.reserve(size_t(count));
+    const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
+    for (int i = 0; i < count; ++i)
+        records.push_back(makeArchiveRecord(start + i * kStep, 1000 + i % 3600,
+                                            QStringLiteral("/home/user/Recordings/2020/rec-%1.mp3").arg(i)));
+    return records;
+}
+
 Figures measure(const QString &folder, const QLocale &locale, int count)
 {
     const QString index = archiveIndexPath(folder);
     Figures f;
     {
         Archive a(index, locale);
-        ArchiveList records;
-        records.reserve(size_t(count));
-        const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
-        for (int i = 0; i < count; ++i)
-            records.push_back(makeArchiveRecord(start + i * kStep, 1000 + i % 3600,
-                                                QStringLiteral("/home/user/Recordings/2020/rec-%1.mp3").arg(i)));
-        a.model().appendRecords(records);
+        a.model().appendRecords(makeRecords(count));
         QElapsedTimer t;
         t.start();
         QString error;
@@ -70,17 +75,6 @@ Figures measure(const QString &folder, const QLocale &locale, int count)
                    && r.path.endsWith(QStringLiteral("/rec-%1.mp3").arg(i));
     }
     return f;
-}
-
-ArchiveList makeRecords(int count)
-{
-    ArchiveList records;
-    records.reserve(size_t(count));
-    const double start = core::toDayCount(QDate(2020, 1, 1), QTime(0, 0));
-    for (int i = 0; i < count; ++i)
-        records.push_back(makeArchiveRecord(start + i * kStep, 1000 + i % 3600,
-                                            QStringLiteral("/home/user/Recordings/2020/rec-%1.mp3").arg(i)));
-    return records;
 }
 
 // GUI-thread milliseconds of one new record: median of a few.

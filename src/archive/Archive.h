@@ -126,7 +126,6 @@ Q_SIGNALS:
 
 private:
     struct Worker;
-    struct Results;
 
     void recycle(const ArchiveRecord &record, ArchiveChange *change) const;
     void appendRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);

@@ -4,11 +4,9 @@
 #include "core/AtomicFile.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
-#include "core/ProgramFiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QDate>
 #include <QTime>
 
@@ -22,13 +20,6 @@ const QString kKeyFile = QStringLiteral("File");
 const QString kTimeFormat = QStringLiteral("HH:mm:ss.zzz");
 
 }  // namespace
-
-QString recordingJournalPath(const QString &programDir)
-{
-    QString dir = programDir;
-    if (!dir.isEmpty() && !dir.endsWith(u'/')) dir += u'/';
-    return dir + core::files::recordingJournal();
-}
 
 bool RecordingJournal::begin(double startTime, const QString &file, QString *error) const
 {
@@ -56,11 +47,6 @@ bool RecordingJournal::clearIfNames(const QString &file) const
 {
     const std::optional<JournalEntry> entry = read();
     return entry && entry->file != file ? false : clear();
-}
-
-bool RecordingJournal::exists() const
-{
-    return QFileInfo::exists(m_path);
 }
 
 std::optional<JournalEntry> RecordingJournal::read() const

@@ -18,9 +18,6 @@
 
 namespace archive {
 
-// programDir ends in '/' or not.
-QString recordingJournalPath(const QString &programDir);
-
 struct JournalEntry {
     double startTime = 0;  // day count, local time
     QString file;
@@ -42,7 +39,6 @@ public:
     // The recording the journal names; nothing when there is no journal or it names no
     // file with a readable start.
     std::optional<JournalEntry> read() const;
-    bool exists() const;
 
 private:
     QString m_path;

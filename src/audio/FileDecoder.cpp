@@ -143,12 +143,6 @@ std::size_t FileDecoder::take(char *dst, std::size_t bytes)
     return n;
 }
 
-std::size_t FileDecoder::available() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_filled;
-}
-
 bool FileDecoder::finished() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

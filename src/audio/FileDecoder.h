@@ -39,8 +39,6 @@ public:
 
     // Consumer: copies up to `bytes` (whole frames) into dst; returns how many.
     std::size_t take(char *dst, std::size_t bytes);
-    // Bytes waiting in the buffer.
-    std::size_t available() const;
     // The whole file has been decoded and taken.
     bool finished() const;
     // A read or decode error ended decoding early; empty otherwise.

@@ -52,18 +52,21 @@ std::unique_ptr<PlaybackStream> PulsePlayback::open(std::shared_ptr<PulseConnect
         return nullptr;
     }
     QString failure;
+    QString fellBack;  // logged once the loop runs again: nothing waits on log output there
     {
         LoopLock lock(playback->m_connection->loop());
         if (!playback->connectStream(&failure) && !playback->m_sink.empty()) {
             // The chosen device went away between listing and opening: play on the default.
-            qCWarning(lcAudio).noquote() << "playback device" << QString::fromStdString(sink)
-                                         << "failed (" << failure << "), using the default";
+            fellBack = failure;
             playback->dropStream();
             playback->m_sink.clear();
             failure.clear();
             playback->connectStream(&failure);
         }
     }
+    if (!fellBack.isEmpty())
+        qCWarning(lcAudio).noquote() << "playback device" << QString::fromStdString(sink)
+                                     << "failed (" << fellBack << "), using the default";
     if (!failure.isEmpty()) {
         if (error)
             *error = failure;
@@ -247,17 +250,19 @@ std::int64_t PulsePlayback::positionBytes() const
 
 void PulsePlayback::seek(std::int64_t bytes)
 {
-    LoopLock lock(m_connection->loop());
-    dropStream();
-    m_decoder->seek(bytes);
-    m_segmentStart = bytes;
     QString failure;
-    if (!connectStream(&failure)) {
+    {
+        LoopLock lock(m_connection->loop());
+        dropStream();
+        m_decoder->seek(bytes);
+        m_segmentStart = bytes;
+        if (connectStream(&failure))
+            return;
         dropStream();
         m_failure = failure;
         m_failed.store(true);
-        qCWarning(lcAudio).noquote() << "playback stopped after a seek:" << failure;
     }
+    qCWarning(lcAudio).noquote() << "playback stopped after a seek:" << failure;
 }
 
 bool PulsePlayback::hasEnded() const

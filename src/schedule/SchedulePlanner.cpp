@@ -134,12 +134,13 @@ std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const Schedule
         const qint64 day = timeOfDay <= toTimeOfDay ? toDay : toDay - 1;
         const qint64 at = day * kMsPerDay + timeOfDay;
         const quint64 id = list.idAt(row);
-        const bool fired = firedOn(id, day);
         if (at <= fromWallMs) {
-            if (!latestBefore || at >= latestBefore->wallMs) latestBefore = Candidate{at, row, fired};
+            // Only a catch-up looks back before the span.
+            if (catchUp && (!latestBefore || at >= latestBefore->wallMs))
+                latestBefore = Candidate{at, row, firedOn(id, day)};
             continue;
         }
-        due.push_back({at, row, fired});
+        due.push_back({at, row, firedOn(id, day)});
         m_firedOnDay[id] = day;
     }
 

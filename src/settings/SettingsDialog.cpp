@@ -397,10 +397,9 @@ void SettingsDialog::savePreset()
 // keep showing the removed preset, so that a wrong Del can be undone with Add.
 void SettingsDialog::deletePreset()
 {
-    const int next = m_presets.remove(m_presetNames->currentIndex());
+    // The list is filled with the same index selected, which is the next preset or none.
+    m_presets.remove(m_presetNames->currentIndex());
     fillPresetList();
-    const QSignalBlocker quiet(m_presetNames);
-    m_presetNames->setCurrentIndex(next);
 }
 
 app::Settings SettingsDialog::settingsFromControls() const
