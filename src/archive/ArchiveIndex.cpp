@@ -2,6 +2,7 @@
 
 #include "archive/RegionalDateTime.h"
 #include "core/Ini.h"
+#include "core/IniText.h"
 #include "core/ProgramFiles.h"
 
 #include <optional>
@@ -13,28 +14,13 @@ namespace {
 // The index is read as bytes, not through the INI document, so that a path that is not
 // valid UTF-8 keeps its bytes; the rules are those of the INI reader (core/Ini.h).
 
-const QByteArray kBom("\xEF\xBB\xBF");
-
-bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-QByteArrayView trimmed(QByteArrayView v)
-{
-    qsizetype b = 0, e = v.size();
-    while (b < e && isBlankByte(v[b])) ++b;
-    while (e > b && isBlankByte(v[e - 1])) --e;
-    return v.sliced(b, e - b);
-}
+using namespace core::initext;
 
 bool isKey(QByteArrayView key, QLatin1String name)
 {
     if (key.size() != name.size()) return false;
-    for (qsizetype i = 0; i < key.size(); ++i) {
-        char a = key[i];
-        if (a >= 'A' && a <= 'Z') a = char(a - 'A' + 'a');
-        char b = name.data()[i];
-        if (b >= 'A' && b <= 'Z') b = char(b - 'A' + 'a');
-        if (a != b) return false;
-    }
+    for (qsizetype i = 0; i < key.size(); ++i)
+        if (asciiLower(key[i]) != asciiLower(name.data()[i])) return false;
     return true;
 }
 
@@ -52,15 +38,6 @@ std::optional<QLocale> namedLocale(QByteArrayView name)
     const QLocale locale(text);
     if (locale.language() == QLocale::C && text != QLatin1String("C")) return std::nullopt;
     return locale;
-}
-
-// One value on one line, as the INI writer stores it.
-QByteArray oneLine(const QString &text)
-{
-    QByteArray out = text.trimmed().toUtf8();
-    for (char &c : out)
-        if (c == '\n' || c == '\r') c = ' ';
-    return out;
 }
 
 // The values of one section, as found.
@@ -141,7 +118,7 @@ ArchiveList parseArchiveIndex(const QByteArray &text, const QLocale &locale)
         const QByteArrayView line = trimmed(QByteArrayView(p, eol - p));
         p = eol + 1;
         if (line.isEmpty()) continue;
-        if (line.front() == '[') {
+        if (isHeaderLine(line)) {
             if (section) records.push_back(reader.record(*section));
             section.emplace();
             continue;
@@ -153,15 +130,13 @@ ArchiveList parseArchiveIndex(const QByteArray &text, const QLocale &locale)
             }
             continue;
         }
-        if (!section) continue;
-        const qsizetype eq = line.indexOf('=');
-        if (eq <= 0) continue;
-        const QByteArrayView key = trimmed(line.first(eq));
+        QByteArrayView key, value;
+        if (!section || !splitKeyLine(line, &key, &value)) continue;
         std::optional<QByteArrayView> *slot = nullptr;
         if (isKey(key, kKeyDateTime)) slot = &section->dateTime;
         else if (isKey(key, kKeyFilename)) slot = &section->filename;
         else if (isKey(key, kKeyLength)) slot = &section->length;
-        if (slot && !*slot) *slot = trimmed(line.sliced(eq + 1));
+        if (slot && !*slot) *slot = value;
     }
     if (section) records.push_back(reader.record(*section));
     return records;
@@ -182,9 +157,9 @@ QByteArray writeArchiveIndex(const ArchiveList &records, const QLocale &locale)
                                                   : dates.format(r.start);
         out.append("\n[").append(kSectionPrefix.data(), kSectionPrefix.size())
             .append(QByteArray::number(qulonglong(i))).append("]\n");
-        out.append(kKeyDateTime.data(), kKeyDateTime.size()).append('=').append(oneLine(date)).append('\n');
+        out.append(kKeyDateTime.data(), kKeyDateTime.size()).append('=').append(oneLineUtf8(date)).append('\n');
         out.append(kKeyFilename.data(), kKeyFilename.size()).append('=');
-        out.append(r.pathBytes.isEmpty() ? oneLine(r.path) : r.pathBytes).append('\n');
+        out.append(r.pathBytes.isEmpty() ? oneLineUtf8(r.path) : r.pathBytes).append('\n');
         out.append(kKeyLength.data(), kKeyLength.size()).append('=')
             .append(QByteArray::number(r.lengthSeconds)).append('\n');
     }

@@ -1,8 +1,8 @@
 #include "core/Ini.h"
 
-#include "core/Logging.h"
-
 #include "core/AtomicFile.h"
+#include "core/IniText.h"
+#include "core/Logging.h"
 
 #include <QFile>
 #include <limits>
@@ -11,23 +11,7 @@ namespace core {
 
 namespace {
 
-const QByteArray kBom("\xEF\xBB\xBF");
-
-bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-QByteArrayView trimmed(QByteArrayView v)
-{
-    qsizetype b = 0, e = v.size();
-    while (b < e && isBlankByte(v[b])) ++b;
-    while (e > b && isBlankByte(v[e - 1])) --e;
-    return v.sliced(b, e - b);
-}
-
-bool isHeaderLine(QByteArrayView line)
-{
-    const QByteArrayView t = trimmed(line);
-    return !t.isEmpty() && t.front() == '[';
-}
+using namespace initext;
 
 // "[ Name ]" -> "Name"; a header without its closing bracket runs to the end of the line.
 QString headerName(QByteArrayView line)
@@ -38,20 +22,6 @@ QString headerName(QByteArrayView line)
     return QString::fromUtf8(trimmed(t));
 }
 
-// A key line is "key = value" outside a comment; lines without '=' or with an empty key
-// stay in the document but carry no key.
-bool splitKeyLine(QByteArrayView line, QByteArrayView *key, QByteArrayView *value)
-{
-    const QByteArrayView t = trimmed(line);
-    if (t.isEmpty() || t.front() == ';') return false;
-    const qsizetype eq = t.indexOf('=');
-    if (eq < 0) return false;
-    *key = trimmed(t.first(eq));
-    if (key->isEmpty()) return false;
-    *value = trimmed(t.sliced(eq + 1));
-    return true;
-}
-
 // A value typed in quotes by hand ("/srv/my rec") loses its outer pair; a value with any
 // other quote in it is a command line whose quotes the encoder's argument split needs.
 QByteArrayView unquoted(QByteArrayView value)
@@ -60,8 +30,6 @@ QByteArrayView unquoted(QByteArrayView value)
     const QByteArrayView inner = value.sliced(1, value.size() - 2);
     return inner.contains('"') ? value : inner;
 }
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // Case-insensitive name match; plain ASCII byte compare, Unicode case folding otherwise.
 bool namesMatch(QByteArrayView lineKey, const QByteArray &wantedUtf8, const QString &wanted)
@@ -92,15 +60,6 @@ QString foldName(const QString &name)
         if (u >= 'A' && u <= 'Z') c = QChar(u + ('a' - 'A'));
     }
     return folded;
-}
-
-// Names and values are written on one line; a line break in them would start a new key.
-QByteArray oneLineUtf8(const QString &text)
-{
-    QByteArray out = text.trimmed().toUtf8();
-    for (char &c : out)
-        if (c == '\n' || c == '\r') c = ' ';
-    return out;
 }
 
 int hexDigit(QChar c)
