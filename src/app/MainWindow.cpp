@@ -1,13 +1,18 @@
 #include "app/MainWindow.h"
 
 #include "app/ArchiveTab.h"
+#include "app/Logging.h"
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
 #include "app/RecordingTab.h"
 #include "app/WindowPlacement.h"
+#include "archive/Archive.h"
 #include "core/DayCount.h"
 #include "core/TextLimits.h"
 #include "core/ProgramFiles.h"
+#include "i18n/AboutDialog.h"
+#include "i18n/HelpLinks.h"
+#include "i18n/LanguageApply.h"
 #include "i18n/LanguageFolders.h"
 #include "meter/LevelMeter.h"
 #include "meter/LevelPoll.h"
@@ -16,6 +21,7 @@
 
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -152,18 +158,56 @@ void MainWindow::buildMenus()
     m_languageMenu = settingsMenu->addMenu(QStringLiteral("Language"));
     m_languageMenu->setObjectName(QStringLiteral("mLangList"));
     connect(addAction(settingsMenu, "Settings2", "Settings...", QKeySequence(Qt::Key_F9)), &QAction::triggered, this,
-            [this] {
-                // Every effect of OK happens inside the dialog; the codec caption follows OK only.
-                settings::SettingsDialog dialog(*m_recorder, this);
-                if (dialog.exec() == QDialog::Accepted)
-                    m_recordingTab->showCodec();
-            });
+            &MainWindow::openSettingsDialog);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));
-    addAction(help, "Contents1", "Contents", QKeySequence(Qt::Key_F1));
-    addAction(help, "Bugreport1", "Bug report...");
-    addAction(help, "About1", "About...", QKeySequence(Qt::CTRL | Qt::Key_F1));
+    connect(addAction(help, "Contents1", "Contents", QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
+            &MainWindow::openHelpPage);
+    connect(addAction(help, "Bugreport1", "Bug report..."), &QAction::triggered, this, [this] {
+        openWithDesktop(i18n::problemReportUrl(QStringLiteral(VANTREL_SUPPORT_ADDRESS), QStringLiteral(VANTREL_VERSION)));
+    });
+    connect(addAction(help, "About1", "About...", QKeySequence(Qt::CTRL | Qt::Key_F1)), &QAction::triggered, this,
+            [this] {
+                i18n::AboutDialog about(QStringLiteral(VANTREL_VERSION), QStringLiteral(VANTREL_WEB_ADDRESS),
+                                        QStringLiteral(VANTREL_SUPPORT_ADDRESS), this);
+                about.exec();
+            });
+}
+
+// The page of the current language, else the English one. Without any, nothing opens: the
+// log says why.
+void MainWindow::openHelpPage()
+{
+    const QString languages = app::programPath(core::files::languages());
+    const QUrl page = i18n::helpPageUrl(languages, settings().lang);
+    if (page.isEmpty()) {
+        qCInfo(lcApp).noquote() << "no help page in" << languages + u'/' + settings().lang << "or" << languages + QStringLiteral("/En");
+        return;
+    }
+    openWithDesktop(page);
+}
+
+// A desktop without a program for the link says so in the status bar and the log.
+void MainWindow::openWithDesktop(const QUrl &url)
+{
+    if (QDesktopServices::openUrl(url))
+        return;
+    const QString why = QStringLiteral("Cannot open %1: the desktop has no program for it").arg(url.toDisplayString());
+    qCWarning(lcApp).noquote() << why;
+    statusBar()->showMessage(why, 10000);
+}
+
+// The dialog is translated anew at each opening, from the language current then. Every
+// effect of OK happens inside the dialog; the codec caption follows OK only.
+void MainWindow::openSettingsDialog()
+{
+    settings::SettingsDialog dialog(*m_recorder, this);
+    const core::Ini languageFile = loadLanguageFile();
+    i18n::applyLanguageSection(&dialog, languageFile, QStringLiteral("Form.Settings"), i18n::TextKind::Caption);
+    i18n::applyLanguageSection(&dialog, languageFile, QStringLiteral("Form.Settings.Hints"), i18n::TextKind::Hint);
+    if (dialog.exec() == QDialog::Accepted)
+        m_recordingTab->showCodec();
 }
 
 // Radio-style: the language of the settings is checked.
@@ -177,6 +221,39 @@ void MainWindow::buildLanguageMenu()
         entry->setActionGroup(group);
         entry->setChecked(language.code.compare(settings().lang, Qt::CaseInsensitive) == 0);
         entry->setData(language.code);
+        connect(entry, &QAction::triggered, this, [this, code = language.code] { chooseLanguage(code); });
+    }
+}
+
+void MainWindow::chooseLanguage(const QString &code)
+{
+    m_recorder->setLanguage(code);
+    applyMainLanguage();
+}
+
+// The current language's file; an empty document when the language has no folder.
+core::Ini MainWindow::loadLanguageFile() const
+{
+    const QString folder = i18n::languageFolder(app::programPath(core::files::languages()), settings().lang);
+    return folder.isEmpty() ? core::Ini() : core::Ini::load(folder + QStringLiteral("vtlang.ini"));
+}
+
+// A text that one file sets and the next does not keep stays until the program restarts;
+// the string table falls back to its English texts instead.
+void MainWindow::applyMainLanguage()
+{
+    const core::Ini languageFile = loadLanguageFile();
+    {
+        const i18n::RepaintHold hold(this);
+        using i18n::TextKind;
+        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.Captions"), TextKind::Caption);
+        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.Hints"), TextKind::Hint);
+        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.MenuHints"), TextKind::Hint);
+        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.MenuItems"), TextKind::Caption);
+        i18n::applyColumnTitles(m_recorder->scheduleModel(), languageFile, QStringLiteral("ScheduleList.Columns"));
+        i18n::applyColumnTitles(m_recorder->archive().model(), languageFile, QStringLiteral("HistoryList.Columns"));
+        // Refreshes the status line from the new table.
+        m_recorder->setStrings(i18n::readStringTable(languageFile, m_recorder->strings()));
     }
 }
 
@@ -206,7 +283,7 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        // The language files' texts are applied here once language switching exists.
+        applyMainLanguage();
         showStatus();
     }
 }

@@ -6,6 +6,7 @@
 // Threads: everything here runs on the GUI thread.
 
 #include "app/SettingsFile.h"
+#include "core/Ini.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -15,6 +16,7 @@ class QLabel;
 class QMenu;
 class QTabWidget;
 class QTimer;
+class QUrl;
 class LevelMeter;
 
 namespace app {
@@ -44,6 +46,12 @@ private:
     QWidget *buildMeterPanel();
     void buildMenus();
     void buildLanguageMenu();
+    void chooseLanguage(const QString &code);
+    void applyMainLanguage();
+    core::Ini loadLanguageFile() const;
+    void openSettingsDialog();
+    void openHelpPage();
+    void openWithDesktop(const QUrl &url);
     void placeWindow();
     void showStatus();
     void showProgress();

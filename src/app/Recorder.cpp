@@ -323,6 +323,18 @@ void Recorder::setCodec(const settings::CodecPreset &codec)
     m_settings.codecExt = codec.ext;
 }
 
+void Recorder::setLanguage(const QString &code)
+{
+    m_settings.lang = code;
+}
+
+void Recorder::setStrings(const i18n::StringTable &strings)
+{
+    m_strings = strings;
+    m_scheduleModel.setActionTexts({strings.action1, strings.action2});
+    Q_EMIT statusChanged();
+}
+
 bool Recorder::savePresets(const QList<settings::CodecPreset> &presets, QString *error)
 {
     QString why;

@@ -82,6 +82,10 @@ public:
     // A preset picked in the dialog is the current codec at once, also if the dialog is
     // then cancelled.
     void setCodec(const settings::CodecPreset &codec);
+    // The language of the front-end's texts (Lang), kept from the next save of the settings.
+    void setLanguage(const QString &code);
+    // The texts of the status line and of the schedule list's Action column.
+    void setStrings(const i18n::StringTable &strings);
     // Writes the preset file (Codecs.prs) and keeps the list; false with *error (naming
     // the file and the reason) when it cannot be written, the old file then stays whole.
     [[nodiscard]] bool savePresets(const QList<settings::CodecPreset> &presets, QString *error);

@@ -130,11 +130,14 @@ QStringList HistoryModel::rowTexts(int row) const
     return texts;
 }
 
-void HistoryModel::setColumnTitles(const QStringList &titles)
+bool HistoryModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant &value, int role)
 {
-    const int n = int(std::min<qsizetype>(titles.size(), HistoryColumnCount));
-    for (int i = 0; i < n; ++i) m_titles[i] = titles[i];
-    if (n > 0) Q_EMIT headerDataChanged(Qt::Horizontal, 0, n - 1);
+    if (orientation != Qt::Horizontal || (role != Qt::EditRole && role != Qt::DisplayRole))
+        return false;
+    if (section < 0 || section >= HistoryColumnCount) return false;
+    m_titles[section] = value.toString();
+    Q_EMIT headerDataChanged(orientation, section, section);
+    return true;
 }
 
 void HistoryModel::refreshFileStates()

@@ -40,8 +40,9 @@ public:
     // The six texts of a row; empty for a row at or beyond the number of records.
     QStringList rowTexts(int row) const;
 
-    // Column titles, e.g. translated ones; fewer than six titles leave the rest unchanged.
-    void setColumnTitles(const QStringList &titles);
+    // Column titles, e.g. translated ones.
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant &value,
+                       int role = Qt::EditRole) override;
 
     // Forgets what is known of the files; the rows shown look again when next drawn.
     void refreshFileStates();

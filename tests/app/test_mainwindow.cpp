@@ -1,12 +1,26 @@
 // The main window in-process, offscreen, with a program folder of its own per case.
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
+#include "app/Recorder.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
 #include "schedule/ScheduleFile.h"
+#include "settings/SettingsDialog.h"
 #include "support/Ffprobe.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrlQuery>
+#include <QTimer>
+#include <algorithm>
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QComboBox>
 #include <QSpinBox>
 #include <QDialog>
@@ -49,6 +63,115 @@ int rowCount(QWidget &w, const char *name)
     auto *view = w.findChild<QTreeView *>(QString::fromLatin1(name));
     return view && view->model() ? view->model()->rowCount() : 0;
 }
+
+
+// The texts a language file must cover: every named component of a window that shows a text
+// or a tool tip, by the kind of text ("Caption" or "Hint") and the component's name. Texts
+// the program itself sets are left out: the main window's title (name and version), the
+// codec's name, the status, the remaining and recorded times, the status bar's line and the
+// dialog's example file name. A dialog the window owns has texts of its own.
+struct VisibleText {
+    QString kind;
+    QString name;
+    QString text;
+};
+
+// The tab widget that shows `page` as a tab (a page's parent is the tab widget's stack).
+QTabWidget *tabWidgetOf(QWidget *page)
+{
+    QWidget *stack = page->parentWidget();
+    auto *tabs = stack ? qobject_cast<QTabWidget *>(stack->parentWidget()) : nullptr;
+    return tabs && tabs->indexOf(page) >= 0 ? tabs : nullptr;
+}
+
+bool inOtherDialog(QObject *o, QWidget *window)
+{
+    for (; o && o != window; o = o->parent())
+        if (qobject_cast<QDialog *>(o))
+            return true;
+    return false;
+}
+
+QList<VisibleText> visibleTexts(QWidget *window)
+{
+    static const QStringList setByTheProgram{QStringLiteral("MainForm"), QStringLiteral("Label3"), QStringLiteral("lbStatus"),
+                                             QStringLiteral("lbRemaining"), QStringLiteral("lbRecorded"),
+                                             QStringLiteral("lbBarRecording"), QStringLiteral("Label8")};
+    QList<VisibleText> texts;
+    const auto add = [&](QObject *o, const char *kind, const QString &text) {
+        if (!text.isEmpty() && !setByTheProgram.contains(o->objectName()))
+            texts.append({QString::fromLatin1(kind), o->objectName(), text});
+    };
+    QList<QObject *> components{window};
+    components += window->findChildren<QObject *>();
+    for (QObject *o : components) {
+        if (o->objectName().startsWith(QLatin1String("qt_")) || inOtherDialog(o, window))
+            continue;
+        if (auto *action = qobject_cast<QAction *>(o)) {
+            // A menu's own action shows the menu's title; the language entries show the
+            // languages' own names.
+            const bool languageEntry = action->actionGroup() != nullptr;
+            if (!action->menu() && !action->isSeparator() && !languageEntry) {
+                add(o, "Caption", action->text());
+                add(o, "Hint", action->statusTip());
+            }
+            continue;
+        }
+        auto *w = qobject_cast<QWidget *>(o);
+        if (!w)
+            continue;
+        if (auto *label = qobject_cast<QLabel *>(w))
+            add(o, "Caption", label->text());
+        else if (auto *button = qobject_cast<QAbstractButton *>(w); button && !qobject_cast<QTabBar *>(w->parent()))
+            add(o, "Caption", button->text());
+        else if (auto *group = qobject_cast<QGroupBox *>(w))
+            add(o, "Caption", group->title());
+        else if (auto *menu = qobject_cast<QMenu *>(w))
+            add(o, "Caption", menu->title());
+        else if (QTabWidget *tabs = tabWidgetOf(w))
+            add(o, "Caption", tabs->tabText(tabs->indexOf(w)));
+        else if (w == window)
+            add(o, "Caption", w->windowTitle());
+        add(o, "Hint", w->toolTip());
+    }
+    return texts;
+}
+
+// "Main.Captions: Label1 'Codec:'" for each text that `sections` (by kind) lacks a key for,
+// and for each text shown by a component without a name, which no language file can reach.
+QStringList uncoveredTexts(QWidget *window, const core::Ini &file, const QMap<QString, QStringList> &sections)
+{
+    QStringList missing;
+    for (const VisibleText &t : visibleTexts(window)) {
+        const QStringList &where = sections[t.kind];
+        const bool covered = !t.name.isEmpty() && std::any_of(where.begin(), where.end(), [&](const QString &s) {
+            return file.hasKey(s, t.name);
+        });
+        if (!covered)
+            missing << QStringLiteral("%1: %2 '%3'").arg(where.join(u'/'), t.name, t.text);
+    }
+    return missing;
+}
+
+// Stands in for the desktop's handler of links: records what it was asked to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    OpenedUrls()
+    {
+        for (const char *scheme : {"file", "mailto", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~OpenedUrls() override
+    {
+        for (const char *scheme : {"file", "mailto", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
 
 }  // namespace
 
@@ -414,7 +537,187 @@ private slots:
         QCOMPARE(readAll(presets), shippedPresets);
     }
 
+    // Each shipped language file has a key for every text a user sees in the main window and
+    // the settings dialog, so that a new control cannot be left untranslated.
+    void shippedLanguagesCoverEveryVisibleText()
+    {
+        MainWindow w;
+        w.setErrorReporter([](const QString &, const QString &) {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        settings::SettingsDialog dialog(w.recorder(), &w);
+        for (const QString &code : shippedLanguages()) {
+            const core::Ini file = core::Ini::load(QStringLiteral(VT_SOURCE_DIR "/data/Lang/%1/vtlang.ini").arg(code));
+            QStringList missing = uncoveredTexts(&w, file, mainSections()) + uncoveredTexts(&dialog, file, dialogSections());
+            const QStringList keys{QStringLiteral("Strings/_action1"), QStringLiteral("Strings/_action2"),
+                                   QStringLiteral("Strings/_status1"), QStringLiteral("Strings/_status2"),
+                                   QStringLiteral("Strings/_lts1"), QStringLiteral("Strings/_lts2"),
+                                   QStringLiteral("Strings/_lts3"), QStringLiteral("Strings/Message1"),
+                                   QStringLiteral("ScheduleList.Columns/c2"), QStringLiteral("HistoryList.Columns/c5")};
+            for (const QString &key : keys)
+                if (!file.hasKey(key.section(u'/', 0, 0), key.section(u'/', 1)))
+                    missing << key;
+            QVERIFY2(missing.isEmpty(), qPrintable(code + QStringLiteral(" lacks:\n") + missing.join(u'\n')));
+        }
+    }
+
+    // En -> De -> Ru -> En from the menu while recording: every text changes at once to the
+    // next file's, the status line included, and the recording goes on into the same file.
+    void languageSwitchesAtOnceWhileRecording()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        recordWavIntoRec();
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F5);
+        QTRY_COMPARE(labelText(w, "lbStatus"), QStringLiteral("recording"));
+        const QString file = w.recorder().currentFile();
+        auto *languages = w.findChild<QMenu *>(QStringLiteral("mLangList"));
+        QCOMPARE(languages->actions().size(), 3);
+        for (const QString &code : {QStringLiteral("De"), QStringLiteral("Ru"), QStringLiteral("En")}) {
+            const QList<QAction *> entries = languages->actions();
+            const auto entry = std::find_if(entries.begin(), entries.end(),
+                                            [&](QAction *a) { return a->data().toString() == code; });
+            QVERIFY(entry != entries.end());
+            (*entry)->trigger();
+            QVERIFY((*entry)->isChecked());
+            QCOMPARE(w.settings().lang, code);
+            const core::Ini lang = core::Ini::load(m_dir->filePath(QStringLiteral("Lang/%1/vtlang.ini").arg(code)));
+            const QString recording = lang.readString(QStringLiteral("Strings"), QStringLiteral("_status1"));
+            QCOMPARE(labelText(w, "lbStatus"), recording);
+            QVERIFY(labelText(w, "lbBarRecording").contains(recording));
+            for (const VisibleText &t : visibleTexts(&w)) {
+                // The sections apply in this order, so the last that names a component wins.
+                const QStringList order = t.kind == QLatin1String("Caption")
+                                              ? QStringList{QStringLiteral("Main.Captions"), QStringLiteral("Main.MenuItems")}
+                                              : QStringList{QStringLiteral("Main.Hints"), QStringLiteral("Main.MenuHints")};
+                QString expected;
+                for (const QString &section : order)
+                    expected = lang.readString(section, t.name, expected);
+                QVERIFY2(t.text == expected, qPrintable(QStringLiteral("%1 %2 %3: '%4', not '%5'")
+                                                            .arg(code, t.kind, t.name, t.text, expected)));
+            }
+            QCOMPARE(w.recorder().scheduleModel().headerData(2, Qt::Horizontal).toString(),
+                     lang.readString(QStringLiteral("ScheduleList.Columns"), QStringLiteral("c2")));
+            QCOMPARE(w.recorder().currentFile(), file);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(w, "lbRecorded") >= QStringLiteral("0:00:02"), 10000);
+        QTest::keyClick(&w, Qt::Key_F8);
+        QCOMPARE(rowCount(w, "lvHistory"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::ffprobeDuration(file) >= 2.0, 5000);  // once the writer has closed it
+    }
+
+    // Folder names, a code in another case, keys that name nothing or a component without a
+    // caption, a file without every string, and no language folder at all.
+    void languageFoldersAndFilesAsAUserMeetsThem()
+    {
+        const auto lang = [&](const char *folder, const QByteArray &name, const QByteArray &file) {
+            QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Lang/%1").arg(QLatin1String(folder))));
+            writeFile(m_dir->filePath(QStringLiteral("Lang/%1/name").arg(QLatin1String(folder))), name + "\n");
+            if (!file.isNull())
+                writeFile(m_dir->filePath(QStringLiteral("Lang/%1/vtlang.ini").arg(QLatin1String(folder))), file);
+        };
+        lang("En", "English", "[Strings]\n_action1=Rec\n");
+        lang("Ru", "Русский",
+             "[Main.MenuItems]\nSettings2=Настройки...\n[Main.MenuHints]\nsettings2=Параметры записи\n"
+             "[Form.Settings]\nGroupBox2=Запись\nprsname=skipped\nnoSuchThing=x\n"
+             "[Strings]\n_status2=остановлено\n");
+        lang("English", "English folder", "[Main.MenuItems]\nSettings2=Wrong folder\n");
+        lang("Xx", "No file", QByteArray());
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")), "[Options]\nLang=ru\n");
+        {
+            MainWindow w;
+            w.setErrorReporter([](const QString &, const QString &) {});
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QList<QAction *> entries = w.findChild<QMenu *>(QStringLiteral("mLangList"))->actions();
+            QStringList captions;
+            for (QAction *entry : entries)
+                captions << entry->text() + (entry->isChecked() ? QStringLiteral("*") : QString());
+            captions.sort();
+            QCOMPARE(captions, (QStringList{QStringLiteral("English"), QStringLiteral("English folder"),
+                                            QStringLiteral("Русский*")}));
+            auto *settings2 = w.findChild<QAction *>(QStringLiteral("Settings2"));
+            QCOMPARE(settings2->text(), QStringLiteral("Настройки..."));
+            QCOMPARE(settings2->statusTip(), QStringLiteral("Параметры записи"));
+            QCOMPARE(labelText(w, "lbStatus"), QStringLiteral("остановлено"));
+            const int row = w.recorder().addScheduleEntry({0.5, 0, schedule::ActionRecord});
+            QCOMPARE(w.recorder().scheduleModel().cellText(row, 2), QStringLiteral("Record"));
+
+            QTimer::singleShot(0, [&] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                QCOMPARE(dialog->findChild<QGroupBox *>(QStringLiteral("GroupBox2"))->title(), QStringLiteral("Запись"));
+                QVERIFY(dialog->findChild<QLineEdit *>(QStringLiteral("prsname"))->text() != QStringLiteral("skipped"));
+                dialog->reject();
+            });
+            settings2->trigger();
+
+            // The folder "English" stands for the code En: its own file is never read.
+            const auto english = std::find_if(entries.begin(), entries.end(),
+                                              [](QAction *a) { return a->text() == QLatin1String("English folder"); });
+            (*english)->trigger();
+            QCOMPARE(w.settings().lang, QStringLiteral("En"));
+            QCOMPARE(settings2->text(), QStringLiteral("Настройки..."));  // En does not set it
+            QCOMPARE(w.recorder().scheduleModel().cellText(row, 2), QStringLiteral("Rec"));
+            QCOMPARE(labelText(w, "lbStatus"), QStringLiteral("stopped"));
+            w.close();
+        }
+        QVERIFY(QDir(m_dir->filePath(QStringLiteral("Lang"))).removeRecursively());
+        MainWindow w;
+        w.setErrorReporter([](const QString &, const QString &) {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.findChild<QMenu *>(QStringLiteral("mLangList"))->actions().isEmpty());
+        QCOMPARE(w.findChild<QAction *>(QStringLiteral("Settings2"))->text(), QStringLiteral("Settings..."));
+        QCOMPARE(labelText(w, "lbStatus"), QStringLiteral("stopped"));
+    }
+
+    // F1 opens the page of the current language, nothing without one; the problem report
+    // names the build's version.
+    void helpMenuOpensTheLanguagesPageAndTheReportMail()
+    {
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")), "[Options]\nLang=De\n");
+        OpenedUrls opened;
+        {
+            MainWindow w;
+            w.setErrorReporter([](const QString &, const QString &) {});
+            w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QTest::keyClick(&w, Qt::Key_F1);
+            w.findChild<QAction *>(QStringLiteral("Bugreport1"))->trigger();
+            QCOMPARE(opened.urls.size(), 2);
+            QCOMPARE(opened.urls[0], QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("Lang/De/vthelp.html"))));
+            QCOMPARE(opened.urls[1].scheme(), QStringLiteral("mailto"));
+            QCOMPARE(QUrlQuery(opened.urls[1]).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
+                     QStringLiteral("Vantrel (v.%1)").arg(QStringLiteral(VANTREL_VERSION)));
+        }
+        QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("Lang"))));
+        MainWindow w;
+        w.setErrorReporter([](const QString &, const QString &) {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F1);
+        QCOMPARE(opened.urls.size(), 2);
+    }
+
 private:
+    static QStringList shippedLanguages() { return {QStringLiteral("En"), QStringLiteral("De"), QStringLiteral("Ru")}; }
+    static QMap<QString, QStringList> mainSections()
+    {
+        return {{QStringLiteral("Caption"), {QStringLiteral("Main.Captions"), QStringLiteral("Main.MenuItems")}},
+                {QStringLiteral("Hint"), {QStringLiteral("Main.Hints"), QStringLiteral("Main.MenuHints")}}};
+    }
+    static QMap<QString, QStringList> dialogSections()
+    {
+        return {{QStringLiteral("Caption"), {QStringLiteral("Form.Settings")}},
+                {QStringLiteral("Hint"), {QStringLiteral("Form.Settings.Hints")}}};
+    }
+
     // The build's encoders, and the WAV writer recording into rec/ of the program folder.
     void recordWavIntoRec()
     {

@@ -1,0 +1,161 @@
+#include "i18n/LanguageApply.h"
+
+#include <QAbstractButton>
+#include <algorithm>
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QGroupBox>
+#include <QHash>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+
+namespace i18n {
+
+namespace {
+
+// The tab widget that shows `page` as one of its tabs, and the tab's index.
+QTabWidget *tabOfPage(QWidget *page, int *index)
+{
+    // A page's parent is the tab widget's internal stack.
+    QWidget *stack = page->parentWidget();
+    auto *tabs = stack ? qobject_cast<QTabWidget *>(stack->parentWidget()) : nullptr;
+    if (!tabs)
+        return nullptr;
+    *index = tabs->indexOf(page);
+    return *index >= 0 ? tabs : nullptr;
+}
+
+bool setCaption(QObject *component, const QString &text)
+{
+    if (auto *action = qobject_cast<QAction *>(component)) {
+        action->setText(text);
+        return true;
+    }
+    if (auto *menu = qobject_cast<QMenu *>(component)) {
+        menu->setTitle(text);
+        return true;
+    }
+    if (auto *label = qobject_cast<QLabel *>(component)) {
+        label->setText(text);
+        return true;
+    }
+    if (auto *button = qobject_cast<QAbstractButton *>(component)) {
+        button->setText(text);
+        return true;
+    }
+    if (auto *group = qobject_cast<QGroupBox *>(component)) {
+        group->setTitle(text);
+        return true;
+    }
+    auto *widget = qobject_cast<QWidget *>(component);
+    if (!widget)
+        return false;
+    int index = -1;
+    if (QTabWidget *tabs = tabOfPage(widget, &index)) {
+        tabs->setTabText(index, text);
+        return true;
+    }
+    if (widget->isWindow()) {
+        widget->setWindowTitle(text);
+        return true;
+    }
+    return false;
+}
+
+bool setHint(QObject *component, const QString &text)
+{
+    if (auto *action = qobject_cast<QAction *>(component)) {
+        action->setToolTip(text);
+        action->setStatusTip(text);
+        return true;
+    }
+    auto *widget = qobject_cast<QWidget *>(component);
+    if (!widget)
+        return false;
+    if (auto *menu = qobject_cast<QMenu *>(widget))
+        menu->menuAction()->setStatusTip(text);
+    int index = -1;
+    if (QTabWidget *tabs = tabOfPage(widget, &index))
+        tabs->setTabToolTip(index, text);
+    else
+        widget->setToolTip(text);
+    return true;
+}
+
+}  // namespace
+
+bool setComponentText(QObject *component, TextKind kind, const QString &text)
+{
+    return kind == TextKind::Caption ? setCaption(component, text) : setHint(component, text);
+}
+
+int applyLanguageSection(QWidget *window, const core::Ini &languageFile, const QString &section, TextKind kind)
+{
+    const std::vector<core::Ini::Section> sections = languageFile.parseAll();
+    const auto found = std::find_if(sections.begin(), sections.end(), [&](const core::Ini::Section &s) {
+        return s.name.compare(section, Qt::CaseInsensitive) == 0;
+    });
+    if (found == sections.end() || found->entries.empty())
+        return 0;
+
+    // The first component of a name wins, the window itself before its children.
+    QHash<QString, QObject *> byName;
+    byName.insert(window->objectName().toLower(), window);
+    const QList<QObject *> children = window->findChildren<QObject *>();
+    for (QObject *child : children) {
+        const QString name = child->objectName().toLower();
+        if (!name.isEmpty() && !byName.contains(name))
+            byName.insert(name, child);
+    }
+
+    int applied = 0;
+    for (const core::Ini::Entry &entry : found->entries) {
+        QObject *component = byName.value(entry.key.toLower());
+        // A repeated key reads its first value, as every reader of the file does.
+        const QString text = languageFile.readString(section, entry.key);
+        if (component && setComponentText(component, kind, text))
+            ++applied;
+    }
+    return applied;
+}
+
+void applyColumnTitles(QAbstractItemModel &model, const core::Ini &languageFile, const QString &section)
+{
+    for (int column = 0; column < model.columnCount(); ++column) {
+        const QString key = QStringLiteral("c%1").arg(column);
+        if (const std::optional<QString> title = languageFile.value(section, key))
+            model.setHeaderData(column, Qt::Horizontal, *title);
+    }
+}
+
+StringTable readStringTable(const core::Ini &languageFile, const StringTable &current)
+{
+    const StringTable builtIn;
+    const QString section = QStringLiteral("Strings");
+    const auto read = [&](const char *key, const QString &def) {
+        return languageFile.readString(section, QString::fromLatin1(key), def);
+    };
+    StringTable table;
+    table.lts1 = read("_lts1", builtIn.lts1);
+    table.lts2 = read("_lts2", builtIn.lts2);
+    table.lts3 = read("_lts3", builtIn.lts3);
+    table.action1 = read("_action1", builtIn.action1);
+    table.action2 = read("_action2", builtIn.action2);
+    table.status2 = read("_status2", builtIn.status2);
+    table.status1 = read("_status1", builtIn.status1);
+    table.message1 = read("Message1", current.message1);
+    return table;
+}
+
+RepaintHold::RepaintHold(QWidget *window) : m_window(window), m_wasEnabled(window->updatesEnabled())
+{
+    m_window->setUpdatesEnabled(false);
+}
+
+RepaintHold::~RepaintHold()
+{
+    m_window->setUpdatesEnabled(m_wasEnabled);
+}
+
+}  // namespace i18n
