@@ -94,3 +94,27 @@ shot "$dlg" docs/settings-dialog.png
 xdotool key --window "$dlg" Escape || true
 kill -TERM "${vt_pids[-1]}"
 wait "${vt_pids[-1]}" || true
+
+# The main window while recording and the settings dialog in each shipped language:
+# docs/lang-<code>.png and docs/lang-<code>-settings.png.
+for dir in "$home"/Lang/*/; do
+  code=$(basename "$dir")
+  sed -i "s/^Lang=.*/Lang=$code/" "$home/vantrel.ini"
+  "$build/vantrel" --home "$home" >>"$work/vantrel.log" 2>&1 &
+  vt_pids+=($!)
+  wid=$(vt_main_window)
+  sleep 1
+  click 160 81          # Record
+  sleep 4
+  xdotool mousemove 5 5
+  shot "$wid" "docs/lang-$code.png"
+  xdotool windowfocus --sync "$wid" key F9
+  sleep 1
+  title=$(sed -n 's/^frmSettings=//p' "$home/Lang/$code/vtlang.ini" | head -1)
+  dlg=$(xdotool search --name "^${title:-Settings}\$" | tail -1)
+  shot "$dlg" "docs/lang-$code-settings.png"
+  xdotool key --window "$dlg" Escape || true
+  sleep 0.5
+  kill -TERM "${vt_pids[-1]}"
+  wait "${vt_pids[-1]}" || true
+done
