@@ -27,7 +27,8 @@ vt_start_display() {
 }
 
 # vt_ensure_sound_server: starts the test sound server in vt_work/sound unless
-# PULSE_SERVER is already set; vt_end_session stops it.
+# PULSE_SERVER is already set, exporting PULSE_SERVER and VT_SOUND_DIR (its state folder,
+# for scripts/sound-server.sh signal and restart-server); vt_end_session stops it.
 vt_ensure_sound_server() {
   if [[ -z ${PULSE_SERVER:-} ]]; then
     eval "$(scripts/sound-server.sh start "$vt_work/sound")"
@@ -64,7 +65,8 @@ vt_main_window() {
 }
 
 # vt_start_test_services FIRST LAST: what the test suite runs against: a sound server of
-# its own in vt_work/sound (whatever PULSE_SERVER the caller had), an X display from the
+# its own in vt_work/sound (whatever PULSE_SERVER the caller had; VT_SOUND_DIR names that
+# folder for tests that change its signal or restart it), an X display from the
 # range, and runtime, data and home folders inside vt_work, so that tests that move files
 # to the trash or write settings never touch the user's.
 vt_start_test_services() {

@@ -1,8 +1,10 @@
 // Against the test sound server: device lists, capture of its real-time 440 Hz sine into a
-// copying encoder, levels, and many start/stop cycles without leaks.
+// copying encoder, its counting signal, levels, and many start/stop cycles without leaks.
 
 #include "audio/AudioBackend.h"
 #include "SineReference.h"
+#include "support/FrameCheck.h"
+#include "support/ParecRecording.h"
 
 #include <QtTest>
 
@@ -195,6 +197,23 @@ private slots:
         QVERIFY2(unheard.isEmpty(), qPrintable(QStringLiteral("breaks of %1 frames that the "
                                                               "reference did not hear: %2")
                                                    .arg(frames).arg(unheard)));
+    }
+
+    // The test server's counting signal arrives bit for bit, so recording tests can tell
+    // exactly which frames they lost or repeated.
+    void countingSignalArrivesFrameByFrame()
+    {
+        if (!testsupport::TestSignal::isAvailable())
+            QSKIP("VT_SOUND_DIR is not set: start scripts/sound-server.sh first");
+        testsupport::TestSignal signal;
+        QString error;
+        QVERIFY2(signal.set(QStringLiteral("count"), &error), qPrintable(error));
+        sleepMs(500);
+        testsupport::ParecRecording parec;
+        QVERIFY(parec.start());
+        sleepMs(2000);
+        const testsupport::FrameCheckResult check = testsupport::checkCountedFrames(parec.stop());
+        QVERIFY2(check.ok && check.totalFrames > 48000 * 3 / 2, qPrintable(check.message));
     }
 
     // The capture thread held up longer than the server buffers for it: the server drops

@@ -1,4 +1,5 @@
 #include "audio/WavHeader.h"
+#include "support/FrameCheck.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -52,6 +53,17 @@ int runWriter(const QString &output, const QByteArray &input)
     p.closeWriteChannel();
     if (!p.waitForFinished(10000)) return -2;
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+}
+
+// Frames of the test server's counting signal, numbered from first.
+QByteArray countedFrames(quint32 first, int frames)
+{
+    QByteArray b(frames * 4, '\0');
+    for (int i = 0; i < frames; ++i) {
+        qToLittleEndian<quint16>(quint16(first + i), b.data() + 4 * i);
+        qToLittleEndian<quint16>(quint16((first + i) >> 16), b.data() + 4 * i + 2);
+    }
+    return b;
 }
 
 QByteArray readAll(const QString &path)
@@ -157,6 +169,50 @@ private slots:
         QCOMPARE(wav::riffSize(layout, 0xFFFFFFFFull - 38), 0xFFFFFFFFu - 1);  // odd: pad byte
         QCOMPARE(wav::riffSize(layout, 0xFFFFFFFFull - 36), 0xFFFFFFFFu);
         QCOMPARE(wav::riffSize(layout, 5ull << 30), 0xFFFFFFFFu);
+    }
+
+    // The recording tests judge split recordings by their frame numbers: the checker must
+    // read this writer's files and a header nobody rewrote (unknown sizes, an odd chunk
+    // before fmt), and tell a repeat at a join from a gap or a repeat elsewhere.
+    void countedFramesAreCheckedAcrossFiles()
+    {
+        using namespace testsupport;
+        const quint32 first = 0xFFF0;  // the high word changes within the first file
+        const QString a = dir.filePath("count-a.wav"), b = dir.filePath("count-b.wav"),
+                      c = dir.filePath("count-c.wav"), gap = dir.filePath("count-gap.wav"),
+                      inner = dir.filePath("count-inner.wav");
+        QCOMPARE(runWriter(a, streamHeader(48000) + countedFrames(first, 100)), 0);
+        QFile unsized(b);  // repeats the last 3 frames of a
+        QVERIFY(unsized.open(QIODevice::WriteOnly));
+        unsized.write(streamHeader(48000, "LIST" + le32(3) + "abc" + QByteArray(1, '\0')) +
+                      countedFrames(first + 97, 50));
+        unsized.close();
+        QCOMPARE(runWriter(c, streamHeader(48000) + countedFrames(first + 147, 10)), 0);
+        QCOMPARE(runWriter(gap, streamHeader(48000) + countedFrames(first + 158, 10)), 0);
+        QCOMPARE(runWriter(inner, streamHeader(48000) + countedFrames(first + 157, 5) +
+                                      countedFrames(first + 160, 5)), 0);
+
+        FrameCheckResult r = checkCountedFrames({a});
+        QVERIFY2(r.ok, qPrintable(r.message));
+        QCOMPARE(r.totalFrames, 100);
+        QCOMPARE(r.firstNumber, first);
+        QCOMPARE(r.lastNumber, first + 99);
+
+        r = checkCountedFrames({a, b, c}, FrameDelivery::AtLeastOnce, 3);
+        QVERIFY2(r.ok, qPrintable(r.message));
+        QCOMPARE(r.totalFrames, 160);
+        QCOMPARE(r.lastNumber, first + 156);
+
+        r = checkCountedFrames({a, b}, FrameDelivery::ExactlyOnce);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith("repeat of 3 frames in count-b.wav at frame 0 (byte 56)"),
+                 qPrintable(r.message));
+        QVERIFY(!checkCountedFrames({a, b}, FrameDelivery::AtLeastOnce, 2).ok);
+        r = checkCountedFrames({a, b, c, gap}, FrameDelivery::AtLeastOnce, 3);
+        QVERIFY2(r.message.startsWith("gap of 1 frames in count-gap.wav"), qPrintable(r.message));
+        r = checkCountedFrames({a, b, c, inner}, FrameDelivery::AtLeastOnce, 10);
+        QVERIFY2(r.message.startsWith("repeat of 2 frames in count-inner.wav at frame 5"), qPrintable(r.message));
+        QVERIFY(!checkCountedFrames({dir.filePath("count-none.wav")}).ok);
     }
 };
 
