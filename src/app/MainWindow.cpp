@@ -313,7 +313,10 @@ void MainWindow::showStateInStatusBar()
 {
     const app::RecorderStatus status = m_recorder->status();
     QPalette pal = m_barStatus->palette();
-    pal.setColor(QPalette::WindowText, status.kind == app::StatusKind::Stopped ? QColor(Qt::black) : QColor(Qt::red));
+    const QColor amber(200, 120, 0);
+    pal.setColor(QPalette::WindowText, status.kind == app::StatusKind::Stopped   ? QColor(Qt::black)
+                                       : status.kind == app::StatusKind::Warning ? amber
+                                                                                 : QColor(Qt::red));
     m_barStatus->setPalette(pal);
     if (!m_recorder->isRecording()) {
         m_barStatus->setText(status.kind == app::StatusKind::Failed ? status.text : QString());

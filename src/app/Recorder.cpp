@@ -30,10 +30,13 @@ archive::RecordingJournal journal()
 }  // namespace
 
 Recorder::Recorder(QObject *parent)
-    : QObject(parent), m_defaultSchedule(programPath(core::files::defaultSchedule()))
+    : QObject(parent),
+      m_defaultSchedule(programPath(core::files::defaultSchedule())),
+      m_eventLog(programPath(core::files::eventLog()))
 {
     m_planner.start(QDateTime::currentDateTime());
     m_settings = readSettings(core::Ini::load(programPath(core::files::settings())));
+    m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
     // The volume curve is a property of the sound output: known before the server is opened.
     m_systemOptions = settings::readSystemOptions(programPath(core::files::systemOptions()));
     m_presets = settings::readPresetFile(programPath(core::files::codecPresets()));
@@ -152,6 +155,7 @@ void Recorder::startRecording(quint32 limitMs, const QDateTime &now)
         journal().clear();
     else if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
         qCWarning(lcApp).noquote() << error;
+    noteSessionEvents(now);
     emit statusChanged();
 }
 
@@ -159,6 +163,7 @@ void Recorder::stopRecording()
 {
     if (const auto finished = m_session->stop())
         archiveFinished(*finished);
+    noteSessionEvents(QDateTime::currentDateTime());
     emit statusChanged();
 }
 
@@ -180,12 +185,19 @@ void Recorder::tick(const QDateTime &now)
 void Recorder::watch()
 {
     const auto polled = m_session->poll();
-    if (polled.finished)
-        archiveFinished(*polled.finished);
+    for (const recording::FinishedRecording &finished : polled.finished)
+        archiveFinished(finished);
+    // The recording went on into a new file (a restarted encoder, a capture back): the
+    // journal names that one from now on.
+    QString error;
+    if (polled.newFile && !journal().begin(m_session->startTime(), m_session->currentFile(), &error))
+        qCWarning(lcApp).noquote() << error;
     if (polled.changed)
         emit statusChanged();
     if (m_session->limitReached())
         stopRecording();
+    if (noteSessionEvents(QDateTime::currentDateTime()))
+        emit statusChanged();
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -195,21 +207,74 @@ QString Recorder::remainingText() const { return m_session->remainingText(); }
 std::uint32_t Recorder::level() const { return m_session->level(); }
 
 // "recording" while a recording runs, "stopped" when none does, and the failure with its
-// cause when the last start failed or the recording ended by itself: never "recording"
-// then. Lost audio stays in sight, also after the stop, until the next recording starts.
+// cause when the last start failed, the recording ended by itself or its capture is lost
+// and being retried: never "recording" then. Lost audio stays in sight, also after the
+// stop, until the next recording starts. What the watch sees follows: a lost capture turns
+// the line red; silence, dropped audio and a restarted encoder amber.
 RecorderStatus Recorder::status() const
 {
     RecorderStatus s{m_strings.status2, StatusKind::Stopped};
-    if (m_session->isRecording())
+    if (m_session->captureLost())
+        s = {m_session->failureReason(), StatusKind::Failed};
+    else if (m_session->isRecording())
         s = {m_strings.status1, StatusKind::Recording};
     else if (m_session->failure() != recording::Failure::None)
         s = {m_session->failureReason(), StatusKind::Failed};
-    if (m_session->audioDropped()) {
-        s.text += QStringLiteral(", ") + recording::audioDroppedText();
-        if (s.kind == StatusKind::Stopped)
+    const auto add = [&s](const QString &text, bool alarm) {
+        if (!text.isEmpty())
+            s.text += QStringLiteral(", ") + text;
+        if (alarm || s.kind == StatusKind::Stopped)
             s.kind = StatusKind::Failed;
-    }
+        else if (s.kind == StatusKind::Recording)
+            s.kind = StatusKind::Warning;
+    };
+    const recording::WatchCondition watched = m_watch.condition(QDateTime::currentDateTime());
+    if (watched.severity != recording::WatchSeverity::None)
+        add(watched.text, watched.severity == recording::WatchSeverity::Alarm);
+    // Audio the server dropped has no length to show; the encoder's drops are in the watch's.
+    if (m_session->audioDropped() && m_watch.droppedBytes() == 0)
+        add(recording::audioDroppedText(), false);
     return s;
+}
+
+// Everything the session did goes to the event log and the watch, and the watch adds what it
+// saw of the level and the dropped audio. Failures and silence also go to the desktop, for a
+// user whose window is hidden.
+bool Recorder::noteSessionEvents(const QDateTime &now)
+{
+    const bool wasSilent = m_watch.isSilent();
+    for (const recording::SessionEvent &event : m_session->takeEvents()) {
+        (void)m_eventLog.append(recording::eventLine(event, m_session->sampleRate()));
+        m_watch.noteEvent(event);
+        QString what;
+        if (event.kind == recording::SessionEventKind::CaptureLost)
+            what = QStringLiteral("capture lost");
+        else if (event.kind == recording::SessionEventKind::EncoderGaveUp)
+            what = QStringLiteral("the encoder stopped for good");
+        else if (event.kind == recording::SessionEventKind::Failed)
+            what = QStringLiteral("recording failed");
+        if (!what.isEmpty())
+            m_notifier.notify(QStringLiteral("Vantrel: ") + what,
+                              event.details.isEmpty() ? event.file : event.file + QLatin1Char('\n') + event.details);
+    }
+    if (!m_session->isRecording())
+        m_watch.noteIdle(now);
+    else if (!m_session->captureLost())
+        m_watch.noteLevel(recording::levelWordToDbfs(m_session->level()), now);
+    m_watch.noteDroppedBytes(m_session->droppedBytes(), m_session->sampleRate(), now);
+    for (const recording::EventLine &line : m_watch.takeLines())
+        (void)m_eventLog.append(line);
+    if (!wasSilent && m_watch.isSilent())
+        m_notifier.notify(QStringLiteral("Vantrel: silence"),
+                          QStringLiteral("%1\nbelow %2 dBFS for %3 s")
+                              .arg(m_session->currentFile())
+                              .arg(m_settings.silenceDb)
+                              .arg(m_settings.silenceSeconds));
+
+    const recording::WatchCondition shown = m_watch.condition(now);
+    const bool changed = shown.severity != m_shownCondition.severity || shown.text != m_shownCondition.text;
+    m_shownCondition = shown;
+    return changed;
 }
 
 // ---- archive -------------------------------------------------------------------------
@@ -308,6 +373,7 @@ void Recorder::scheduleChanged()
 void Recorder::applySettings(const Settings &settings)
 {
     m_settings = settings;
+    m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
     m_audio->setRecordDevice(m_settings.recDev);
     // A device without ports has no input to switch on; -1 is "none chosen".
     if (m_settings.recSrc >= 0 && !m_audio->recordingInputs().isEmpty()

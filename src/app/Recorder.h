@@ -12,9 +12,12 @@
 // between, so that a front-end never piles up notices for a fault that persists; each is
 // logged with its cause.
 
+#include "app/DesktopNotifier.h"
 #include "app/SettingsFile.h"
 #include "archive/RecordingJournal.h"
 #include "i18n/StringTable.h"
+#include "recording/EventLog.h"
+#include "recording/RecordingWatch.h"
 #include "schedule/ScheduleFile.h"
 #include "schedule/ScheduleModel.h"
 #include "schedule/SchedulePlanner.h"
@@ -39,7 +42,9 @@ namespace schedule { class ScheduleTickThread; }
 namespace app {
 
 // What the status line says, and how it is shown.
-enum class StatusKind { Stopped, Recording, Failed };
+// Warning: recording, with something to look at (silence, dropped audio, a restarted
+// encoder), shown amber; Failed: a failure or a lost capture, shown red.
+enum class StatusKind { Stopped, Recording, Warning, Failed };
 struct RecorderStatus {
     QString text;
     StatusKind kind = StatusKind::Stopped;
@@ -136,6 +141,9 @@ private:
     [[nodiscard]] bool saveSettings(const FrontEndLayout &layout);
     void raise(const QString &caption, const QString &text, const QString &detail = {});
     void healed(const QString &text);
+    // Hands what the session did since the last look to the event log and the watch; true
+    // when what the watch shows changed.
+    bool noteSessionEvents(const QDateTime &now);
 
     Settings m_settings;
     i18n::StringTable m_strings;
@@ -146,6 +154,10 @@ private:
     std::unique_ptr<recording::RecordingSession> m_session;
     schedule::ScheduleModel m_scheduleModel;
     schedule::DefaultScheduleFile m_defaultSchedule;
+    recording::EventLog m_eventLog;
+    recording::RecordingWatch m_watch;
+    recording::WatchCondition m_shownCondition;
+    DesktopNotifier m_notifier;
     schedule::SchedulePlanner m_planner;
     schedule::ScheduleTickThread *m_tickThread = nullptr;
     QTimer m_watchTimer;

@@ -144,7 +144,10 @@ void RecordingTab::showStatus()
     const RecorderStatus status = m_recorder.status();
     m_statusLabel->setText(status.text);
     QPalette pal = m_statusLabel->palette();
-    pal.setColor(QPalette::WindowText, status.kind == StatusKind::Stopped ? QColor(Qt::black) : QColor(Qt::red));
+    const QColor amber(200, 120, 0);
+    pal.setColor(QPalette::WindowText, status.kind == StatusKind::Stopped   ? QColor(Qt::black)
+                                       : status.kind == StatusKind::Warning ? amber
+                                                                            : QColor(Qt::red));
     m_statusLabel->setPalette(pal);
     showProgress();
 }

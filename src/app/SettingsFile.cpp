@@ -56,6 +56,9 @@ Settings readSettings(const core::Ini &ini)
 
     if (const auto hex = ini.value(columns, history))
         s.historyWidths = decodeHistory(*hex);
+
+    s.silenceDb = qBound(kSilenceDbMin, ini.readInt(alarm, silenceDb, s.silenceDb), kSilenceDbMax);
+    s.silenceSeconds = qBound(0, ini.readInt(alarm, silenceSeconds, s.silenceSeconds), kSilenceSecondsMax);
     return s;
 }
 
@@ -89,6 +92,9 @@ void writeSettings(core::Ini &ini, const Settings &s, const WindowBounds &bounds
     ini.writeString(encoder, ext, s.codecExt);
 
     ini.writeString(columns, history, encodeHistory(historyWidths));
+
+    ini.writeInt(alarm, silenceDb, s.silenceDb);
+    ini.writeInt(alarm, silenceSeconds, s.silenceSeconds);
 }
 
 QString encodeHistory(const std::array<int, kHistoryColumns> &widths)

@@ -36,10 +36,18 @@ inline const QString cmd = QStringLiteral("Cmd");
 inline const QString ext = QStringLiteral("Ext");
 inline const QString columns = QStringLiteral("Columns");
 inline const QString history = QStringLiteral("History");
+inline const QString alarm = QStringLiteral("Alarm");
+inline const QString silenceDb = QStringLiteral("SilenceDb");
+inline const QString silenceSeconds = QStringLiteral("SilenceSeconds");
 }  // namespace keys
 
 constexpr int kHistorySlots = 16;
 constexpr int kHistoryColumns = 6;
+
+// Silence: a level below SilenceDb (dBFS) for SilenceSeconds; 0 seconds switches it off.
+constexpr int kSilenceDbMin = -96;
+constexpr int kSilenceDbMax = 0;
+constexpr int kSilenceSecondsMax = 3600;
 
 enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
 
@@ -63,6 +71,9 @@ struct Settings {
     QString codecCmd;
     QString codecExt;
 
+    int silenceDb = -50;
+    int silenceSeconds = 30;
+
     // Archive list column widths from "History"; empty when the key is missing or malformed.
     std::optional<std::array<int, kHistoryColumns>> historyWidths;
 
@@ -71,7 +82,8 @@ struct Settings {
 
 // Reads every key; a missing key or a value that is not a whole 32-bit number ("1 year",
 // "3000000000") gives the default.
-// Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24.
+// Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24,
+// SilenceDb into -96…0 and SilenceSeconds into 0…3600.
 Settings readSettings(const core::Ini &ini);
 
 // Window bounds at close. When maximised only State is written and the stored bounds stay.

@@ -4,8 +4,10 @@
 // Threads
 // - The main (GUI) thread calls everything declared here unless a comment says otherwise.
 // - AudioBackend runs one pa_threaded_mainloop. Capture stream callbacks run on
-//   that mainloop thread. A capture callback only copies the block into the encoder feed's
-//   ring buffer and bumps atomic counters: no allocation, no pipe or file I/O, no blocking lock.
+//   that mainloop thread. A capture callback only copies the block into preallocated memory
+//   (the encoder feed's ring buffer, a history of recent blocks) and bumps atomic counters: no
+//   allocation, no pipe or file I/O, no blocking lock. The main thread takes turns with it
+//   through CaptureStream::runBetweenBlocks().
 // - Each EncoderFeed owns a writer thread that moves bytes from its ring buffer into the
 //   encoder's standard input, so a slow encoder never blocks capture. After stop() the writer
 //   drains what is left, closes the pipe and reaps the child (no zombie).
@@ -103,6 +105,9 @@ public:
     virtual std::uint64_t overflows() const = 0;
     // Stops capture; no callback runs after it returns.
     virtual void stop() = 0;
+    // Runs `change` at a block boundary: no block callback runs meanwhile, and the next one
+    // sees everything `change` did. Blocks the caller for at most one block's delivery.
+    virtual void runBetweenBlocks(const std::function<void()> &change) = 0;
 };
 
 // One decoded file played on a playback device. A decoder thread of its own fills a buffer
@@ -156,6 +161,9 @@ public:
     // reading its input" while that is not known yet; empty while it runs.
     virtual QString endDescription() const = 0;
     virtual std::uint64_t droppedBytes() const = 0;
+    // Sample bytes written into the encoder's input so far (the header not counted): what
+    // the encoder was given, though it may not have read the last pipe's worth of it.
+    virtual std::uint64_t deliveredBytes() const = 0;
 
     // Waits up to timeoutMs for every encoder stopped so far to finish writing its file.
     // Returns true when all have exited.

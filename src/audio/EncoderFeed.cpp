@@ -59,6 +59,8 @@ struct FeedState {
     std::atomic<bool> dead{false};  // exited, or stopped reading
     std::atomic<bool> done{false};  // pipe closed and child reaped
     std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::uint64_t> written{0};  // into the pipe, header included
+    std::size_t headerBytes = 0;
     std::atomic<int> waitStatus{-1};  // the child's wait status once reaped
     std::mutex wakeMutex;
     std::condition_variable wake;
@@ -182,6 +184,7 @@ void writeAll(FeedState &s)
         const ssize_t written = ::write(s.fd, data, span);
         if (written > 0) {
             s.ring.consume(static_cast<std::size_t>(written));
+            s.written.fetch_add(static_cast<std::uint64_t>(written), std::memory_order_relaxed);
             continue;
         }
         if (written < 0 && errno == EINTR)
@@ -271,6 +274,11 @@ public:
     std::uint64_t droppedBytes() const override
     {
         return m_state->dropped.load(std::memory_order_relaxed);
+    }
+    std::uint64_t deliveredBytes() const override
+    {
+        const std::uint64_t written = m_state->written.load(std::memory_order_relaxed);
+        return written > m_state->headerBytes ? written - m_state->headerBytes : 0;
     }
 
 private:
@@ -368,6 +376,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     auto state = std::make_shared<FeedState>(capacity, fds[1], pid);
     const auto header = wav::streamingWavHeader(sampleRate);
     state->ring.write(header.data(), header.size());
+    state->headerBytes = header.size();
     try {
         std::thread writer(runFeed, state);
         registry().add(state, std::move(writer));

@@ -136,6 +136,13 @@ void PulseCapture::stop()
         pa_stream_disconnect(m_stream);
 }
 
+// Blocks are delivered with the mainloop lock held, so holding it puts the caller between two.
+void PulseCapture::runBetweenBlocks(const std::function<void()> &change)
+{
+    LoopLock lock(m_connection->loop());
+    change();
+}
+
 void PulseCapture::onState(pa_stream *stream, void *self)
 {
     auto *capture = static_cast<PulseCapture *>(self);

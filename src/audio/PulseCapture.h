@@ -35,6 +35,7 @@ public:
     bool isRunning() const override;
     std::uint64_t overflows() const override { return m_overflows.load(std::memory_order_relaxed); }
     void stop() override;
+    void runBetweenBlocks(const std::function<void()> &change) override;
 
 private:
     PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,

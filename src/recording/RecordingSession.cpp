@@ -18,10 +18,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace recording {
 
 namespace {
+
+constexpr int kHistorySeconds = 4;       // held for the overlap after an encoder restart
+constexpr int kOverlapSeconds = 1;       // a restarted encoder's file goes back this far
+constexpr qint64 kWorkingEncoderMs = 2000;  // an encoder that dies sooner without a file never worked
+constexpr qint64 kCaptureRetryMs = 1000;
 
 // Creates every missing folder of `folder`, level by level; returns why one could not be
 // made ("permission denied"), empty on success. QDir::mkpath gives no reason.
@@ -56,7 +63,7 @@ QString failureText(Failure failure)
     return {};
 }
 
-RecordingSession::RecordingSession(audio::AudioBackend &backend) : m_backend(backend) {}
+RecordingSession::RecordingSession(audio::AudioBackend &backend) : m_backend(backend) { m_clock.start(); }
 
 RecordingSession::~RecordingSession() { release(); }
 
@@ -64,71 +71,201 @@ RecordingSession::~RecordingSession() { release(); }
 void RecordingSession::captureBlock(const char *data, std::size_t bytes) noexcept
 {
     audio::EncoderFeed *feed = m_feedForCallback.load(std::memory_order_acquire);
-    if (!feed) return;  // the encoder is not running yet
+    if (!feed) return;  // no file is ready yet
     // A limited recording takes exactly its length, however late the stop comes: the
     // samples past the limit are not given to the encoder. This thread alone adds.
-    if (m_limitBytes != 0) {
-        const std::uint64_t captured = m_capturedBytes.load(std::memory_order_relaxed);
-        if (captured >= m_limitBytes) return;
-        bytes = std::size_t(std::min<std::uint64_t>(bytes, m_limitBytes - captured));
+    const std::uint64_t position = m_streamPosition.load(std::memory_order_relaxed);
+    const std::uint64_t limitEnd = m_limitEnd.load(std::memory_order_relaxed);
+    if (limitEnd != 0) {
+        if (position >= limitEnd) return;
+        bytes = std::size_t(std::min<std::uint64_t>(bytes, limitEnd - position));
     }
-    feed->push(data, bytes);
-    m_capturedBytes.fetch_add(bytes, std::memory_order_relaxed);
+    m_history->append(data, bytes);
+    feed->push(data, bytes);  // a dead feed ignores it; the history keeps it for the next
+    m_streamPosition.store(position + bytes, std::memory_order_release);
+}
+
+void RecordingSession::betweenBlocks(const std::function<void()> &change)
+{
+    if (m_capture)
+        m_capture->runBetweenBlocks(change);
+    else
+        change();
+}
+
+void RecordingSession::addEvent(SessionEventKind kind, const QString &file, const QString &details)
+{
+    SessionEvent event;
+    event.kind = kind;
+    event.at = QDateTime::currentDateTime();
+    event.file = file;
+    event.details = details;
+    m_events.push_back(std::move(event));
+}
+
+std::vector<SessionEvent> RecordingSession::takeEvents() { return std::exchange(m_events, {}); }
+
+void RecordingSession::setEncoderRestartLimit(int maxDeaths, qint64 windowMs)
+{
+    m_maxEncoderDeaths = maxDeaths;
+    m_encoderDeathWindowMs = windowMs;
+}
+
+bool RecordingSession::startCapture(QString *why)
+{
+    m_captureDevice = m_backend.recordDevice();
+    m_capture = m_backend.startCapture(
+        m_config.sampleRate, [this](const char *data, std::size_t bytes) { captureBlock(data, bytes); }, why);
+    return m_capture != nullptr;
+}
+
+// The name of the recording's next file at `now`, its folders made.
+RecordingSession::NextFile RecordingSession::prepareFile(const QDateTime &now)
+{
+    NextFile next;
+    next.path = firstFreeFileName(
+        makeOutputFileName(m_config.saveFolder, m_config.saveFilename, m_config.codec.ext, now),
+        m_config.codec.ext, [this](const QString &path) { return isPathTaken(path); });
+    const QString folder = QFileInfo(next.path).absolutePath();
+    if (const QString why = makeFolders(folder); !why.isEmpty()) {
+        next.failure = Failure::CannotWrite;
+        next.why = folder + QStringLiteral(": ") + why;
+    }
+    return next;
+}
+
+// Name, folders and encoder of the recording's next file; the capture is not touched.
+RecordingSession::NextFile RecordingSession::openNextFile(const QDateTime &now)
+{
+    NextFile next = prepareFile(now);
+    if (next.failure == Failure::None) startEncoder(next);
+    return next;
+}
+
+void RecordingSession::startEncoder(NextFile &next)
+{
+    const QStringList argv = encoderArguments(m_config.programFolder, m_config.codec.command, next.path);
+    next.encoderName = argv.isEmpty() ? QString() : QFileInfo(argv.front()).fileName();
+    if (argv.isEmpty())
+        next.why = QStringLiteral("the codec has no command");
+    else
+        next.feed = audio::EncoderFeed::start(argv, m_config.sampleRate, &next.why);
+    if (!next.feed) {
+        next.failure = Failure::EncoderFailed;
+        if (!argv.isEmpty())
+            qCWarning(lcRecording).noquote() << QStringLiteral("encoder command: ") + argv.join(QLatin1Char(' '));
+    }
+}
+
+// Makes `next` the current file; the callback must already write into it (or not yet run).
+void RecordingSession::adoptFile(NextFile &&next, const QDateTime &now, std::uint64_t firstByte)
+{
+    m_encoder = std::move(next.feed);
+    m_encoderName = next.encoderName;
+    m_encoderStartedMs = m_clock.elapsed();
+    m_currentFile = m_pendingArchiveName = next.path;
+    m_fileStart = firstByte;
+    // The file starts with what was captured before now (the overlap after a restart).
+    const double earlierSeconds = capturedSeconds(m_streamPosition.load() - firstByte, m_sampleRate);
+    m_startTime = core::toDayCount(now) - earlierSeconds / core::kSecondsPerDay;
+    m_fileSeen = false;
 }
 
 std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &config, quint32 limitMs,
                                                          const QDateTime &now)
 {
+    if (m_recording && !m_captureLost && m_capture && m_capture->isRunning() && m_encoder->isAlive()
+        && config.sampleRate == m_sampleRate && m_backend.recordDevice() == m_captureDevice)
+        return changeFile(config, limitMs, now);
     std::optional<FinishedRecording> previous = stop();
 
-    m_capturedBytes.store(0);
+    m_config = config;
     m_sampleRate = config.sampleRate;
-    m_currentFile = firstFreeFileName(
-        makeOutputFileName(config.saveFolder, config.saveFilename, config.codec.ext, now),
-        config.codec.ext, [this](const QString &path) { return isPathTaken(path); });
-    m_droppedBytes = m_captureOverflows = 0;
+    m_streamPosition.store(0);
+    m_recordingStart = m_fileStart = 0;
+    m_limitBytes = recording::limitBytes(limitMs, config.sampleRate);
+    m_limitEnd.store(m_limitBytes);
+    m_droppedBytes = m_droppedBefore = m_droppedReported = 0;
+    m_overflowsBefore = m_overflowBase = 0;
     m_audioDropped = m_fileSeen = false;
-    const QString folder = QFileInfo(m_currentFile).absolutePath();
-    if (const QString why = makeFolders(folder); !why.isEmpty()) {
-        fail(Failure::CannotWrite, folder + QStringLiteral(": ") + why);
-        return previous;
-    }
-    m_pendingArchiveName = m_currentFile;
-    m_startTime = core::toDayCount(now);
+    m_encoderDeaths.clear();
+    m_captureLost = false;
+    m_pendingArchiveName.clear();
+    // History for the overlap after an encoder restart: the second of overlap, the time it
+    // takes to notice the death (the poll comes once a second) and what a dead encoder's
+    // file may show less than it was given (a header it updated a second before).
+    const std::size_t frameBytes = std::size_t(std::max(config.sampleRate, 1)) * audio::kBytesPerFrame;
+    m_history = std::make_unique<CaptureHistory>(frameBytes * kHistorySeconds);
 
     // Capture first, so that an encoder is only started when there is something to feed
     // it: a failed capture then leaves no stub file behind. Blocks arriving before the
     // encoder is ready are not counted.
+    NextFile next = prepareFile(now);
+    m_currentFile = next.path;
+    if (next.failure != Failure::None) {
+        fail(next.failure, next.why);
+        return previous;
+    }
     QString why;
-    m_capture = m_backend.startCapture(
-        config.sampleRate,
-        [this](const char *data, std::size_t bytes) { captureBlock(data, bytes); }, &why);
-    if (!m_capture) {
-        m_pendingArchiveName.clear();
+    if (!startCapture(&why)) {
         fail(Failure::CaptureFailed, why);
         return previous;
     }
-
-    const QStringList argv = encoderArguments(config.programFolder, config.codec.command, m_currentFile);
-    m_encoderName = argv.isEmpty() ? QString() : QFileInfo(argv.front()).fileName();
-    if (argv.isEmpty())
-        why = QStringLiteral("the codec has no command");
-    else
-        m_encoder = audio::EncoderFeed::start(argv, config.sampleRate, &why);
-    if (!m_encoder) {
+    startEncoder(next);
+    if (!next.feed) {
         release();
-        m_pendingArchiveName.clear();
-        fail(Failure::EncoderFailed, why);
-        if (!argv.isEmpty())
-            qCWarning(lcRecording).noquote() << QStringLiteral("encoder command: ") + argv.join(QLatin1Char(' '));
+        fail(next.failure, next.why);
         return previous;
     }
-    // The limit is set before the feed is published: the capture callback reads it.
-    m_limitBytes = recording::limitBytes(limitMs, config.sampleRate);
+    adoptFile(std::move(next), now, 0);
     m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_recording = true;
     m_failure = Failure::None;  // what became of the previous recording is in its record
     m_failureReason.clear();
+    addEvent(SessionEventKind::Started, m_currentFile);
+    return previous;
+}
+
+// The capture goes on; the stream is cut between two blocks and the new file takes over.
+std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingConfig &config, quint32 limitMs,
+                                                              const QDateTime &now)
+{
+    const RecordingConfig previousConfig = std::exchange(m_config, config);
+    NextFile next = openNextFile(now);
+    if (!next.feed) {
+        m_config = previousConfig;
+        std::optional<FinishedRecording> previous = stop();
+        m_currentFile = next.path;
+        fail(next.failure, next.why);
+        return previous;
+    }
+    const std::uint64_t limitBytes = recording::limitBytes(limitMs, config.sampleRate);
+    audio::EncoderFeed *feed = next.feed.get();
+    std::uint64_t cut = 0;
+    betweenBlocks([&] {
+        cut = m_streamPosition.load(std::memory_order_relaxed);
+        m_feedForCallback.store(feed, std::memory_order_release);
+        m_limitEnd.store(limitBytes == 0 ? 0 : cut + limitBytes, std::memory_order_relaxed);
+    });
+    // No block reaches the old feed any more: it can be stopped and its length is final.
+    noticeDroppedAudio();
+    const QString previousFile = m_currentFile;
+    std::optional<FinishedRecording> previous = closeFile(cut, false);
+    if (m_droppedBytes > 0)
+        qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2 s of audio dropped")
+                                                .arg(previousFile)
+                                                .arg(capturedSeconds(m_droppedBytes, m_sampleRate), 0, 'f', 1);
+    m_recordingStart = cut;
+    m_limitBytes = limitBytes;
+    m_droppedBytes = m_droppedBefore = m_droppedReported = 0;
+    m_overflowsBefore = 0;
+    m_overflowBase = m_capture->overflows();
+    m_audioDropped = false;
+    m_encoderDeaths.clear();
+    adoptFile(std::move(next), now, cut);
+    m_failure = Failure::None;
+    m_failureReason.clear();
+    addEvent(SessionEventKind::FileChanged, m_currentFile, QStringLiteral("after ") + previousFile);
     return previous;
 }
 
@@ -137,25 +274,158 @@ std::optional<FinishedRecording> RecordingSession::stop()
     m_failure = Failure::None;
     m_failureReason.clear();
     if (!m_recording) return std::nullopt;
-    return finish(!m_encoder->isAlive());
+    const QString file = m_currentFile;
+    std::optional<FinishedRecording> record = finish(m_encoder && !m_encoder->isAlive());
+    addEvent(SessionEventKind::Stopped, file);
+    return record;
 }
 
 RecordingSession::PollResult RecordingSession::poll()
 {
-    if (!m_recording) return {};
-    if (!m_encoder->isAlive()) return {true, finish(true)};
+    PollResult result;
+    if (!m_recording) return result;
+    if (m_captureLost) {
+        retryCapture(result);
+        return result;
+    }
+    if (!m_encoder->isAlive()) {
+        encoderDied(result);
+        if (!m_recording) return result;
+    }
     if (!m_capture->isRunning()) {
-        std::optional<FinishedRecording> record = finish(false);
-        fail(Failure::CaptureLost, m_backend.isConnected() ? QStringLiteral("the recording device went away")
-                                                           : QStringLiteral("the sound server went away"));
-        return {true, record};
+        loseCapture(result);
+        return result;
     }
     if (fileRemoved()) {
         (void)finish(false);  // nothing left to archive
         fail(Failure::FileRemoved, m_currentFile);
-        return {true, std::nullopt};
+        result.changed = true;
+        return result;
     }
-    return {noticeDroppedAudio(), std::nullopt};
+    result.changed |= noticeDroppedAudio();
+    return result;
+}
+
+// The encoder is gone: it is started again into a new file that begins with the last second
+// it was given, unless it never worked or dies too often.
+void RecordingSession::encoderDied(PollResult &result)
+{
+    result.changed = true;
+    const qint64 nowMs = m_clock.elapsed();
+    while (!m_encoderDeaths.empty() && nowMs - m_encoderDeaths.front() > m_encoderDeathWindowMs)
+        m_encoderDeaths.pop_front();
+    m_encoderDeaths.push_back(nowMs);
+    const QFileInfo file(m_currentFile);
+    const bool worked = (file.exists() && file.size() > 0) || nowMs - m_encoderStartedMs >= kWorkingEncoderMs;
+    const bool tooOften = int(m_encoderDeaths.size()) > m_maxEncoderDeaths;
+    if (!worked || tooOften) {
+        const QString deadFile = m_currentFile;
+        if (std::optional<FinishedRecording> record = finish(true)) result.finished.push_back(*record);
+        if (tooOften)
+            addEvent(SessionEventKind::EncoderGaveUp, deadFile,
+                     QStringLiteral("%1 deaths within %2 s").arg(m_encoderDeaths.size()).arg(m_encoderDeathWindowMs / 1000));
+        return;
+    }
+
+    const QString deadFile = m_currentFile;
+    const QString deadEnd = m_encoderName + QLatin1Char(' ') + m_encoder->endDescription();
+    // Up to here the dead encoder had taken samples. What its file shows may end earlier
+    // (a header it updates now and then, a frame it never completed): then from that end.
+    // The new file goes back a second from there.
+    std::uint64_t givenUpTo = m_fileStart + m_encoder->deliveredBytes() + m_encoder->droppedBytes();
+    if (const audio::FileProbe probe = audio::probeFile(deadFile); probe.ok && probe.durationSeconds > 0) {
+        const auto shownFrames = std::uint64_t(std::llround(probe.durationSeconds * m_sampleRate));
+        givenUpTo = std::min(givenUpTo, m_fileStart + shownFrames * audio::kBytesPerFrame);
+    }
+    givenUpTo -= givenUpTo % audio::kBytesPerFrame;
+    const QDateTime now = QDateTime::currentDateTime();
+    NextFile next = openNextFile(now);
+    if (!next.feed) {
+        if (std::optional<FinishedRecording> record = finish(true)) result.finished.push_back(*record);
+        m_currentFile = next.path;
+        fail(next.failure, next.why);
+        return;
+    }
+    audio::EncoderFeed *feed = next.feed.get();
+    std::uint64_t firstByte = 0;
+    std::uint64_t end = 0;
+    const std::uint64_t overlapBytes = std::uint64_t(m_sampleRate) * audio::kBytesPerFrame * kOverlapSeconds;
+    betweenBlocks([&] {
+        end = m_streamPosition.load(std::memory_order_relaxed);
+        firstByte = restartPosition(givenUpTo, overlapBytes, *m_history);
+        m_history->copyFrom(firstByte, [feed](const char *data, std::size_t bytes) { feed->push(data, bytes); });
+        m_feedForCallback.store(feed, std::memory_order_release);
+    });
+    noticeDroppedAudio();
+    if (std::optional<FinishedRecording> record = closeFile(end, true)) result.finished.push_back(*record);
+    adoptFile(std::move(next), now, firstByte);
+    result.newFile = true;
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; going on into %3 from %4 s back")
+                                            .arg(deadFile, deadEnd, m_currentFile)
+                                            .arg(capturedSeconds(end - firstByte, m_sampleRate), 0, 'f', 2);
+    addEvent(SessionEventKind::EncoderRestarted, m_currentFile, QStringLiteral("after ") + deadFile + QStringLiteral(": ") + deadEnd);
+}
+
+// The server ended the capture: the file is finished and the capture retried from poll().
+void RecordingSession::loseCapture(PollResult &result)
+{
+    result.changed = true;
+    const QString cause = m_backend.isConnected() ? QStringLiteral("the recording device went away")
+                                                  : QStringLiteral("the sound server went away");
+    m_capture->stop();  // no callback after this: the position is final
+    m_feedForCallback.store(nullptr, std::memory_order_release);
+    m_overflowsBefore += m_capture->overflows() - m_overflowBase;
+    m_overflowBase = 0;
+    m_capture.reset();
+    noticeDroppedAudio();
+    const QString file = m_currentFile;
+    if (std::optional<FinishedRecording> record = closeFile(m_streamPosition.load(), false))
+        result.finished.push_back(*record);
+    m_captureLost = true;
+    m_captureLostAtMs = m_clock.elapsed();
+    m_nextCaptureRetryMs = m_captureLostAtMs + kCaptureRetryMs;
+    m_failure = Failure::CaptureLost;
+    m_failureReason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + cause + QStringLiteral(" \u2014 retrying");
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(file, m_failureReason);
+    addEvent(SessionEventKind::CaptureLost, file, cause);
+}
+
+void RecordingSession::retryCapture(PollResult &result)
+{
+    const qint64 nowMs = m_clock.elapsed();
+    if (nowMs < m_nextCaptureRetryMs) return;
+    m_nextCaptureRetryMs = nowMs + kCaptureRetryMs;
+    QString why;
+    if (!startCapture(&why)) return;  // said at the loss; the next poll tries again
+    result.changed = true;
+    const QDateTime now = QDateTime::currentDateTime();
+    NextFile next = openNextFile(now);
+    if (!next.feed) {
+        release();
+        m_captureLost = false;
+        m_currentFile = next.path;
+        fail(next.failure, next.why);
+        return;
+    }
+    m_overflowBase = 0;
+    const std::uint64_t position = m_streamPosition.load();
+    m_history->reset(position);  // what came before the loss must not be joined to what follows
+    adoptFile(std::move(next), now, position);
+    m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
+    const qint64 lostMs = m_clock.elapsed() - m_captureLostAtMs;
+    m_captureLost = false;
+    m_failure = Failure::None;
+    m_failureReason.clear();
+    result.newFile = true;
+    qCInfo(lcRecording).noquote() << QStringLiteral("recording goes on into %1 after %2 s without capture")
+                                         .arg(m_currentFile)
+                                         .arg(lostMs / 1000.0, 0, 'f', 1);
+    SessionEvent event;
+    event.kind = SessionEventKind::CaptureRecovered;
+    event.at = now;
+    event.file = m_currentFile;
+    event.lostMs = lostMs;
+    m_events.push_back(std::move(event));
 }
 
 void RecordingSession::fail(Failure failure, const QString &cause)
@@ -166,14 +436,24 @@ void RecordingSession::fail(Failure failure, const QString &cause)
     if (!cause.isEmpty())
         m_failureReason += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
+    addEvent(SessionEventKind::Failed, m_currentFile, m_failureReason);
 }
 
-// True the first time audio is found lost; logs it.
+// True the first time audio is found lost; logs it. Every new loss is an event.
 bool RecordingSession::noticeDroppedAudio()
 {
-    if (m_encoder) m_droppedBytes = m_encoder->droppedBytes();
-    if (m_capture) m_captureOverflows = m_capture->overflows();
-    if (m_audioDropped || (m_droppedBytes == 0 && m_captureOverflows == 0)) return false;
+    m_droppedBytes = m_droppedBefore + (m_encoder ? m_encoder->droppedBytes() : 0);
+    const std::uint64_t overflows = captureOverflows();
+    if (m_droppedBytes > m_droppedReported) {
+        SessionEvent event;
+        event.kind = SessionEventKind::AudioDropped;
+        event.at = QDateTime::currentDateTime();
+        event.file = m_currentFile;
+        event.droppedBytes = m_droppedBytes - m_droppedReported;
+        m_events.push_back(std::move(event));
+        m_droppedReported = m_droppedBytes;
+    }
+    if (m_audioDropped || (m_droppedBytes == 0 && overflows == 0)) return false;
     m_audioDropped = true;
     qCWarning(lcRecording).noquote()
         << QStringLiteral("recording %1: %2 (%3)")
@@ -198,7 +478,11 @@ bool RecordingSession::fileRemoved()
 // Stops capture before the feed, so the feed receives every block counted.
 void RecordingSession::release()
 {
-    if (m_capture) m_capture->stop();
+    if (m_capture) {
+        m_capture->stop();
+        m_overflowsBefore = captureOverflows();
+        m_overflowBase = 0;
+    }
     m_feedForCallback.store(nullptr, std::memory_order_release);
     m_capture.reset();
     if (m_encoder) {
@@ -206,34 +490,56 @@ void RecordingSession::release()
         m_finishingEncoders.push_back({QDir::cleanPath(m_currentFile), std::move(m_encoder)});
     }
     m_recording = false;
+    m_captureLost = false;
 }
 
-std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
+// The current file's encoder is given no more blocks: its input is closed and its record
+// made. `endPosition`: the stream position after its last block.
+std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPosition, bool encoderDied)
 {
-    const QString encoderEnd = m_encoder ? m_encoder->endDescription() : QString();
-    // With capture stopped first, the counters are final once release() returns.
-    if (m_capture) m_capture->stop();
-    noticeDroppedAudio();
-    release();
-    const std::uint64_t fed = m_capturedBytes.load() - std::min(m_droppedBytes, m_capturedBytes.load());
-    const qint32 length = wholeSeconds(fed, m_sampleRate);
-    const QString name = m_pendingArchiveName;
-    m_pendingArchiveName.clear();
-    if (m_droppedBytes > 0)
-        qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2 s of audio dropped, %3 s archived")
-                                                .arg(m_currentFile)
-                                                .arg(capturedSeconds(m_droppedBytes, m_sampleRate), 0, 'f', 1)
-                                                .arg(capturedSeconds(fed, m_sampleRate), 0, 'f', 1);
-
+    if (!m_encoder) return std::nullopt;
+    const std::uint64_t dropped = m_encoder->droppedBytes();
+    const std::uint64_t given = endPosition - std::min(endPosition, m_fileStart);
+    // A dead encoder took what went into its pipe at the most.
+    const std::uint64_t fed = encoderDied ? std::min(given - std::min(dropped, given), m_encoder->deliveredBytes())
+                                          : given - std::min(dropped, given);
+    m_droppedBefore += dropped;
+    m_encoder->stop();
+    m_finishingEncoders.push_back({QDir::cleanPath(m_currentFile), std::move(m_encoder)});
+    const QString name = std::exchange(m_pendingArchiveName, QString());
     if (encoderDied) {
         // The encoder has exited, so its file is as complete as it will ever be.
         const QFileInfo file(m_currentFile);
-        const bool written = file.exists() && file.size() > 0;
-        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, m_encoderName + QLatin1Char(' ') + encoderEnd);
-        if (!written) return std::nullopt;
+        if (!file.exists() || file.size() == 0) return std::nullopt;
     }
     if (name.isEmpty()) return std::nullopt;
-    return FinishedRecording{m_startTime, length, name};
+    return FinishedRecording{m_startTime, wholeSeconds(fed, m_sampleRate), name};
+}
+
+// Ends the recording: capture stops, the current file is closed.
+std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
+{
+    const QString encoderEnd = m_encoder ? m_encoder->endDescription() : QString();
+    // With capture stopped first, the counters are final once it returns.
+    if (m_capture) m_capture->stop();
+    m_feedForCallback.store(nullptr, std::memory_order_release);
+    noticeDroppedAudio();
+    const std::uint64_t end = m_streamPosition.load();
+    const bool written = [this] {
+        const QFileInfo file(m_currentFile);
+        return file.exists() && file.size() > 0;
+    }();
+    const std::uint64_t droppedHere = m_encoder ? m_encoder->droppedBytes() : 0;
+    std::optional<FinishedRecording> record = closeFile(end, encoderDied);
+    release();
+    if (droppedHere > 0)
+        qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2 s of audio dropped, %3 s archived")
+                                                .arg(m_currentFile)
+                                                .arg(capturedSeconds(droppedHere, m_sampleRate), 0, 'f', 1)
+                                                .arg(record ? record->lengthSeconds : 0);
+    if (encoderDied)
+        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, m_encoderName + QLatin1Char(' ') + encoderEnd);
+    return record;
 }
 
 // An encoder may create its file seconds after it starts (opusenc does), so a name is
@@ -241,6 +547,7 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
 bool RecordingSession::isPathTaken(const QString &path)
 {
     const QString clean = QDir::cleanPath(path);
+    if (m_encoder && QDir::cleanPath(m_currentFile) == clean) return true;
     m_finishingEncoders.erase(std::remove_if(m_finishingEncoders.begin(), m_finishingEncoders.end(),
                                              [](const FinishingEncoder &e) { return !e.feed->isAlive(); }),
                               m_finishingEncoders.end());
@@ -248,6 +555,11 @@ bool RecordingSession::isPathTaken(const QString &path)
         if (e.path == clean) return true;
     const QFileInfo file(clean);
     return file.exists() || file.isSymLink();  // a dangling link would be written through
+}
+
+std::uint64_t RecordingSession::capturedBytes() const
+{
+    return m_streamPosition.load(std::memory_order_acquire) - m_recordingStart;
 }
 
 bool RecordingSession::limitReached() const
@@ -267,17 +579,17 @@ std::uint32_t RecordingSession::level() const
 
 std::uint64_t RecordingSession::droppedBytes() const
 {
-    return m_encoder ? m_encoder->droppedBytes() : m_droppedBytes;
+    return m_encoder ? m_droppedBefore + m_encoder->droppedBytes() : m_droppedBytes;
 }
 
 std::uint64_t RecordingSession::captureOverflows() const
 {
-    return m_capture ? m_capture->overflows() : m_captureOverflows;
+    return m_overflowsBefore + (m_capture ? m_capture->overflows() - m_overflowBase : 0);
 }
 
 int RecordingSession::estimateBitrate() const
 {
-    if (!m_recording) return 0;
+    if (!m_recording || m_captureLost) return 0;
     // The probe reads headers only, at a cost that does not grow with the file.
     return runningBitrate(audio::probeFile(m_currentFile), capturedSeconds(capturedBytes(), m_sampleRate));
 }

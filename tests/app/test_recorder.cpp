@@ -7,9 +7,13 @@
 #include "core/Ini.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleFile.h"
+#include "support/FrameCheck.h"
 
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QtTest>
 
 class TestRecorder : public QObject {
@@ -117,7 +121,106 @@ private slots:
         recorder.close({});
     }
 
+    // The feed falls silent longer than SilenceSeconds: the alarm shows until the sine is back,
+    // and the event log holds the span's start and end.
+    void silenceIsShownAndLoggedUntilTheSoundReturns()
+    {
+        if (!testsupport::TestSignal::isAvailable())
+            QSKIP("VT_SOUND_DIR is not set: the signal must be switched");
+        writeSettings(QStringLiteral("[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n"));  // 30 s below -50 dBFS
+        app::Recorder recorder;
+        recorder.start();
+        recorder.record();
+        QVERIFY(recorder.isRecording());
+        testsupport::TestSignal signal;
+        QVERIFY(signal.set(QStringLiteral("silence")));
+        QElapsedTimer silent;
+        silent.start();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.status().text.contains(QStringLiteral("silence")), 35000);
+        QVERIFY2(silent.elapsed() >= 29000, qPrintable(QString::number(silent.elapsed())));
+        QCOMPARE(recorder.status().kind, app::StatusKind::Warning);
+        QTest::qWait(int(40000 - silent.elapsed()));
+        QVERIFY(recorder.isRecording());
+        QVERIFY(signal.set(QStringLiteral("sine")));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.status().kind, app::StatusKind::Recording, 5000);
+        recorder.close({});
+        const QStringList words = loggedEvents();
+        QCOMPARE(words.count(QStringLiteral("silence")), 1);
+        QCOMPARE(words.count(QStringLiteral("silence-end")), 1);
+    }
+
+    // An encoder that stalls past its feed's room: the dropped length is shown amber while
+    // recording, and logged.
+    void droppedAudioIsShownAndLogged()
+    {
+        QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("Plugins"))));
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Plugins")));
+        QFile script(m_dir->filePath(QStringLiteral("Plugins/stallenc")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nsleep 11\nexec cat > \"$1\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        // At 32000 Hz the feed holds 8.2 s.
+        writeSettings(QStringLiteral("[Device]\nSampleRate=32000\n[Encoder]\nName=Stall\nCmd=stallenc ::s\nExt=raw\n"));
+        app::Recorder recorder;
+        recorder.start();
+        recorder.record();
+        QVERIFY(recorder.isRecording());
+        QTRY_VERIFY2_WITH_TIMEOUT(recorder.status().text.contains(QStringLiteral("dropped")),
+                                  qPrintable(recorder.status().text), 15000);
+        QCOMPARE(recorder.status().kind, app::StatusKind::Warning);
+        recorder.close({});
+        QVERIFY(loggedEvents().contains(QStringLiteral("dropped")));
+    }
+
+    // While the server is gone the status shows the loss in red, never "recording"; the file
+    // so far is archived, and a Stop ends the recording.
+    void lostCaptureShowsAsFailureAndAStopEndsIt()
+    {
+        const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
+        QTemporaryDir state;
+        auto server = [&](const char *command) {
+            QProcess p;
+            p.setStandardOutputFile(QProcess::nullDevice());
+            p.start(QStringLiteral("bash"), {script, QString::fromLatin1(command), state.path()});
+            return p.waitForFinished(20000) && p.exitCode() == 0;
+        };
+        QVERIFY(server("start"));
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        auto restore = qScopeGuard([&] {
+            qputenv("PULSE_SERVER", saved);
+            server("stop");
+        });
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath(QStringLiteral("pulse.sock"))));
+        app::Recorder recorder;
+        recorder.record();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.session().capturedBytes() > 4 * 48000, 8000);
+        QVERIFY(server("stop-server"));
+        QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), recorder.session().captureLost()), 3000);
+        QCOMPARE(recorder.status().kind, app::StatusKind::Failed);
+        QVERIFY2(recorder.status().text.startsWith(QStringLiteral("capture lost: ")), qPrintable(recorder.status().text));
+        QVERIFY(recorder.isRecording());
+        QCOMPARE(recorder.archive().records().size(), size_t(1));
+        recorder.stop();
+        QVERIFY(!recorder.isRecording());
+        QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
+        recorder.close({});
+    }
+
 private:
+    // The event words of Log/events.log, in order.
+    QStringList loggedEvents() const
+    {
+        QFile log(m_dir->filePath(QStringLiteral("Log/events.log")));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QStringList words;
+        for (const QByteArray &line : log.readAll().split('\n'))
+            if (!line.isEmpty())
+                words << QString::fromUtf8(line.split('\t').value(1));
+        return words;
+    }
+
     void writeSettings(const QString &encoderSections)
     {
         QFile ini(m_dir->filePath(QStringLiteral("vantrel.ini")));

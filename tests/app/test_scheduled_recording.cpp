@@ -5,6 +5,7 @@
 #include "core/DayCount.h"
 #include "schedule/ScheduleFile.h"
 #include "support/Ffprobe.h"
+#include "support/FrameCheck.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,16 +24,18 @@ schedule::ScheduleEntry entryAt(const QDateTime &when, qint32 lengthMs, qint32 a
     return e;
 }
 
-// A program folder recording MP3 into home/rec from the build's encoders.
-void makeHome(const QTemporaryDir &home)
+// A program folder recording MP3 (or `encoder`: "Name\nCmd=…\nExt=…") into home/rec from
+// the build's encoders.
+void makeHome(const QTemporaryDir &home,
+              const QString &encoder = QStringLiteral("MP3\nCmd=lame --quiet -b 128 - ::s\nExt=mp3"))
 {
     QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), home.filePath(QStringLiteral("Plugins"))));
     QFile ini(home.filePath(QStringLiteral("vantrel.ini")));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write(QStringLiteral("[Options]\nSaveFolder=%1\nSaveFilename=%y-%m-%d_%t\n"
                              "[Device]\nSampleRate=48000\n"
-                             "[Encoder]\nName=MP3\nCmd=lame --quiet -b 128 - ::s\nExt=mp3\n")
-                  .arg(home.filePath(QStringLiteral("rec")))
+                             "[Encoder]\nName=%2\n")
+                  .arg(home.filePath(QStringLiteral("rec")), encoder)
                   .toUtf8());
 }
 
@@ -59,6 +62,15 @@ QDateTime wholeSecondAhead(int ahead)
 
 class TestScheduledRecording : public QObject {
     Q_OBJECT
+public:
+    // One case runs for five minutes, QtTest's default limit for a test function: read once,
+    // before the first case, so it is raised here.
+    TestScheduledRecording()
+    {
+        if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+            qputenv("QTEST_FUNCTION_TIMEOUT", "420000");
+    }
+
 private slots:
     void defaultScheduleStartsAndStopsRecordings()
     {
@@ -109,6 +121,46 @@ private slots:
         // The record keeps whole seconds, cut down; the encoder pads its last frame.
         const double over = d2 - records[1].lengthSeconds;
         QVERIFY2(over >= -0.1 && over < 1.1, qPrintable(QStringLiteral("%1 s in the file").arg(d2)));
+    }
+
+    // A Record entry every minute, none with a length, the way an hourly schedule runs: each
+    // entry goes on from the one before without a break, so that together the files hold
+    // every frame of the five "minutes" once, in order. VT_SCHEDULE_MINUTE sets the seconds
+    // of such a minute: 60 for the real thing (5 minutes), 15 unless set, to keep the test
+    // command short; the rule does not depend on the spacing.
+    void recordEntriesAMinuteApartLoseNoFrame()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || !testsupport::TestSignal::isAvailable())
+            QSKIP("needs the test sound server with its counting signal (PULSE_SERVER, VT_SOUND_DIR)");
+        testsupport::TestSignal signal;
+        QVERIFY(signal.set(QStringLiteral("count")));
+        QTemporaryDir home;
+        makeHome(home, QStringLiteral("WAV\nCmd=vtwav ::s\nExt=wav"));
+        const int minute = qEnvironmentVariableIsSet("VT_SCHEDULE_MINUTE") ? qEnvironmentVariableIntValue("VT_SCHEDULE_MINUTE") : 15;
+        const QDateTime t0 = wholeSecondAhead(4);
+        std::vector<schedule::ScheduleEntry> entries;
+        for (int m = 0; m < 5; ++m)
+            entries.push_back(entryAt(t0.addSecs(minute * m), 0, schedule::ActionRecord));
+        entries.push_back(entryAt(t0.addSecs(minute * 5), 0, schedule::ActionStop));
+        QVERIFY(schedule::writeScheduleFile(home.filePath(schedule::defaultScheduleFile()), entries));
+
+        QProcess program;
+        startProgram(program, home);
+        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(t0.addSecs(minute * 5))) + 3000);
+        QCOMPARE(program.state(), QProcess::Running);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(30000));
+
+        archive::Archive archive(archive::archiveIndexPath(home.path() + QStringLiteral("/")));
+        QVERIFY(archive.load());
+        QStringList files;
+        for (const auto &record : archive.records())
+            files << record.path;
+        QCOMPARE(files.size(), 5);
+        const testsupport::FrameCheckResult check = testsupport::checkCountedFrames(files);
+        qInfo("%s", qPrintable(check.message));
+        QVERIFY2(check.ok, qPrintable(check.message));
+        QVERIFY2(qAbs(check.totalFrames / 48000.0 - minute * 5) < 3, qPrintable(check.message));
     }
 
     // The index is written when a recording finishes, not only at close: a program killed

@@ -56,6 +56,9 @@ private slots:
         const Settings high = app::readSettings(core::Ini::fromText("[Options]\nStoreTime=5000\nLevelMin=-30\n"));
         QCOMPARE(high.storeTime, 365);
         QCOMPARE(high.levelMin, -30);  // not one of the scale steps, used as it is
+        const Settings alarm = app::readSettings(core::Ini::fromText("[Alarm]\nSilenceDb=20\nSilenceSeconds=-5\n"));
+        QCOMPARE(alarm.silenceDb, 0);
+        QCOMPARE(alarm.silenceSeconds, 0);
         // Not a whole number (overflow, trailing text): the default, never a clamped remnant.
         for (const char *value : {"3000000000", "1 year"}) {
             core::Ini ini = core::Ini::fromText(QByteArray("[Options]\nStoreTime=") + value + '\n');
@@ -99,7 +102,7 @@ private slots:
             "[Options]", "LevelMin=-24", "SaveFolder=/rec", "SaveFilename=%y-%m-%d_%t", "StoreTime=30",
             "Lang=En", "[WindowPos]", "State=0", "X=5", "Y=6", "W=700", "H=500", "[Device]", "RecDev=0",
             "RecSrc=0", "SampleRate=44100", "PlayDev=1", "[Encoder]", "Name=", "Cmd=", "Ext=",
-            "[Columns]", "History="};
+            "[Columns]", "History=", "[Alarm]", "SilenceDb=-50", "SilenceSeconds=30"};
         int at = 0;
         for (const QString &item : order) {
             const int found = text.indexOf(item, at);

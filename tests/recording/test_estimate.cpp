@@ -1,4 +1,5 @@
 #include "audio/AudioBackend.h"
+#include "recording/CaptureHistory.h"
 #include "recording/Estimate.h"
 #include "recording/RecordedLength.h"
 
@@ -89,6 +90,24 @@ private slots:
         QCOMPARE(wholeSeconds(~0ULL, 8000), std::numeric_limits<qint32>::max());
         QCOMPARE(wholeSeconds(1000, 0), 0);
         QCOMPARE(capturedSeconds(48000 * 4 * 3 / 2, 48000), 1.5);
+    }
+
+    // A file started in place of a dead encoder's begins a second before what the dead one
+    // was given, but never before what the history still holds nor past its end.
+    void restartedFileGoesBackWithinTheHistory()
+    {
+        CaptureHistory history(16);
+        history.reset(100);
+        const char letters[] = "abcdefghijklmnopqrst";
+        history.append(letters, 10);
+        history.append(letters + 10, 10);  // wraps: positions 104…119 are held
+        QCOMPARE(history.begin(), std::uint64_t(104));
+        QByteArray copied;
+        history.copyFrom(0, [&](const char *data, std::size_t bytes) { copied.append(data, qsizetype(bytes)); });
+        QCOMPARE(copied, QByteArray("efghijklmnopqrst"));
+        QCOMPARE(restartPosition(118, 4, history), std::uint64_t(114));
+        QCOMPARE(restartPosition(110, 20, history), std::uint64_t(104));
+        QCOMPARE(restartPosition(130, 4, history), std::uint64_t(120));
     }
 
     void limitIsAByteCountOfWholeFrames()

@@ -9,6 +9,7 @@
 #include "recording/RecordingSession.h"
 #include "settings/CodecPreset.h"
 #include "support/Ffprobe.h"
+#include "support/FrameCheck.h"
 #include "audio/SineReference.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <signal.h>
 #include <unistd.h>
 
 using namespace recording;
@@ -63,6 +65,30 @@ int childProcesses()
         if (fields.size() > 1 && fields[1].toLongLong() == ::getpid()) ++children;
     }
     return children;
+}
+
+// The running encoder: the one child of this test named `program` that is not a zombie.
+pid_t runningChild(const QByteArray &program)
+{
+    pid_t found = 0;
+    const QStringList pids = QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs);
+    for (const QString &pid : pids) {
+        QFile stat("/proc/" + pid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        const QByteArray comm = text.mid(text.indexOf('(') + 1, text.lastIndexOf(')') - text.indexOf('(') - 1);
+        if (fields.size() > 1 && fields[1].toLongLong() == ::getpid() && fields[0] != "Z" && comm == program) {
+            if (found) return 0;  // not one
+            found = pid_t(pid.toInt());
+        }
+    }
+    return found;
+}
+
+int countEvents(const std::vector<SessionEvent> &events, SessionEventKind kind)
+{
+    return int(std::count_if(events.begin(), events.end(), [kind](const SessionEvent &e) { return e.kind == kind; }));
 }
 
 }  // namespace
@@ -361,26 +387,37 @@ private slots:
         QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         const RecordingSession::PollResult result = pollUntilChanged(session, 5000);
         QVERIFY(result.changed);
-        QVERIFY(!result.finished);
+        QVERIFY(result.finished.empty());
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::EncoderFailed);
         QVERIFY2(session.failureReason().startsWith("encoder failed: lame "), qPrintable(session.failureReason()));
     }
 
-    void encoderThatEndsEarlyKeepsWhatItWrote()
+    // ffmpeg stops after one second of output: it is started again three times, each file
+    // holding its second, and the fourth end within a minute ends the recording.
+    void encoderThatKeepsEndingIsGivenUpOnAfterThreeRestarts()
     {
-        // ffmpeg stops after one second of output: the file holds that second.
         RecordingConfig c = config("MP3 128 kbit/s", "early");
         c.codec = {"one second", "ffmpeg -hide_banner -loglevel error -f wav -i - -t 1 -y ::s", "wav"};
         RecordingSession session(*backend);
         QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
         QVERIFY(session.isRecording());
-        const RecordingSession::PollResult result = pollUntilChanged(session, 8000);
-        QVERIFY(result.changed);
-        QVERIFY(result.finished);
+        std::vector<FinishedRecording> records;
+        QElapsedTimer clock;
+        clock.start();
+        while (session.isRecording() && clock.elapsed() < 15000) {
+            QTest::qWait(200);
+            const RecordingSession::PollResult result = session.poll();
+            records.insert(records.end(), result.finished.begin(), result.finished.end());
+        }
+        QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::EncoderDied);
         QCOMPARE(failureText(session.failure()), QString("encoder stopped"));
-        QVERIFY(qAbs(ffprobeDuration(result.finished->path) - 1.0) < 0.1);
+        const std::vector<SessionEvent> events = session.takeEvents();
+        QCOMPARE(countEvents(events, SessionEventKind::EncoderRestarted), 3);
+        QCOMPARE(countEvents(events, SessionEventKind::EncoderGaveUp), 1);
+        QCOMPARE(records.size(), std::size_t(4));
+        for (const FinishedRecording &r : records) QVERIFY(qAbs(ffprobeDuration(r.path) - 1.0) < 0.1);
     }
 
     void captureThatCannotStartIsAFailureThatSaysWhy_data()
@@ -407,7 +444,7 @@ private slots:
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::CaptureFailed);
         QVERIFY2(session.failureReason().startsWith(reason), qPrintable(session.failureReason()));
-        QVERIFY(!session.poll().finished);
+        QVERIFY(session.poll().finished.empty());
         QVERIFY(!session.stop());
         QVERIFY(!QFileInfo::exists(session.currentFile()));
         QCOMPARE(session.remainingText(), unknownRemainingText());
@@ -438,7 +475,7 @@ private slots:
         QVERIFY(QDir(saveDir.filePath("doomed")).removeRecursively());
         const RecordingSession::PollResult result = pollUntilChanged(session, 3000);
         QVERIFY(result.changed);
-        QVERIFY(!result.finished);
+        QVERIFY(result.finished.empty());
         QVERIFY(!session.isRecording());
         QCOMPARE(session.failure(), Failure::FileRemoved);
         QCOMPARE(session.failureReason(), "file removed: " + session.currentFile());
@@ -529,6 +566,141 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!ownServer.isConnected(), 3000);
         QVERIFY(server("start"));
         QVERIFY(ownServer.recordingDevices().contains("Monitor of vtsrc"));
+    }
+
+    // A start while recording cuts the captured stream between two blocks: together the files
+    // hold every frame once, in order.
+    void startsWhileRecordingLoseAndRepeatNoFrame()
+    {
+        if (!testsupport::TestSignal::isAvailable()) QSKIP("VT_SOUND_DIR is not set: the counting signal is needed");
+        testsupport::TestSignal signal;
+        QVERIFY(signal.set("count"));
+        QTest::qWait(500);  // until the capture hears it
+        RecordingSession session(*backend);
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(!session.start(config("WAV", "cut_0"), 0, now));
+        QStringList files{session.currentFile()};
+        for (int i = 1; i <= 100; ++i) {
+            QTest::qWait(30 + i % 4 * 15);  // the cuts fall anywhere between blocks
+            const auto previous = session.start(config("WAV", QString("cut_%1").arg(i)), 0, now);
+            QVERIFY(previous);
+            QCOMPARE(previous->path, files.last());
+            QVERIFY2(session.isRecording(), qPrintable(session.failureReason()));
+            files << session.currentFile();
+        }
+        QTest::qWait(200);
+        QVERIFY(session.stop());
+        QCOMPARE(countEvents(session.takeEvents(), SessionEventKind::FileChanged), 100);
+        QVERIFY(audio::EncoderFeed::waitForAll(10000));
+        const testsupport::FrameCheckResult check = testsupport::checkCountedFrames(files);
+        qInfo("%s", qPrintable(check.message));
+        QVERIFY2(check.ok, qPrintable(check.message));
+    }
+
+    // An encoder killed ten times is started again each time; every file is archived and the
+    // next begins with the last second the killed one was given: no frame is missing.
+    void killedEncoderGoesOnIntoAFileThatOverlapsTheLast()
+    {
+        if (!testsupport::TestSignal::isAvailable()) QSKIP("VT_SOUND_DIR is not set: the counting signal is needed");
+        testsupport::TestSignal signal;
+        QVERIFY(signal.set("count"));
+        QTest::qWait(500);  // until the capture hears it
+        RecordingSession session(*backend);
+        session.setEncoderRestartLimit(3, 4000);  // ten kills 2 s apart stay within it
+        QVERIFY(!session.start(config("WAV", "killed"), 0, QDateTime::currentDateTime()));
+        QStringList archived;
+        for (int kill = 0; kill < 10; ++kill) {
+            QTest::qWait(2000);
+            const pid_t encoder = runningChild("vtwav");
+            QVERIFY(encoder > 0);
+            QCOMPARE(::kill(encoder, SIGKILL), 0);
+            RecordingSession::PollResult result;
+            QElapsedTimer clock;
+            clock.start();
+            while (!result.newFile && clock.elapsed() < 3000) {
+                QTest::qWait(500);
+                result = session.poll();
+                for (const FinishedRecording &r : result.finished) archived << r.path;
+            }
+            QVERIFY2(result.newFile && session.isRecording(), qPrintable(session.failureReason()));
+        }
+        QTest::qWait(500);
+        const auto last = session.stop();
+        QVERIFY(last);
+        archived << last->path;
+        QCOMPARE(archived.size(), 11);
+        QCOMPARE(countEvents(session.takeEvents(), SessionEventKind::EncoderRestarted), 10);
+        QVERIFY(audio::EncoderFeed::waitForAll(10000));
+        const testsupport::FrameCheckResult check =
+            testsupport::checkCountedFrames(archived, testsupport::FrameDelivery::AtLeastOnce, kRate);
+        qInfo("%s", qPrintable(check.message));
+        QVERIFY2(check.ok, qPrintable(check.message));
+    }
+
+    // The server stopped for 5 s while recording: the loss shows at once, the file so far is
+    // archived, and the recording goes on into a new file once the server is back.
+    void lostCaptureGoesOnIntoANewFileWhenTheServerIsBack()
+    {
+        const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
+        QTemporaryDir state;
+        auto server = [&](const char *command) {
+            QProcess p;
+            p.setStandardOutputFile(QProcess::nullDevice());
+            p.start("bash", {script, command, state.path()});
+            return p.waitForFinished(20000) && p.exitCode() == 0;
+        };
+        QVERIFY(server("start"));
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        auto restore = qScopeGuard([&] {
+            qputenv("PULSE_SERVER", saved);
+            server("stop");
+        });
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath("pulse.sock")));
+        audio::AudioBackend ownServer;
+        QVERIFY(ownServer.init(1, 0));
+        RecordingSession session(ownServer);
+        QVERIFY(!session.start(config("WAV", "beforeloss"), 0, QDateTime::currentDateTime()));
+        QTRY_VERIFY_WITH_TIMEOUT(session.capturedBytes() > 4 * kRate, 8000);
+
+        QVERIFY(server("stop-server"));
+        QElapsedTimer clock;
+        clock.start();
+        std::vector<FinishedRecording> records;
+        auto pollUntil = [&](const std::function<bool()> &done, int timeoutMs) {
+            while (!done() && clock.elapsed() < timeoutMs) {
+                QTest::qWait(200);
+                const RecordingSession::PollResult result = session.poll();
+                records.insert(records.end(), result.finished.begin(), result.finished.end());
+            }
+            return done();
+        };
+        QVERIFY(pollUntil([&] { return session.captureLost(); }, 2000));
+        QVERIFY(session.isRecording());
+        QCOMPARE(session.failure(), Failure::CaptureLost);
+        QVERIFY2(session.failureReason().startsWith("capture lost: "), qPrintable(session.failureReason()));
+        QCOMPARE(records.size(), std::size_t(1));
+        pollUntil([] { return false; }, 5000);
+        QVERIFY(session.captureLost());
+
+        QVERIFY(server("start-server"));
+        clock.restart();
+        QVERIFY(pollUntil([&] { return !session.captureLost(); }, 3000));
+        QVERIFY2(session.isRecording() && session.failure() == Failure::None, qPrintable(session.failureReason()));
+        QTest::qWait(2000);
+        const auto resumed = session.stop();
+        QVERIFY(resumed);
+        QVERIFY(resumed->path != records.front().path);
+        QVERIFY(audio::EncoderFeed::waitForAll(10000));
+        QVERIFY(ffprobeDuration(records.front().path) > 1.0);
+        QVERIFY(ffprobeDuration(resumed->path) > 1.0);
+        const std::vector<SessionEvent> events = session.takeEvents();
+        const auto recovered = std::find_if(events.begin(), events.end(), [](const SessionEvent &e) {
+            return e.kind == SessionEventKind::CaptureRecovered;
+        });
+        QCOMPARE(countEvents(events, SessionEventKind::CaptureLost), 1);
+        QVERIFY(recovered != events.end());
+        QVERIFY2(recovered->lostMs >= 5000, qPrintable(QString::number(recovered->lostMs)));
+        QCOMPARE(recovered->file, resumed->path);
     }
 
     void cleanupTestCase() { audio::EncoderFeed::waitForAll(10000); }

@@ -1,0 +1,150 @@
+#include "recording/RecordingWatch.h"
+
+#include "audio/AudioBackend.h"
+#include "core/TextLimits.h"
+#include "recording/RecordedLength.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace recording {
+
+std::optional<double> levelWordToDbfs(std::uint32_t levelWord)
+{
+    if (levelWord == audio::kNoLevel)
+        return std::nullopt;
+    const std::uint32_t peak = std::max(levelWord & 0xFFFFu, levelWord >> 16);
+    if (peak == 0)
+        return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(double(peak) / 32768.0);
+}
+
+void RecordingWatch::setSilenceRule(int thresholdDb, int seconds)
+{
+    m_thresholdDb = thresholdDb;
+    m_silenceSeconds = std::max(0, seconds);
+}
+
+void RecordingWatch::noteEvent(const SessionEvent &event)
+{
+    if (!event.file.isEmpty())
+        m_file = event.file;
+    switch (event.kind) {
+    case SessionEventKind::Started:
+        m_belowSince.reset();
+        m_silent = false;
+        m_dropBase = m_lastDropTotal = m_dropsLogged = 0;
+        m_lastRestart.reset();
+        m_captureLost = false;
+        break;
+    case SessionEventKind::Stopped:
+    case SessionEventKind::EncoderGaveUp:
+    case SessionEventKind::Failed:
+        endSilence(event.at);
+        m_captureLost = false;
+        m_lastRestart.reset();
+        break;
+    case SessionEventKind::EncoderRestarted:
+        m_lastRestart = event.at;
+        break;
+    case SessionEventKind::CaptureLost:
+        // Its alarm takes over from a silence; the silence watch starts afresh on recovery.
+        endSilence(event.at);
+        m_captureLost = true;
+        break;
+    case SessionEventKind::CaptureRecovered:
+        m_captureLost = false;
+        break;
+    case SessionEventKind::AudioDropped:
+        m_dropsLogged += event.droppedBytes;
+        break;
+    case SessionEventKind::FileChanged:
+        break;
+    }
+}
+
+void RecordingWatch::noteLevel(std::optional<double> peakDbfs, const QDateTime &now)
+{
+    if (m_silenceSeconds == 0) {
+        endSilence(now);
+        return;
+    }
+    if (!peakDbfs)
+        return;
+    if (*peakDbfs >= m_thresholdDb) {
+        endSilence(now);
+        return;
+    }
+    if (!m_belowSince)
+        m_belowSince = now;
+    if (!m_silent && m_belowSince->msecsTo(now) >= qint64(m_silenceSeconds) * 1000) {
+        m_silent = true;
+        m_lines.push_back({now, QStringLiteral("silence"), m_file,
+                           QStringLiteral("below %1 dBFS since %2")
+                               .arg(m_thresholdDb)
+                               .arg(m_belowSince->toString(QStringLiteral("HH:mm:ss")))});
+    }
+}
+
+void RecordingWatch::noteIdle(const QDateTime &now)
+{
+    endSilence(now);
+    m_captureLost = false;
+}
+
+void RecordingWatch::endSilence(const QDateTime &now)
+{
+    if (m_silent)
+        m_lines.push_back({now, QStringLiteral("silence-end"), m_file,
+                           QStringLiteral("silent for %1").arg(core::formatHms(m_belowSince->secsTo(now)))});
+    m_silent = false;
+    m_belowSince.reset();
+}
+
+void RecordingWatch::noteDroppedBytes(std::uint64_t total, int sampleRate, const QDateTime &now)
+{
+    m_sampleRate = sampleRate;
+    if (total < m_lastDropTotal)
+        m_dropBase += m_lastDropTotal;
+    m_lastDropTotal = total;
+    const std::uint64_t dropped = counterBytes();
+    if (dropped <= m_dropsLogged)
+        return;
+    m_lines.push_back({now, QStringLiteral("dropped"), m_file,
+                       QStringLiteral("%1 s more dropped, %2 s in all: the encoder fell behind")
+                           .arg(capturedSeconds(dropped - m_dropsLogged, sampleRate), 0, 'f', 1)
+                           .arg(capturedSeconds(dropped, sampleRate), 0, 'f', 1)});
+    m_dropsLogged = dropped;
+}
+
+WatchCondition RecordingWatch::condition(const QDateTime &now) const
+{
+    WatchCondition c;
+    QStringList texts;
+    const auto add = [&](WatchSeverity severity, const QString &text) {
+        c.severity = std::max(c.severity, severity);
+        texts << text;
+    };
+    if (m_captureLost)  // no words: the session's failure reason says it, with its cause
+        c.severity = WatchSeverity::Alarm;
+    if (m_silent)
+        add(WatchSeverity::Warning, QStringLiteral("silence %1").arg(core::formatHms(m_belowSince->secsTo(now))));
+    if (m_lastRestart && m_lastRestart->secsTo(now) < kRestartWarningSeconds)
+        add(WatchSeverity::Warning, QStringLiteral("encoder restarted"));
+    if (droppedBytes() > 0)
+        add(WatchSeverity::Warning,
+            QStringLiteral("dropped %1 s").arg(capturedSeconds(droppedBytes(), m_sampleRate), 0, 'f', 1));
+    c.text = texts.join(QStringLiteral(", "));
+    return c;
+}
+
+std::vector<EventLine> RecordingWatch::takeLines()
+{
+    return std::exchange(m_lines, {});
+}
+
+}  // namespace recording

@@ -1,0 +1,84 @@
+#pragma once
+// The watch over a running recording: what the status line should warn of, and the event-log
+// lines for what the session itself does not report. It holds no timer and reads no clock:
+// the recorder feeds it the session's events, the level and the dropped-byte total once a
+// poll, with the time of that poll, and asks for the condition with the time it shows it.
+//
+//   silence          the level stayed below the threshold for the silence time: a warning
+//                    (the recording goes on) until the level comes back, logged once at its start and once at its end
+//   dropped audio    the encoder fell behind and audio was dropped: a warning with the
+//                    dropped length, kept until the next recording starts
+//   encoder restart  a warning for a while after the last restart
+//   capture lost     an alarm until the capture is recovered or the recording ends; without
+//                    words of its own, as the session's failure reason says it with its cause
+//
+// Main thread only, like the recorder.
+
+#include "recording/EventLog.h"
+#include "recording/SessionEvent.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace recording {
+
+// dBFS of the louder channel of a level word (16-bit halves, full scale 32768); minus
+// infinity for a silent word, nothing for kNoLevel.
+std::optional<double> levelWordToDbfs(std::uint32_t levelWord);
+
+enum class WatchSeverity { None, Warning, Alarm };
+
+struct WatchCondition {
+    WatchSeverity severity = WatchSeverity::None;
+    QString text;  // "silence 0:01:05, dropped 2.4 s"; empty with None (and a lost capture)
+};
+
+class RecordingWatch {
+public:
+    static constexpr int kRestartWarningSeconds = 30;
+
+    // Silence is a level below thresholdDb for `seconds`; 0 seconds switches it off.
+    void setSilenceRule(int thresholdDb, int seconds);
+
+    // Each event of the session, in order. Started begins afresh; the end of a recording
+    // ends its silence and its lost capture.
+    void noteEvent(const SessionEvent &event);
+    // The peak since the last poll while recording (nothing: no level known then).
+    void noteLevel(std::optional<double> peakDbfs, const QDateTime &now);
+    // No recording runs: a silence span ends here.
+    void noteIdle(const QDateTime &now);
+    // The session's dropped-byte total of the running recording, at its sample rate.
+    void noteDroppedBytes(std::uint64_t total, int sampleRate, const QDateTime &now);
+
+    WatchCondition condition(const QDateTime &now) const;
+    bool isSilent() const { return m_silent; }
+    std::uint64_t droppedBytes() const { return std::max(counterBytes(), m_dropsLogged); }
+
+    // The lines to log since the last call, oldest first.
+    std::vector<EventLine> takeLines();
+
+private:
+    void endSilence(const QDateTime &now);
+    std::uint64_t counterBytes() const { return m_dropBase + m_lastDropTotal; }
+
+    int m_thresholdDb = -50;
+    int m_silenceSeconds = 30;
+    QString m_file;
+    std::optional<QDateTime> m_belowSince;  // first poll below the threshold of this span
+    bool m_silent = false;
+    // A counter that went back (a new encoder feed) leaves its count here.
+    std::uint64_t m_dropBase = 0;
+    std::uint64_t m_lastDropTotal = 0;
+    std::uint64_t m_dropsLogged = 0;  // by AudioDropped events or lines of our own
+    int m_sampleRate = 0;
+    std::optional<QDateTime> m_lastRestart;
+    bool m_captureLost = false;
+    std::vector<EventLine> m_lines;
+};
+
+}  // namespace recording
