@@ -16,6 +16,8 @@ packages=(
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
   # tests: a real sound server with a test signal, real windows for screenshots
   pulseaudio pulseaudio-utils sox xvfb xauth imagemagick xdotool
+  # the install test's validators; the Debian package's library dependencies
+  desktop-file-utils appstream systemd dpkg-dev
 )
 
 missing=()

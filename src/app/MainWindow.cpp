@@ -5,6 +5,7 @@
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
 #include "app/RecordingTab.h"
+#include "app/RemoteCommands.h"
 #include "app/WindowPlacement.h"
 #include "archive/Archive.h"
 #include "core/DayCount.h"
@@ -95,6 +96,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_displayTimer->setInterval(1000);
     connect(m_displayTimer, &QTimer::timeout, this, &MainWindow::showProgress);
 
+    // `vantrel --command` reaches this window's recorder as the menu's commands do.
+    QString commandsOff;
+    if (!(new app::CommandServer(*m_recorder, this))->listen(app::programFolder(), &commandsOff))
+        qCWarning(lcApp).noquote() << commandsOff;
     m_recorder->start();
     m_displayTimer->start();
 }

@@ -420,6 +420,16 @@ bool Recorder::savePresets(const QList<settings::CodecPreset> &presets, QString 
 // its record is in the index written now, and its encoder is given time to complete the file.
 void Recorder::close(const FrontEndLayout &layout)
 {
+    closeAndSave(&layout);
+}
+
+void Recorder::close()
+{
+    closeAndSave(nullptr);
+}
+
+void Recorder::closeAndSave(const FrontEndLayout *layout)
+{
     if (m_closed)
         return;
     m_closed = true;
@@ -434,12 +444,25 @@ void Recorder::close(const FrontEndLayout &layout)
     audio::EncoderFeed::waitForAll(kEncoderFinishMs);
 }
 
-bool Recorder::saveSettings(const FrontEndLayout &layout)
+bool Recorder::saveSettings(const FrontEndLayout *layout)
 {
     const QString path = programPath(core::files::settings());
     core::Ini ini = core::Ini::load(path);
-    m_settings.levelMin = layout.levelMin;
-    writeSettings(ini, m_settings, layout.bounds, layout.historyWidths);
+    if (layout) {
+        m_settings.levelMin = layout->levelMin;
+        writeSettings(ini, m_settings, layout->bounds, layout->historyWidths);
+    } else {
+        // The recorder's own keys only: the window's sections are taken over from the file
+        // as they are, so that a headless run never moves or resizes the next window.
+        core::Ini own;
+        writeSettings(own, m_settings, {}, {});
+        for (const core::Ini::Section &section : own.parseAll()) {
+            if (section.name == keys::windowPos || section.name == keys::columns)
+                continue;
+            for (const core::Ini::Entry &entry : section.entries)
+                ini.writeString(section.name, entry.key, entry.value);
+        }
+    }
     if (!ini.save(path)) {
         raise(QString(), QStringLiteral("Unable to write to %1").arg(path));
         return false;

@@ -97,6 +97,9 @@ public:
     // Stops the tick, finishes a running recording, writes every file (the front-end's
     // layout included) and waits a bounded time for the encoders to complete their files.
     void close(const FrontEndLayout &layout);
+    // The same for a front-end without a layout of its own (headless): the window's layout
+    // in the settings file stays as it is, keys that are not there stay absent.
+    void close();
 
     // The schedule check at `now` (the tick thread's, or a test's), then the length limit.
     void tick(const QDateTime &now);
@@ -113,6 +116,7 @@ public:
     // The codec presets as read from Codecs.prs at start-up or last saved.
     const QList<settings::CodecPreset> &presets() const { return m_presets; }
     bool isRecording() const;
+    bool isClosed() const { return m_closed; }  // close() ran: it takes no command any more
     QString currentFile() const;
     qint64 elapsedSeconds() const;
     QString remainingText() const;  // "? d ?:??:??" while idle
@@ -138,7 +142,8 @@ private:
     void archiveFinished(const recording::FinishedRecording &finished);
     void archiveChanged(const archive::ArchiveChange &change);
     void scheduleChanged();
-    [[nodiscard]] bool saveSettings(const FrontEndLayout &layout);
+    void closeAndSave(const FrontEndLayout *layout);
+    [[nodiscard]] bool saveSettings(const FrontEndLayout *layout);  // null: keep the stored layout
     void raise(const QString &caption, const QString &text, const QString &detail = {});
     void healed(const QString &text);
     // Hands what the session did since the last look to the event log and the watch; true

@@ -1,10 +1,13 @@
-// Program entry: the program folder, the command line, and a window that SIGTERM and
-// SIGINT close like the user would (so a running recording is finished and archived).
+// Program entry: the program folder, the command line, and the front-end (the window, or
+// none with --headless) that SIGTERM, SIGINT and SIGHUP close like the user would (so a
+// running recording is finished and archived), or a command to a running instance.
 
 #include "app/DeviceListing.h"
+#include "app/HeadlessRunner.h"
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
+#include "app/RemoteCommands.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -12,6 +15,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <cstdio>
 #include <sys/socket.h>
@@ -33,16 +37,28 @@ bool hasDisplay()
            qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
 }
 
-// Signals reach the GUI thread through a socket pair; the handler only writes one byte.
-void closeOnTerminationSignals(QWidget *window)
+// The runs that never open a window, whatever the display: they make no QApplication.
+bool runsWithoutWindow(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--headless" || arg == "--command" || arg.startsWith("--command="))
+            return true;
+    }
+    return false;
+}
+
+// Signals reach the main thread through a socket pair; the handler only writes one byte.
+void closeOnTerminationSignals(QObject *frontEnd, const std::function<void()> &close)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, frontEnd);
+    QObject::connect(notifier, &QSocketNotifier::activated, frontEnd, [notifier, close] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        window->close();
+        notifier->setEnabled(false);  // a second signal while closing changes nothing
+        close();
     });
     struct sigaction sa = {};
     sa.sa_handler = onTerminationSignal;
@@ -60,7 +76,8 @@ int main(int argc, char *argv[])
     // The window needs a display; everything else (the folder lock, the device lists) does
     // not, so the application object is only as much as the run needs.
     std::unique_ptr<QCoreApplication> application;
-    if (hasDisplay())
+    const bool windowed = hasDisplay() && !runsWithoutWindow(argc, argv);
+    if (windowed)
         application = std::make_unique<QApplication>(argc, argv);
     else
         application = std::make_unique<QCoreApplication>(argc, argv);
@@ -78,14 +95,35 @@ int main(int argc, char *argv[])
         QStringLiteral("list-devices"),
         QStringLiteral("Print the numbered playback devices, recording devices and inputs of the recording "
                        "device, then exit."));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window: the schedule, recordings and archive as usual, status lines on "
+                       "standard error. SIGTERM, SIGINT and SIGHUP close it."));
+    const QCommandLineOption commandOption(
+        QStringLiteral("command"),
+        QStringLiteral("Send <command> (record, stop or status) to the Vantrel running on the program folder, "
+                       "print its answer and exit (3: none runs)."),
+        QStringLiteral("command"));
     parser.addOption(homeOption);
     parser.addOption(listDevicesOption);
+    parser.addOption(headlessOption);
+    parser.addOption(commandOption);
     parser.process(*application);
     const QString home = parser.value(homeOption);
-    app::setProgramFolder(home.isEmpty() ? QCoreApplication::applicationDirPath() : home);
+    const bool runsOnFolder = !parser.isSet(listDevicesOption) && !parser.isSet(commandOption);
+    QString folderFailure;
+    if (!app::chooseProgramFolder(home, QCoreApplication::applicationDirPath(), runsOnFolder, &folderFailure)) {
+        std::fprintf(stderr, "vantrel: %s\n", qPrintable(folderFailure));
+        if (windowed)
+            QMessageBox::critical(nullptr, QStringLiteral("Vantrel"), folderFailure + QLatin1Char('.'));
+        return 1;
+    }
 
     if (parser.isSet(listDevicesOption))
         return app::printDeviceLists(stdout);
+    // A client of the running instance: it takes no lock and reads no file of the folder.
+    if (parser.isSet(commandOption))
+        return app::runRemoteCommand(parser.value(commandOption), app::programFolder());
 
     // One instance per program folder, decided before anything is read or written there.
     // Without a display the window cannot open anyway, but the message that the folder is
@@ -94,19 +132,28 @@ int main(int argc, char *argv[])
     const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure);
     if (!lock) {
         std::fprintf(stderr, "vantrel: %s\n", qPrintable(lockFailure));
-        if (hasDisplay())
+        if (windowed)
             QMessageBox::critical(nullptr, QStringLiteral("Vantrel"), lockFailure + QLatin1Char('.'));
         return 2;
     }
 
+    if (parser.isSet(headlessOption)) {
+        app::HeadlessRunner runner;
+        closeOnTerminationSignals(&runner, [&runner] {
+            runner.close();
+            QCoreApplication::quit();
+        });
+        return QCoreApplication::exec();
+    }
+
     if (!hasDisplay()) {
         std::fprintf(stderr, "vantrel: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
-                             "start it from a desktop session or under xvfb-run.\n");
+                             "start it from a desktop session or under xvfb-run, or run it with --headless.\n");
         return 1;
     }
 
     MainWindow window;
-    closeOnTerminationSignals(&window);
+    closeOnTerminationSignals(&window, [&window] { window.close(); });
     window.show();
     return QCoreApplication::exec();
 }
