@@ -42,9 +42,13 @@ namespace audio {
 namespace {
 
 constexpr int kBufferSeconds = 8;
-// push() wakes the writer for every block; the timed wait only covers a wake-up lost while
-// the writer held the lock, and the check for an encoder that went away.
+// push() wakes the writer once a tenth of a second of audio is queued, and the writer's
+// timed wait takes whatever is there at least as often: the encoder gets its input within
+// 100 ms, and the writer wakes ten times a second instead of once a block. The wait also
+// covers a wake-up lost while the writer held the lock, and the check for an encoder that
+// went away.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
+constexpr int kWakeDivisor = 10;  // wake the writer at 1/10 s of queued audio
 constexpr int kPollMs = 100;
 
 struct FeedState {
@@ -61,6 +65,7 @@ struct FeedState {
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::uint64_t> written{0};  // into the pipe, header included
     std::size_t headerBytes = 0;
+    std::size_t wakeBytes = 0;  // queued bytes at which push() wakes the writer
     std::atomic<int> waitStatus{-1};  // the child's wait status once reaped
     std::mutex wakeMutex;
     std::condition_variable wake;
@@ -243,7 +248,7 @@ public:
         }
         // Only try the lock: if the writer holds it, it is about to look at the ring anyway,
         // and its timed wait covers the rest.
-        if (m_state->wakeMutex.try_lock()) {
+        if (m_state->ring.readable() >= m_state->wakeBytes && m_state->wakeMutex.try_lock()) {
             m_state->wake.notify_one();
             m_state->wakeMutex.unlock();
         }
@@ -377,6 +382,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     const auto header = wav::streamingWavHeader(sampleRate);
     state->ring.write(header.data(), header.size());
     state->headerBytes = header.size();
+    state->wakeBytes = static_cast<std::size_t>(sampleRate) * kBytesPerFrame / kWakeDivisor;
     try {
         std::thread writer(runFeed, state);
         registry().add(state, std::move(writer));

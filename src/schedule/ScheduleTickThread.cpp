@@ -19,22 +19,17 @@ ScheduleTickThread::~ScheduleTickThread()
 
 void ScheduleTickThread::run()
 {
-    quint32 sleptMs = 0;
     while (!m_stopRequested.load()) {
         {
+            // One sleep per interval: stop() wakes it at once, so nothing wakes the thread
+            // in between for a logger that records for months.
             std::unique_lock<std::mutex> lock(m_sleepMutex);
-            if (m_wake.wait_for(lock, std::chrono::milliseconds(kSleepStepMs),
+            if (m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs.load()),
                                 [this] { return m_stopRequested.load(); }))
                 break;
         }
-        sleptMs += kSleepStepMs;
-        if (sleptMs >= m_intervalMs.load()) {
-            if (m_stopRequested.load()) break;
-            // This object lives on the main thread: the call runs there and we wait for it.
-            QMetaObject::invokeMethod(this, &ScheduleTickThread::deliverTick,
-                                      Qt::BlockingQueuedConnection);
-            sleptMs = 0;
-        }
+        // This object lives on the main thread: the call runs there and we wait for it.
+        QMetaObject::invokeMethod(this, &ScheduleTickThread::deliverTick, Qt::BlockingQueuedConnection);
     }
 }
 

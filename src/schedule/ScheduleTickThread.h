@@ -1,16 +1,15 @@
 #pragma once
-// The schedule tick thread. It sleeps in steps of 50 ms and, once the steps add up to the
-// interval, hands a tick to the main thread and waits until it has been handled: tick()
+// The schedule tick thread. It sleeps for the interval, then hands a tick to the main
+// thread and waits until it has been handled: tick()
 // is emitted on the main thread, so ScheduleTick never overlaps a command, a timer or
-// itself, and ticks keep coming while a modal dialog runs its own event loop. The count
-// advances by the time slept, not by the clock, so ticks drift later by the time each one
-// takes to handle; the firing rule must not assume exact spacing.
+// itself, and ticks keep coming while a modal dialog runs its own event loop. Ticks drift
+// later by the time each one takes to handle; the firing rule must not assume exact spacing.
 //
 // Stopping: stop() (or the destructor) asks the thread to end and joins it. The thread may
 // at that moment be blocked waiting for the main thread to take a tick, which the main
 // thread, being inside stop(), would never do. So stop() keeps delivering the pending tick
 // call while it waits; a tick delivered after the stop request is dropped, not emitted.
-// The thread therefore ends within one 50 ms step, usually at once.
+// The sleep ends at the stop request, so the thread ends at once.
 //
 // Create, start and stop it on the main thread; it runs once (no start after a stop). Do not call stop() or delete it from a
 // handler of tick(): the thread is waiting for that very handler to return.
@@ -26,8 +25,6 @@ namespace schedule {
 class ScheduleTickThread : public QThread {
     Q_OBJECT
 public:
-    static constexpr quint32 kSleepStepMs = 50;
-
     explicit ScheduleTickThread(QObject *parent = nullptr);
     ~ScheduleTickThread() override;  // stop()
 
