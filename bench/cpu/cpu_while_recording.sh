@@ -40,18 +40,12 @@ ffmpeg -nostdin -loglevel error -f pulse -sample_rate 48000 -channels 2 -i defau
 ff=$!
 vt_pids+=($ff)
 sleep 3   # past the start
-encoder=$(pgrep -P "$app" | head -1 || true)
-if [[ -z $encoder ]]; then
-  echo "cpu_while_recording.sh: the program runs no encoder; is it recording? See $work/vantrel.log:" >&2
-  tail -5 "$work/vantrel.log" >&2
-  exit 1
-fi
+encoder=$(vt_program_encoder "$app" "$work/vantrel.log")
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
-a0=$(ticks "$app"); e0=$(ticks "$encoder"); r0=$(ticks "$ref"); f0=$(ticks "$ff"); t0=$(date +%s.%N)
+a0=$(vt_cpu_ticks "$app"); e0=$(vt_cpu_ticks "$encoder"); r0=$(vt_cpu_ticks "$ref"); f0=$(vt_cpu_ticks "$ff"); t0=$(date +%s.%N)
 sleep "$seconds"
-a1=$(ticks "$app"); e1=$(ticks "$encoder"); r1=$(ticks "$ref"); f1=$(ticks "$ff"); t1=$(date +%s.%N)
+a1=$(vt_cpu_ticks "$app"); e1=$(vt_cpu_ticks "$encoder"); r1=$(vt_cpu_ticks "$ref"); f1=$(vt_cpu_ticks "$ff"); t1=$(date +%s.%N)
 recording=$(ls "$work/Recordings" 2>/dev/null | head -1)
 awk -v a=$((a1 - a0)) -v e=$((e1 - e0)) -v r=$((r1 - r0)) -v f=$((f1 - f0)) -v hz="$hz" \
     -v t0="$t0" -v t1="$t1" -v file="$recording" -v enc="$(cat "/proc/$encoder/comm")" 'BEGIN {

@@ -40,19 +40,13 @@ parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 >/dev/nul
 ref=$!
 vt_pids+=($ref)
 sleep 3   # past the start
-encoder=$(pgrep -P "$app" | head -1 || true)
-if [[ -z $encoder ]]; then
-  echo "cpu_headless.sh: the program runs no encoder; see $work/vantrel.log:" >&2
-  tail -5 "$work/vantrel.log" >&2
-  exit 1
-fi
+encoder=$(vt_program_encoder "$app" "$work/vantrel.log")
 encoder_name=$(cat "/proc/$encoder/comm")
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
-a0=$(ticks "$app"); e0=$(ticks "$encoder"); r0=$(ticks "$ref"); t0=$(date +%s.%N)
+a0=$(vt_cpu_ticks "$app"); e0=$(vt_cpu_ticks "$encoder"); r0=$(vt_cpu_ticks "$ref"); t0=$(date +%s.%N)
 sleep "$seconds"
-a1=$(ticks "$app"); e1=$(ticks "$encoder"); r1=$(ticks "$ref"); t1=$(date +%s.%N)
+a1=$(vt_cpu_ticks "$app"); e1=$(vt_cpu_ticks "$encoder"); r1=$(vt_cpu_ticks "$ref"); t1=$(date +%s.%N)
 recording=$(ls "$work/Recordings" 2>/dev/null | head -1)
 kill -TERM "$app"; wait "$app" || true
 awk -v a=$((a1 - a0)) -v e=$((e1 - e0)) -v r=$((r1 - r0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \

@@ -61,11 +61,10 @@ sleep "$settle"
 playing() { (( $(pactl list short sink-inputs | wc -l) >= streams + 2 )); }
 playing || fail "the program's and paplay's playback streams are not both on the server; nothing measured"
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
-a0=$(ticks "$app"); r0=$(ticks "$ref"); t0=$(date +%s.%N)
+a0=$(vt_cpu_ticks "$app"); r0=$(vt_cpu_ticks "$ref"); t0=$(date +%s.%N)
 sleep "$seconds"
-a1=$(ticks "$app"); r1=$(ticks "$ref"); t1=$(date +%s.%N)
+a1=$(vt_cpu_ticks "$app"); r1=$(vt_cpu_ticks "$ref"); t1=$(date +%s.%N)
 xdotool search --onlyvisible --name '^MiniPlayer$' >/dev/null 2>&1 \
   || fail "the mini player closed during the measurement; figures discarded"
 playing || fail "a playback stream ended during the measurement; figures discarded"

@@ -76,3 +76,18 @@ vt_start_test_services() {
   export XDG_RUNTIME_DIR=$vt_work/sound/runtime XDG_DATA_HOME=$vt_work/data HOME=$vt_work/home
   mkdir -p "$XDG_DATA_HOME" "$HOME"
 }
+
+# Clock ticks of CPU (user + system) that process $1 has used so far; CLK_TCK a second.
+vt_cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+# The encoder that the program $1 runs, once it records; fails naming the program's log $2.
+vt_program_encoder() {
+  local encoder
+  encoder=$(pgrep -P "$1" | head -1 || true)
+  if [[ -z $encoder ]]; then
+    echo "$(basename "$0"): the program runs no encoder; is it recording? See $2:" >&2
+    tail -5 "$2" >&2
+    return 1
+  fi
+  echo "$encoder"
+}
