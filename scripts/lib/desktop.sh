@@ -5,13 +5,15 @@
 # vt_begin_session PREFIX: a work folder (vt_work) for one run, removed at exit together
 # with every process in vt_pids and the sound server a run may start in vt_work/sound.
 vt_pids=()
+# The project's scripts, wherever the caller has gone since (cleanup runs at its exit).
+vt_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 vt_begin_session() {
   vt_work=$(mktemp -d "/tmp/$1.XXXXXX")
   trap vt_end_session EXIT
 }
 vt_end_session() {
   for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  scripts/sound-server.sh stop "$vt_work/sound" >/dev/null 2>&1 || true
+  "$vt_scripts/sound-server.sh" stop "$vt_work/sound" >/dev/null 2>&1 || true
   rm -rf "$vt_work"
 }
 
@@ -31,7 +33,7 @@ vt_start_display() {
 # for scripts/sound-server.sh signal and restart-server); vt_end_session stops it.
 vt_ensure_sound_server() {
   if [[ -z ${PULSE_SERVER:-} ]]; then
-    eval "$(scripts/sound-server.sh start "$vt_work/sound")"
+    eval "$("$vt_scripts/sound-server.sh" start "$vt_work/sound")"
     export PULSE_SERVER
   fi
 }
@@ -70,7 +72,7 @@ vt_main_window() {
 # range, and runtime, data and home folders inside vt_work, so that tests that move files
 # to the trash or write settings never touch the user's.
 vt_start_test_services() {
-  eval "$(scripts/sound-server.sh start "$vt_work/sound")"
+  eval "$("$vt_scripts/sound-server.sh" start "$vt_work/sound")"
   export PULSE_SERVER
   vt_start_display "$1" "$2"
   export XDG_RUNTIME_DIR=$vt_work/sound/runtime XDG_DATA_HOME=$vt_work/data HOME=$vt_work/home
