@@ -243,15 +243,19 @@ RecorderStatus Recorder::status() const
 bool Recorder::noteSessionEvents(const QDateTime &now)
 {
     const bool wasSilent = m_watch.isSilent();
-    for (const recording::SessionEvent &event : m_session->takeEvents()) {
+    const std::vector<recording::SessionEvent> events = m_session->takeEvents();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const recording::SessionEvent &event = events[i];
         (void)m_eventLog.append(recording::eventLine(event, m_session->sampleRate()));
         m_watch.noteEvent(event);
+        // One notice an outcome: the give-up that follows a failure says it better.
+        const bool gaveUpNext = i + 1 < events.size() && events[i + 1].kind == recording::SessionEventKind::EncoderGaveUp;
         QString what;
         if (event.kind == recording::SessionEventKind::CaptureLost)
             what = QStringLiteral("capture lost");
         else if (event.kind == recording::SessionEventKind::EncoderGaveUp)
             what = QStringLiteral("the encoder stopped for good");
-        else if (event.kind == recording::SessionEventKind::Failed)
+        else if (event.kind == recording::SessionEventKind::Failed && !gaveUpNext)
             what = QStringLiteral("recording failed");
         if (!what.isEmpty())
             m_notifier.notify(QStringLiteral("Vantrel: ") + what,
@@ -261,7 +265,7 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
         m_watch.noteIdle(now);
     else if (!m_session->captureLost())
         m_watch.noteLevel(recording::levelWordToDbfs(m_session->level()), now);
-    m_watch.noteDroppedBytes(m_session->droppedBytes(), m_session->sampleRate(), now);
+    m_watch.setSampleRate(m_session->sampleRate());
     for (const recording::EventLine &line : m_watch.takeLines())
         (void)m_eventLog.append(line);
     if (!wasSilent && m_watch.isSilent())

@@ -3,6 +3,7 @@
 #include "app/Logging.h"
 #include "app/Recorder.h"
 #include "core/TextLimits.h"
+#include "recording/RecordingSession.h"
 #include "schedule/ScheduleEntry.h"
 #include "schedule/ScheduleList.h"
 
@@ -127,7 +128,11 @@ QStringList statusReport(Recorder &recorder, const QDateTime &now)
         if (schedule::recordingLimitMs(entry) > 0)
             next += QStringLiteral(" for ") + schedule::cellText(entry, schedule::LengthColumn, words);
     }
-    return {reportLine("recording", recording ? QStringLiteral("yes") : QStringLiteral("no")),
+    // A recording whose capture is lost waits for it: it records nothing meanwhile.
+    const QString recordingWord = !recording                           ? QStringLiteral("no")
+                                  : recorder.session().captureLost() ? QStringLiteral("no (capture lost, retrying)")
+                                                                     : QStringLiteral("yes");
+    return {reportLine("recording", recordingWord),
             reportLine("status", recorder.status().text),
             reportLine("file", recording ? recorder.currentFile() : QStringLiteral("none")),
             reportLine("elapsed", core::formatHms(recording ? recorder.elapsedSeconds() : 0)),

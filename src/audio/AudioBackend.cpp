@@ -7,12 +7,23 @@
 #include "audio/PulseCapture.h"
 #include "audio/PulseConnection.h"
 
+#include <algorithm>
 
 namespace audio {
 
 namespace {
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kStreamTimeoutMs = 3000;
+
+bool isCaptureRate(int sampleRate, QString *error)
+{
+    if (sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate)
+        return true;
+    if (error)
+        *error = QStringLiteral("sample rate %1 Hz is outside %2…%3 Hz")
+                     .arg(sampleRate).arg(kMinSampleRate).arg(kMaxSampleRate);
+    return false;
+}
 }  // namespace
 
 struct AudioBackend::Impl {
@@ -138,14 +149,12 @@ bool AudioBackend::selectInput(int index)
 }
 
 std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockCallback onBlock,
-                                                          QString *error)
+                                                          QString *error, CaptureSource *chosen)
 {
-    if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) {
-        if (error)
-            *error = QStringLiteral("sample rate %1 Hz is outside %2…%3 Hz")
-                         .arg(sampleRate).arg(kMinSampleRate).arg(kMaxSampleRate);
+    if (chosen)
+        *chosen = {};
+    if (!isCaptureRate(sampleRate, error))
         return nullptr;
-    }
     PulseConnection *c = d->ready(error);
     if (!c)
         return nullptr;
@@ -159,9 +168,36 @@ std::unique_ptr<CaptureStream> AudioBackend::startCapture(int sampleRate, BlockC
                 *error = QStringLiteral("recording device %1 not found").arg(d->recordDevice);
             return nullptr;
         }
-        source = sources[static_cast<std::size_t>(d->recordDevice) - 1].name;
+        const SourceEntry &entry = sources[static_cast<std::size_t>(d->recordDevice) - 1];
+        source = entry.name;
+        if (chosen)
+            *chosen = {QString::fromStdString(entry.name), entry.description};
     }
     return PulseCapture::start(d->connection, source, sampleRate, std::move(onBlock),
+                               kStreamTimeoutMs, error);
+}
+
+std::unique_ptr<CaptureStream> AudioBackend::startCaptureFrom(const CaptureSource &source, int sampleRate,
+                                                              BlockCallback onBlock, QString *error)
+{
+    if (!isCaptureRate(sampleRate, error))
+        return nullptr;
+    PulseConnection *c = d->ready(error);
+    if (!c)
+        return nullptr;
+    const std::string name = source.name.toStdString();
+    if (!name.empty()) {
+        const std::vector<SourceEntry> sources = listSources(*c);
+        const bool listed = std::any_of(sources.begin(), sources.end(),
+                                        [&name](const SourceEntry &entry) { return entry.name == name; });
+        if (!listed) {
+            if (error)
+                *error = QStringLiteral("recording device \u201c%1\u201d not found")
+                             .arg(source.description.isEmpty() ? source.name : source.description);
+            return nullptr;
+        }
+    }
+    return PulseCapture::start(d->connection, name, sampleRate, std::move(onBlock),
                                kStreamTimeoutMs, error);
 }
 

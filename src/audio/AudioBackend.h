@@ -72,11 +72,26 @@ public:
     // Called on the mainloop thread for every captured block; must not block.
     using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
 
+    // The source a capture records from: the server's name for it and its description
+    // (both empty for the server's default source, which a capture follows wherever it goes).
+    struct CaptureSource {
+        QString name;
+        QString description;
+    };
+
     // Starts capturing 16-bit stereo at sampleRate from the recording device, delivering
     // ~20 ms blocks to onBlock. Returns null (and sets *error: "no sound server (…)",
-    // "recording device 3 not found", …) when capture cannot start.
+    // "recording device 3 not found", …) when capture cannot start. *source, when given, is
+    // set to the source the device number stood for, for a later startCaptureFrom().
     std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
-                                                QString *error = nullptr);
+                                                QString *error = nullptr,
+                                                CaptureSource *source = nullptr);
+    // The same from `source` as an earlier startCapture() resolved it, whatever the device
+    // numbers stand for now: a device unplugged and plugged in again shifts them. Fails with
+    // "recording device “…” not found" while the server does not list that source.
+    std::unique_ptr<CaptureStream> startCaptureFrom(const CaptureSource &source, int sampleRate,
+                                                    BlockCallback onBlock,
+                                                    QString *error = nullptr);
 
     // Opens `path` for playback on playback device `playDevice` (0 = "No sound", 1 = the
     // default sink, 2… = sinks; a sink the server no longer lists falls back to the default).

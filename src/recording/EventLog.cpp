@@ -64,11 +64,12 @@ EventLine eventLine(const SessionEvent &event, int sampleRate)
     EventLine line{event.at, eventWord(event.kind), event.file, event.details};
     if (event.kind == SessionEventKind::CaptureRecovered)
         line.details = joined(QStringLiteral("lost for %1").arg(core::formatHms(event.lostMs / 1000)), line.details);
-    else if (event.kind == SessionEventKind::AudioDropped)
-        line.details = joined(sampleRate > 0 ? QStringLiteral("%1 s more dropped: the encoder fell behind")
-                                                   .arg(capturedSeconds(event.droppedBytes, sampleRate), 0, 'f', 1)
-                                             : QStringLiteral("%1 bytes more dropped").arg(event.droppedBytes),
-                              line.details);
+    else if (event.kind == SessionEventKind::AudioDropped && event.droppedBytes > 0)
+        // The cause is given where it is not the usual one.
+        line.details = (sampleRate > 0 ? QStringLiteral("%1 s more dropped: ")
+                                             .arg(capturedSeconds(event.droppedBytes, sampleRate), 0, 'f', 1)
+                                       : QStringLiteral("%1 bytes more dropped: ").arg(event.droppedBytes))
+            + (event.details.isEmpty() ? QStringLiteral("the encoder fell behind") : event.details);
     return line;
 }
 

@@ -25,10 +25,16 @@ namespace recording {
 
 namespace {
 
-constexpr int kHistorySeconds = 4;       // held for the overlap after an encoder restart
+// Held for an encoder restart: what a dead encoder's feed may still have queued (8 s), the
+// time to notice the death (a poll), the second of overlap and what its file may show less
+// than it was given (a header it updated a second before), with a second to spare.
+constexpr int kHistorySeconds = 12;
 constexpr int kOverlapSeconds = 1;       // a restarted encoder's file goes back this far
 constexpr qint64 kWorkingEncoderMs = 2000;  // an encoder that dies sooner without a file never worked
 constexpr qint64 kCaptureRetryMs = 1000;
+// The poll comes once a second, give or take: a retry due a moment later is made now, or
+// it would wait a whole second more.
+constexpr qint64 kCaptureRetrySlackMs = 200;
 
 // Creates every missing folder of `folder`, level by level; returns why one could not be
 // made ("permission denied"), empty on success. QDir::mkpath gives no reason.
@@ -113,9 +119,13 @@ void RecordingSession::setEncoderRestartLimit(int maxDeaths, qint64 windowMs)
 
 bool RecordingSession::startCapture(QString *why)
 {
-    m_captureDevice = m_backend.recordDevice();
-    m_capture = m_backend.startCapture(
-        m_config.sampleRate, [this](const char *data, std::size_t bytes) { captureBlock(data, bytes); }, why);
+    const auto onBlock = [this](const char *data, std::size_t bytes) { captureBlock(data, bytes); };
+    if (m_captureLost) {
+        m_capture = m_backend.startCaptureFrom(m_captureSource, m_config.sampleRate, onBlock, why);
+    } else {
+        m_captureDevice = m_backend.recordDevice();
+        m_capture = m_backend.startCapture(m_config.sampleRate, onBlock, why, &m_captureSource);
+    }
     return m_capture != nullptr;
 }
 
@@ -186,14 +196,12 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_limitBytes = recording::limitBytes(limitMs, config.sampleRate);
     m_limitEnd.store(m_limitBytes);
     m_droppedBytes = m_droppedBefore = m_droppedReported = 0;
-    m_overflowsBefore = m_overflowBase = 0;
+    m_overflowsBefore = m_overflowBase = m_overflowsReported = 0;
     m_audioDropped = m_fileSeen = false;
     m_encoderDeaths.clear();
     m_captureLost = false;
+    m_lostMsBefore = 0;
     m_pendingArchiveName.clear();
-    // History for the overlap after an encoder restart: the second of overlap, the time it
-    // takes to notice the death (the poll comes once a second) and what a dead encoder's
-    // file may show less than it was given (a header it updated a second before).
     const std::size_t frameBytes = std::size_t(std::max(config.sampleRate, 1)) * audio::kBytesPerFrame;
     m_history = std::make_unique<CaptureHistory>(frameBytes * kHistorySeconds);
 
@@ -258,8 +266,9 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     m_recordingStart = cut;
     m_limitBytes = limitBytes;
     m_droppedBytes = m_droppedBefore = m_droppedReported = 0;
-    m_overflowsBefore = 0;
+    m_overflowsBefore = m_overflowsReported = 0;
     m_overflowBase = m_capture->overflows();
+    m_lostMsBefore = 0;
     m_audioDropped = false;
     m_encoderDeaths.clear();
     adoptFile(std::move(next), now, cut);
@@ -288,13 +297,15 @@ RecordingSession::PollResult RecordingSession::poll()
         retryCapture(result);
         return result;
     }
-    if (!m_encoder->isAlive()) {
-        encoderDied(result);
-        if (!m_recording) return result;
-    }
+    // A capture that ended first: an encoder restarted now would get a file that the loss
+    // then closes at once.
     if (!m_capture->isRunning()) {
         loseCapture(result);
         return result;
+    }
+    if (!m_encoder->isAlive()) {
+        encoderDied(result);
+        if (!m_recording) return result;
     }
     if (fileRemoved()) {
         (void)finish(false);  // nothing left to archive
@@ -333,31 +344,37 @@ void RecordingSession::encoderDied(PollResult &result)
     // (a header it updates now and then, a frame it never completed): then from that end.
     // The new file goes back a second from there.
     std::uint64_t givenUpTo = m_fileStart + m_encoder->deliveredBytes() + m_encoder->droppedBytes();
+    std::uint64_t fileShows = UINT64_MAX;  // bytes of audio the dead file holds, when its headers say
     if (const audio::FileProbe probe = audio::probeFile(deadFile); probe.ok && probe.durationSeconds > 0) {
-        const auto shownFrames = std::uint64_t(std::llround(probe.durationSeconds * m_sampleRate));
-        givenUpTo = std::min(givenUpTo, m_fileStart + shownFrames * audio::kBytesPerFrame);
+        fileShows = std::uint64_t(std::llround(probe.durationSeconds * m_sampleRate)) * audio::kBytesPerFrame;
+        givenUpTo = std::min(givenUpTo, m_fileStart + fileShows);
     }
     givenUpTo -= givenUpTo % audio::kBytesPerFrame;
     const QDateTime now = QDateTime::currentDateTime();
     NextFile next = openNextFile(now);
     if (!next.feed) {
-        if (std::optional<FinishedRecording> record = finish(true)) result.finished.push_back(*record);
+        // One failure: why the recording could not go on, with how the last encoder ended.
+        if (std::optional<FinishedRecording> record = finish(true, false)) result.finished.push_back(*record);
         m_currentFile = next.path;
-        fail(next.failure, next.why);
+        fail(next.failure, next.why + QStringLiteral(" (after ") + deadEnd + QLatin1Char(')'));
         return;
     }
     audio::EncoderFeed *feed = next.feed.get();
     std::uint64_t firstByte = 0;
     std::uint64_t end = 0;
+    std::uint64_t notHeld = 0;  // given to the dead encoder, lost with it and gone from the history
     const std::uint64_t overlapBytes = std::uint64_t(m_sampleRate) * audio::kBytesPerFrame * kOverlapSeconds;
     betweenBlocks([&] {
         end = m_streamPosition.load(std::memory_order_relaxed);
         firstByte = restartPosition(givenUpTo, overlapBytes, *m_history);
+        notHeld = firstByte > givenUpTo ? firstByte - givenUpTo : 0;
         m_history->copyFrom(firstByte, [feed](const char *data, std::size_t bytes) { feed->push(data, bytes); });
         m_feedForCallback.store(feed, std::memory_order_release);
     });
     noticeDroppedAudio();
-    if (std::optional<FinishedRecording> record = closeFile(end, true)) result.finished.push_back(*record);
+    if (std::optional<FinishedRecording> record = closeFile(end, true, fileShows)) result.finished.push_back(*record);
+    if (notHeld > 0)
+        reportDroppedAudio(notHeld, QStringLiteral("lost with the encoder that stopped"));
     adoptFile(std::move(next), now, firstByte);
     result.newFile = true;
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; going on into %3 from %4 s back")
@@ -379,8 +396,11 @@ void RecordingSession::loseCapture(PollResult &result)
     m_capture.reset();
     noticeDroppedAudio();
     const QString file = m_currentFile;
-    if (std::optional<FinishedRecording> record = closeFile(m_streamPosition.load(), false))
-        result.finished.push_back(*record);
+    // A file the capture gave nothing (it failed again right after a retry) is no recording.
+    const std::uint64_t end = m_streamPosition.load();
+    const bool gotAudio = end > m_fileStart;
+    std::optional<FinishedRecording> record = closeFile(end, !m_encoder->isAlive());
+    if (record && gotAudio) result.finished.push_back(*record);
     m_captureLost = true;
     m_captureLostAtMs = m_clock.elapsed();
     m_nextCaptureRetryMs = m_captureLostAtMs + kCaptureRetryMs;
@@ -393,11 +413,29 @@ void RecordingSession::loseCapture(PollResult &result)
 void RecordingSession::retryCapture(PollResult &result)
 {
     const qint64 nowMs = m_clock.elapsed();
-    if (nowMs < m_nextCaptureRetryMs) return;
+    if (nowMs + kCaptureRetrySlackMs < m_nextCaptureRetryMs || limitReached()) return;
     m_nextCaptureRetryMs = nowMs + kCaptureRetryMs;
     QString why;
-    if (!startCapture(&why)) return;  // said at the loss; the next poll tries again
+    if (!startCapture(&why)) {
+        // The next poll tries again; the reason shown follows what stands in the way now.
+        const QString reason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + why + QStringLiteral(" \u2014 retrying");
+        if (reason != m_failureReason) {
+            m_failureReason = reason;
+            result.changed = true;
+            qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
+        }
+        return;
+    }
     result.changed = true;
+    // What is left of the limit after the time without capture. Used up while the capture
+    // started: the limit ends the recording, as it would have.
+    const std::uint64_t limitUsed = capturedBytes() + lostSpanBytes();
+    if (m_limitBytes != 0 && limitUsed >= m_limitBytes) {
+        m_capture->stop();
+        m_capture.reset();
+        return;
+    }
+    const std::uint64_t limitLeft = m_limitBytes == 0 ? 0 : m_limitBytes - limitUsed;
     const QDateTime now = QDateTime::currentDateTime();
     NextFile next = openNextFile(now);
     if (!next.feed) {
@@ -411,9 +449,12 @@ void RecordingSession::retryCapture(PollResult &result)
     const std::uint64_t position = m_streamPosition.load();
     m_history->reset(position);  // what came before the loss must not be joined to what follows
     adoptFile(std::move(next), now, position);
-    m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
+    // The callback counts nothing until it has the feed below.
+    m_limitEnd.store(m_limitBytes == 0 ? 0 : position + limitLeft);
     const qint64 lostMs = m_clock.elapsed() - m_captureLostAtMs;
+    m_lostMsBefore += lostMs;
     m_captureLost = false;
+    m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_failure = Failure::None;
     m_failureReason.clear();
     result.newFile = true;
@@ -439,7 +480,8 @@ void RecordingSession::fail(Failure failure, const QString &cause)
     addEvent(SessionEventKind::Failed, m_currentFile, m_failureReason);
 }
 
-// True the first time audio is found lost; logs it. Every new loss is an event.
+// True the first time audio is found lost; logs it. Every new loss is an event: the feeds'
+// with its length, the server's without one (it does not say how much it dropped).
 bool RecordingSession::noticeDroppedAudio()
 {
     m_droppedBytes = m_droppedBefore + (m_encoder ? m_encoder->droppedBytes() : 0);
@@ -453,6 +495,10 @@ bool RecordingSession::noticeDroppedAudio()
         m_events.push_back(std::move(event));
         m_droppedReported = m_droppedBytes;
     }
+    if (overflows > m_overflowsReported) {
+        addEvent(SessionEventKind::AudioDropped, m_currentFile, QStringLiteral("the server dropped audio (capture held up)"));
+        m_overflowsReported = overflows;
+    }
     if (m_audioDropped || (m_droppedBytes == 0 && overflows == 0)) return false;
     m_audioDropped = true;
     qCWarning(lcRecording).noquote()
@@ -461,6 +507,21 @@ bool RecordingSession::noticeDroppedAudio()
                     m_droppedBytes > 0 ? QStringLiteral("the encoder fell behind")
                                        : QStringLiteral("the capture was held up and the server dropped audio"));
     return true;
+}
+
+// Audio that is lost for a cause of its own: counted with the feeds' drops, and reported.
+void RecordingSession::reportDroppedAudio(std::uint64_t bytes, const QString &cause)
+{
+    m_droppedBefore += bytes;
+    m_droppedBytes += bytes;
+    m_droppedReported += bytes;
+    m_audioDropped = true;
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2 s of audio dropped: %3")
+                                            .arg(m_currentFile)
+                                            .arg(capturedSeconds(bytes, m_sampleRate), 0, 'f', 2)
+                                            .arg(cause);
+    addEvent(SessionEventKind::AudioDropped, m_currentFile, cause);
+    m_events.back().droppedBytes = bytes;
 }
 
 // The encoder writes in steps and some start only seconds in (opusenc), so a file not there
@@ -495,13 +556,14 @@ void RecordingSession::release()
 
 // The current file's encoder is given no more blocks: its input is closed and its record
 // made. `endPosition`: the stream position after its last block.
-std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPosition, bool encoderDied)
+std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPosition, bool encoderDied,
+                                                             std::uint64_t fileHoldsAtMost)
 {
     if (!m_encoder) return std::nullopt;
     const std::uint64_t dropped = m_encoder->droppedBytes();
     const std::uint64_t given = endPosition - std::min(endPosition, m_fileStart);
-    // A dead encoder took what went into its pipe at the most.
-    const std::uint64_t fed = encoderDied ? std::min(given - std::min(dropped, given), m_encoder->deliveredBytes())
+    // A dead encoder took what went into its pipe at the most, and wrote what its file shows.
+    const std::uint64_t fed = encoderDied ? std::min({given - std::min(dropped, given), m_encoder->deliveredBytes(), fileHoldsAtMost})
                                           : given - std::min(dropped, given);
     m_droppedBefore += dropped;
     m_encoder->stop();
@@ -516,8 +578,9 @@ std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPo
     return FinishedRecording{m_startTime, wholeSeconds(fed, m_sampleRate), name};
 }
 
-// Ends the recording: capture stops, the current file is closed.
-std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
+// Ends the recording: capture stops, the current file is closed. A dead encoder is the
+// failure, unless the caller says a failure of its own (sayEncoderEnd false).
+std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool sayEncoderEnd)
 {
     const QString encoderEnd = m_encoder ? m_encoder->endDescription() : QString();
     // With capture stopped first, the counters are final once it returns.
@@ -537,7 +600,7 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied)
                                                 .arg(m_currentFile)
                                                 .arg(capturedSeconds(droppedHere, m_sampleRate), 0, 'f', 1)
                                                 .arg(record ? record->lengthSeconds : 0);
-    if (encoderDied)
+    if (encoderDied && sayEncoderEnd)
         fail(written ? Failure::EncoderDied : Failure::EncoderFailed, m_encoderName + QLatin1Char(' ') + encoderEnd);
     return record;
 }
@@ -564,7 +627,14 @@ std::uint64_t RecordingSession::capturedBytes() const
 
 bool RecordingSession::limitReached() const
 {
-    return m_recording && m_limitBytes != 0 && capturedBytes() >= m_limitBytes;
+    return m_recording && m_limitBytes != 0 && capturedBytes() + lostSpanBytes() >= m_limitBytes;
+}
+
+// The time without capture since the limit began, as the bytes it would have brought.
+std::uint64_t RecordingSession::lostSpanBytes() const
+{
+    const qint64 lostMs = m_lostMsBefore + (m_captureLost ? m_clock.elapsed() - m_captureLostAtMs : 0);
+    return std::uint64_t(lostMs) * std::uint64_t(m_sampleRate) / 1000 * audio::kBytesPerFrame;
 }
 
 qint64 RecordingSession::elapsedSeconds() const
@@ -574,7 +644,8 @@ qint64 RecordingSession::elapsedSeconds() const
 
 std::uint32_t RecordingSession::level() const
 {
-    return m_recording && m_capture ? m_capture->level() : audio::kNoLevel;
+    // A lost capture has no level: the meter must not hold the last one as if it were live.
+    return m_recording && m_capture && !m_captureLost ? m_capture->level() : audio::kNoLevel;
 }
 
 std::uint64_t RecordingSession::droppedBytes() const

@@ -21,7 +21,10 @@
 //   recording then waits with failure() = CaptureLost, starts the capture again every second
 //   and goes on into a new file once it runs. isRecording() stays true meanwhile, so that a
 //   Stop (by hand, a schedule entry, the close) still ends it cleanly; captureLost() tells
-//   a front-end not to show it as recording. The lost span does not count toward the limit.
+//   a front-end not to show it as recording. A capture from a chosen device is retried
+//   from that device alone, by the server's name for it: its number may stand for another
+//   one by then. The lost span counts toward the limit as the time it took, so a limited
+//   recording ends when it would have; it is not retried once its limit is used up.
 //
 // Failures are not hidden: a recording whose capture or encoder cannot start is not
 // running (isRecording() stays false), failure() says what failed and failureReason() why,
@@ -29,9 +32,11 @@
 // written ends the recording without a record. Every file the encoder wrote is archived:
 // start(), stop() and poll() return the records of the files they finished.
 //
-// Audio lost on the way (the encoder fell behind and its feed overflowed, or the server
-// dropped audio while the capture thread was held up) is shown by audioDropped() until the
-// next start. The archived length is what reached the encoder, so it matches the file.
+// Audio lost on the way (the encoder fell behind and its feed overflowed, the server
+// dropped audio while the capture thread was held up, or a dead encoder had been given more
+// than the capture history still held) is shown by audioDropped() until the next start and
+// reported as an AudioDropped event. The archived length is what reached the encoder, so it
+// matches the file.
 //
 // What happened is also kept as SessionEvents, in order, until takeEvents().
 
@@ -143,7 +148,8 @@ public:
     // one before); the span of a lost capture is not in it.
     std::uint64_t capturedBytes() const;
     std::uint64_t limitBytes() const { return m_limitBytes; }
-    // True while recording with a limit that the captured bytes have reached.
+    // True while recording with a limit that the captured bytes and the time without
+    // capture have reached together.
     bool limitReached() const;
     // Captured seconds, truncated; 0 while idle.
     qint64 elapsedSeconds() const;
@@ -184,8 +190,9 @@ private:
     void betweenBlocks(const std::function<void()> &change);
     std::optional<FinishedRecording> changeFile(const RecordingConfig &config, quint32 limitMs,
                                                 const QDateTime &now);
-    std::optional<FinishedRecording> closeFile(std::uint64_t endPosition, bool encoderDied);
-    std::optional<FinishedRecording> finish(bool encoderDied);
+    std::optional<FinishedRecording> closeFile(std::uint64_t endPosition, bool encoderDied,
+                                               std::uint64_t fileHoldsAtMost = UINT64_MAX);
+    std::optional<FinishedRecording> finish(bool encoderDied, bool sayEncoderEnd = true);
     void encoderDied(PollResult &result);
     void loseCapture(PollResult &result);
     void retryCapture(PollResult &result);
@@ -193,6 +200,8 @@ private:
     void fail(Failure failure, const QString &cause);
     void addEvent(SessionEventKind kind, const QString &file, const QString &details = {});
     bool noticeDroppedAudio();
+    void reportDroppedAudio(std::uint64_t bytes, const QString &cause);
+    std::uint64_t lostSpanBytes() const;
     bool fileRemoved();
     bool isPathTaken(const QString &path);
 
@@ -200,6 +209,7 @@ private:
     RecordingConfig m_config;  // of the running recording: its later files are made with it
     std::unique_ptr<audio::CaptureStream> m_capture;  // RecordChannel
     int m_captureDevice = 0;                          // the recording device it captures
+    audio::AudioBackend::CaptureSource m_captureSource;  // what that number stood for at the start
     std::unique_ptr<audio::EncoderFeed> m_encoder;
     // What the capture callback writes into and counts; changed between blocks only.
     std::atomic<audio::EncoderFeed *> m_feedForCallback{nullptr};  // null: not counted
@@ -230,6 +240,7 @@ private:
     std::uint64_t m_droppedReported = 0;   // in AudioDropped events so far
     std::uint64_t m_overflowsBefore = 0;   // of this recording's earlier captures
     std::uint64_t m_overflowBase = 0;      // the current capture's count at the recording's start
+    std::uint64_t m_overflowsReported = 0; // in AudioDropped events so far
     bool m_audioDropped = false;
     bool m_fileSeen = false;               // the encoder has created the output file
 
@@ -240,6 +251,7 @@ private:
     bool m_captureLost = false;
     qint64 m_captureLostAtMs = 0;
     qint64 m_nextCaptureRetryMs = 0;
+    qint64 m_lostMsBefore = 0;             // the spans without capture that ended, since the limit's start
     std::vector<SessionEvent> m_events;
 };
 

@@ -37,7 +37,7 @@ void RecordingWatch::noteEvent(const SessionEvent &event)
     case SessionEventKind::Started:
         m_belowSince.reset();
         m_silent = false;
-        m_dropBase = m_lastDropTotal = m_dropsLogged = 0;
+        m_droppedBytes = 0;
         m_lastRestart.reset();
         m_captureLost = false;
         break;
@@ -60,7 +60,7 @@ void RecordingWatch::noteEvent(const SessionEvent &event)
         m_captureLost = false;
         break;
     case SessionEventKind::AudioDropped:
-        m_dropsLogged += event.droppedBytes;
+        m_droppedBytes += event.droppedBytes;
         break;
     case SessionEventKind::FileChanged:
         break;
@@ -103,22 +103,6 @@ void RecordingWatch::endSilence(const QDateTime &now)
                            QStringLiteral("silent for %1").arg(core::formatHms(m_belowSince->secsTo(now)))});
     m_silent = false;
     m_belowSince.reset();
-}
-
-void RecordingWatch::noteDroppedBytes(std::uint64_t total, int sampleRate, const QDateTime &now)
-{
-    m_sampleRate = sampleRate;
-    if (total < m_lastDropTotal)
-        m_dropBase += m_lastDropTotal;
-    m_lastDropTotal = total;
-    const std::uint64_t dropped = counterBytes();
-    if (dropped <= m_dropsLogged)
-        return;
-    m_lines.push_back({now, QStringLiteral("dropped"), m_file,
-                       QStringLiteral("%1 s more dropped, %2 s in all: the encoder fell behind")
-                           .arg(capturedSeconds(dropped - m_dropsLogged, sampleRate), 0, 'f', 1)
-                           .arg(capturedSeconds(dropped, sampleRate), 0, 'f', 1)});
-    m_dropsLogged = dropped;
 }
 
 WatchCondition RecordingWatch::condition(const QDateTime &now) const

@@ -1,13 +1,13 @@
 #pragma once
 // The watch over a running recording: what the status line should warn of, and the event-log
 // lines for what the session itself does not report. It holds no timer and reads no clock:
-// the recorder feeds it the session's events, the level and the dropped-byte total once a
-// poll, with the time of that poll, and asks for the condition with the time it shows it.
+// the recorder feeds it the session's events and the level once a poll, with the time of
+// that poll, and asks for the condition with the time it shows it.
 //
 //   silence          the level stayed below the threshold for the silence time: a warning
 //                    (the recording goes on) until the level comes back, logged once at its start and once at its end
-//   dropped audio    the encoder fell behind and audio was dropped: a warning with the
-//                    dropped length, kept until the next recording starts
+//   dropped audio    a warning with the length the session's AudioDropped events gave (and
+//                    so its event log lines), kept until the next recording starts
 //   encoder restart  a warning for a while after the last restart
 //   capture lost     an alarm until the capture is recovered or the recording ends; without
 //                    words of its own, as the session's failure reason says it with its cause
@@ -52,29 +52,25 @@ public:
     void noteLevel(std::optional<double> peakDbfs, const QDateTime &now);
     // No recording runs: a silence span ends here.
     void noteIdle(const QDateTime &now);
-    // The session's dropped-byte total of the running recording, at its sample rate.
-    void noteDroppedBytes(std::uint64_t total, int sampleRate, const QDateTime &now);
+    // The sample rate of the running recording, for the dropped length.
+    void setSampleRate(int sampleRate) { m_sampleRate = sampleRate; }
 
     WatchCondition condition(const QDateTime &now) const;
     bool isSilent() const { return m_silent; }
-    std::uint64_t droppedBytes() const { return std::max(counterBytes(), m_dropsLogged); }
+    std::uint64_t droppedBytes() const { return m_droppedBytes; }
 
     // The lines to log since the last call, oldest first.
     std::vector<EventLine> takeLines();
 
 private:
     void endSilence(const QDateTime &now);
-    std::uint64_t counterBytes() const { return m_dropBase + m_lastDropTotal; }
 
     int m_thresholdDb = -50;
     int m_silenceSeconds = 30;
     QString m_file;
     std::optional<QDateTime> m_belowSince;  // first poll below the threshold of this span
     bool m_silent = false;
-    // A counter that went back (a new encoder feed) leaves its count here.
-    std::uint64_t m_dropBase = 0;
-    std::uint64_t m_lastDropTotal = 0;
-    std::uint64_t m_dropsLogged = 0;  // by AudioDropped events or lines of our own
+    std::uint64_t m_droppedBytes = 0;  // of the AudioDropped events since the start
     int m_sampleRate = 0;
     std::optional<QDateTime> m_lastRestart;
     bool m_captureLost = false;

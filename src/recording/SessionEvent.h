@@ -15,7 +15,8 @@ enum class SessionEventKind {
     EncoderGaveUp,     // the encoder died too often: the recording ended
     CaptureLost,       // the sound server or device went away; retrying every second
     CaptureRecovered,  // capture runs again, into `file`; `lostMs` says for how long it did not
-    AudioDropped,      // `droppedBytes` more bytes were dropped because the encoder fell behind
+    AudioDropped,      // `droppedBytes` more bytes were lost (0: the server dropped an unknown
+                       // amount); `details` gives the cause, empty when the encoder fell behind
     Failed,            // the recording could not start or ended on a failure; `details` says why
 };
 

@@ -2,6 +2,7 @@
 // schedule it applies, the length limit, the close and its failure states.
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
+#include "app/RemoteCommands.h"
 #include "archive/Archive.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
@@ -174,8 +175,9 @@ private slots:
     }
 
     // While the server is gone the status shows the loss in red, never "recording"; the file
-    // so far is archived, and a Stop ends the recording.
-    void lostCaptureShowsAsFailureAndAStopEndsIt()
+    // so far is archived, and the entry's length ends the recording on time, the time without
+    // capture counted.
+    void lostCaptureShowsAsFailureAndItsLengthStillEndsIt()
     {
         const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
         QTemporaryDir state;
@@ -192,17 +194,29 @@ private slots:
             server("stop");
         });
         qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath(QStringLiteral("pulse.sock"))));
+        const QDateTime at = QDateTime::currentDateTime().addSecs(1);
+        schedule::ScheduleEntry entry;
+        entry.time = core::toDayCount(at);
+        entry.lengthMs = 8000;
+        entry.action = schedule::ActionRecord;
+        QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
         app::Recorder recorder;
-        recorder.record();
+        recorder.tick(at.addMSecs(100));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.session().capturedBytes() > 4 * 48000, 8000);
         QVERIFY(server("stop-server"));
         QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), recorder.session().captureLost()), 3000);
+        QElapsedTimer lost;
+        lost.start();
+        const qint64 limitLeftMs = 8000 - qint64(recorder.session().capturedBytes()) * 1000 / (4 * 48000);
         QCOMPARE(recorder.status().kind, app::StatusKind::Failed);
         QVERIFY2(recorder.status().text.startsWith(QStringLiteral("capture lost: ")), qPrintable(recorder.status().text));
         QVERIFY(recorder.isRecording());
+        QCOMPARE(app::statusReport(recorder, QDateTime::currentDateTime()).value(0),
+                 QStringLiteral("recording: no (capture lost, retrying)"));
         QCOMPARE(recorder.archive().records().size(), size_t(1));
-        recorder.stop();
-        QVERIFY(!recorder.isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), !recorder.isRecording()), 8000);
+        QVERIFY2(qAbs(lost.elapsed() - limitLeftMs) < 1000,
+                 qPrintable(QStringLiteral("%1 ms after the loss, %2 ms expected").arg(lost.elapsed()).arg(limitLeftMs)));
         QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
         recorder.close({});
     }

@@ -420,6 +420,33 @@ private slots:
         for (const FinishedRecording &r : records) QVERIFY(qAbs(ffprobeDuration(r.path) - 1.0) < 0.1);
     }
 
+    // An encoder that worked dies and cannot be started again: one failure says both.
+    void encoderThatCannotBeStartedAgainIsOneFailure()
+    {
+        QTemporaryDir program;
+        QVERIFY(QDir(program.path()).mkpath("Plugins"));
+        QFile script(program.filePath("Plugins/catenc"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec cat > \"$1\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        RecordingConfig c = config("WAV", "norestart");
+        c.programFolder = program.path() + "/";
+        c.codec = {"cat", "catenc ::s", "wav"};
+        RecordingSession session(*backend);
+        QVERIFY(!session.start(c, 0, QDateTime::currentDateTime()));
+        QTest::qWait(2500);
+        QVERIFY(script.remove());
+        const pid_t encoder = runningChild("cat");
+        QVERIFY(encoder > 0);
+        QCOMPARE(::kill(encoder, SIGKILL), 0);
+        const RecordingSession::PollResult result = pollUntilChanged(session, 3000);
+        QCOMPARE(result.finished.size(), std::size_t(1));
+        QVERIFY(!session.isRecording());
+        QCOMPARE(session.failureReason(), QString("encoder failed: catenc not found (after catenc killed by signal 9)"));
+        QCOMPARE(countEvents(session.takeEvents(), SessionEventKind::Failed), 1);
+    }
+
     void captureThatCannotStartIsAFailureThatSaysWhy_data()
     {
         QTest::addColumn<int>("device");
@@ -609,6 +636,7 @@ private slots:
         session.setEncoderRestartLimit(3, 4000);  // ten kills 2 s apart stay within it
         QVERIFY(!session.start(config("WAV", "killed"), 0, QDateTime::currentDateTime()));
         QStringList archived;
+        std::vector<FinishedRecording> killedRecords;
         for (int kill = 0; kill < 10; ++kill) {
             QTest::qWait(2000);
             const pid_t encoder = runningChild("vtwav");
@@ -621,6 +649,7 @@ private slots:
                 QTest::qWait(500);
                 result = session.poll();
                 for (const FinishedRecording &r : result.finished) archived << r.path;
+                killedRecords.insert(killedRecords.end(), result.finished.begin(), result.finished.end());
             }
             QVERIFY2(result.newFile && session.isRecording(), qPrintable(session.failureReason()));
         }
@@ -631,6 +660,8 @@ private slots:
         QCOMPARE(archived.size(), 11);
         QCOMPARE(countEvents(session.takeEvents(), SessionEventKind::EncoderRestarted), 10);
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
+        for (const FinishedRecording &r : killedRecords)  // what the killed encoder wrote, not what it was given
+            QVERIFY2(r.lengthSeconds <= ffprobeDuration(r.path), qPrintable(QString("%1: %2 s archived, %3 s in the file").arg(r.path).arg(r.lengthSeconds).arg(ffprobeDuration(r.path))));
         const testsupport::FrameCheckResult check =
             testsupport::checkCountedFrames(archived, testsupport::FrameDelivery::AtLeastOnce, kRate);
         qInfo("%s", qPrintable(check.message));
@@ -701,6 +732,54 @@ private slots:
         QVERIFY(recovered != events.end());
         QVERIFY2(recovered->lostMs >= 5000, qPrintable(QString::number(recovered->lostMs)));
         QCOMPARE(recovered->file, resumed->path);
+    }
+
+    // The chosen device unplugged while recording: its number then stands for the next
+    // device, but the recording waits for its own and goes on once that is back.
+    void unpluggedDeviceIsWaitedForAndNotReplaced()
+    {
+        const auto plugIn = [](const QString &name) {
+            QProcess p;
+            p.start("pactl", {"load-module", "module-null-sink", "sink_name=" + name,
+                              "sink_properties=device.description=" + name, "rate=48000"});
+            return p.waitForFinished(5000) && p.exitCode() == 0 ? p.readAllStandardOutput().trimmed() : QByteArray();
+        };
+        const auto unplug = [](const QByteArray &module) {
+            return QProcess::execute("pactl", {"unload-module", QString::fromLatin1(module)}) == 0;
+        };
+        QByteArray plugged = plugIn("vtplug");
+        const QByteArray next = plugIn("vtnext");
+        auto cleanup = qScopeGuard([&] {
+            unplug(next);
+            if (!plugged.isEmpty()) unplug(plugged);
+        });
+        QVERIFY(!plugged.isEmpty() && !next.isEmpty());
+        audio::AudioBackend chosen;
+        QVERIFY(chosen.init(1, 0));
+        chosen.setRecordDevice(int(chosen.recordingDevices().indexOf("Monitor of vtplug")));
+        QVERIFY(chosen.recordDevice() >= 1);
+        RecordingSession session(chosen);
+        QVERIFY(!session.start(config("WAV", "unplugged"), 0, QDateTime::currentDateTime()));
+        QVERIFY2(session.isRecording(), qPrintable(session.failureReason()));
+        QTRY_VERIFY_WITH_TIMEOUT(session.capturedBytes() > 0, 5000);
+
+        QVERIFY(unplug(std::exchange(plugged, QByteArray())));
+        QVERIFY(pollUntilChanged(session, 3000).changed && session.captureLost());
+        QCOMPARE(chosen.recordingDevices().value(chosen.recordDevice()), QString("Monitor of vtnext"));
+        pollUntilChanged(session, 2500);
+        QVERIFY(session.captureLost());
+        QCOMPARE(session.failureReason(), QString("capture lost: recording device \u201cMonitor of vtplug\u201d not found \u2014 retrying"));
+
+        plugged = plugIn("vtplug");
+        QVERIFY(!plugged.isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        while (session.captureLost() && clock.elapsed() < 3000) {
+            QTest::qWait(200);
+            (void)session.poll();
+        }
+        QVERIFY2(!session.captureLost() && session.isRecording(), qPrintable(session.failureReason()));
+        QVERIFY(session.stop());
     }
 
     void cleanupTestCase() { audio::EncoderFeed::waitForAll(10000); }

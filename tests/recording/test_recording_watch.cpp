@@ -77,21 +77,20 @@ private slots:
         QVERIFY(watch.takeLines().empty());
     }
 
-    // Drops the session reported by an event are not logged again from the byte total.
-    void dropsAreCountedLoggedOnceAndKeptUntilTheNextStart()
+    // The length shown is what the session's events reported, so it agrees with the event
+    // log, which has those lines alone: the watch logs no drop of its own.
+    void dropsShownAreTheReportedOnesAndKeptUntilTheNextStart()
     {
         const int rate = 48000;
         const std::uint64_t second = 4 * rate;
         RecordingWatch watch;
+        watch.setSampleRate(rate);
         watch.noteEvent(sessionEvent(SessionEventKind::Started, kStart));
-        watch.noteDroppedBytes(0, rate, kStart);
         QCOMPARE(watch.condition(kStart).severity, WatchSeverity::None);
 
         watch.noteEvent(sessionEvent(SessionEventKind::AudioDropped, kStart.addSecs(1), second));
-        watch.noteDroppedBytes(second, rate, kStart.addSecs(1));
+        watch.noteEvent(sessionEvent(SessionEventKind::AudioDropped, kStart.addSecs(2), second * 14 / 10));
         QVERIFY(watch.takeLines().empty());
-        watch.noteDroppedBytes(second * 24 / 10, rate, kStart.addSecs(2));
-        QCOMPARE(words(watch.takeLines()), QStringList{QStringLiteral("dropped")});
         watch.noteEvent(sessionEvent(SessionEventKind::Stopped, kStart.addSecs(3)));
         QCOMPARE(watch.condition(kStart.addSecs(3)).severity, WatchSeverity::Warning);
         QCOMPARE(watch.condition(kStart.addSecs(3)).text, QStringLiteral("dropped 2.4 s"));
