@@ -80,7 +80,7 @@ public:
     };
 
     // Starts capturing 16-bit stereo at sampleRate from the recording device, delivering
-    // ~20 ms blocks to onBlock. Returns null (and sets *error: "no sound server (…)",
+    // ~40 ms blocks to onBlock. Returns null (and sets *error: "no sound server (…)",
     // "recording device 3 not found", …) when capture cannot start. *source, when given, is
     // set to the source the device number stood for, for a later startCaptureFrom().
     std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
@@ -111,7 +111,7 @@ class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
     virtual int sampleRate() const = 0;
-    // Peak of the most recent ~20 ms per channel, packed; kNoLevel once stopped or failed.
+    // Peak of the most recent block (~40 ms) per channel, packed; kNoLevel once stopped or failed.
     virtual std::uint32_t level() const = 0;
     // False once the server ended the stream (device gone, server lost).
     virtual bool isRunning() const = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// Capture from one source: a record stream delivering ~20 ms blocks of 16-bit stereo.
+// Capture from one source: a record stream delivering ~40 ms blocks of 16-bit stereo.
 //
 // The read callback runs on the mainloop thread. It hands each block to the caller's block
 // callback, turns holes in the stream into silence of the same length (so that the sample
