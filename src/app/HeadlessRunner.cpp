@@ -5,6 +5,8 @@
 #include "app/Recorder.h"
 #include "app/RemoteCommands.h"
 
+#include <QRegularExpression>
+
 namespace app {
 
 HeadlessRunner::HeadlessRunner()
@@ -52,7 +54,10 @@ void HeadlessRunner::reportStatus()
     const i18n::StringTable &words = m_recorder->strings();
     const bool plain = status.text == words.status1 || status.text == words.status2;
     const QString failure = plain ? QString() : status.text;
-    if (failure == m_failure)
+    // A running time in the text ("silence 0:01:05") changes every second: one line for the
+    // condition, not one a second.
+    static const QRegularExpression runningTime(QStringLiteral("\\d+:\\d\\d:\\d\\d"));
+    if (QString(failure).remove(runningTime) == QString(m_failure).remove(runningTime))
         return;
     if (!failure.isEmpty())
         qCWarning(lcApp).noquote() << "status:" << failure;

@@ -219,6 +219,7 @@ private slots:
                  qPrintable(QStringLiteral("%1 ms after the loss, %2 ms expected").arg(lost.elapsed()).arg(limitLeftMs)));
         QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
         recorder.close({});
+        QVERIFY(loggedEvents().contains(QStringLiteral("capture-lost")));
     }
 
 private:
