@@ -9,6 +9,7 @@
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleFile.h"
 #include "support/FrameCheck.h"
+#include "support/PrivateSoundServer.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -179,21 +180,8 @@ private slots:
     // capture counted.
     void lostCaptureShowsAsFailureAndItsLengthStillEndsIt()
     {
-        const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
-        QTemporaryDir state;
-        auto server = [&](const char *command) {
-            QProcess p;
-            p.setStandardOutputFile(QProcess::nullDevice());
-            p.start(QStringLiteral("bash"), {script, QString::fromLatin1(command), state.path()});
-            return p.waitForFinished(20000) && p.exitCode() == 0;
-        };
-        QVERIFY(server("start"));
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        auto restore = qScopeGuard([&] {
-            qputenv("PULSE_SERVER", saved);
-            server("stop");
-        });
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath(QStringLiteral("pulse.sock"))));
+        testsupport::PrivateSoundServer server;
+        QVERIFY(server.started());
         const QDateTime at = QDateTime::currentDateTime().addSecs(1);
         schedule::ScheduleEntry entry;
         entry.time = core::toDayCount(at);
@@ -203,7 +191,7 @@ private slots:
         app::Recorder recorder;
         recorder.tick(at.addMSecs(100));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.session().capturedBytes() > 4 * 48000, 8000);
-        QVERIFY(server("stop-server"));
+        QVERIFY(server.run("stop-server"));
         QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), recorder.session().captureLost()), 3000);
         QElapsedTimer lost;
         lost.start();

@@ -10,6 +10,7 @@
 #include "settings/CodecPreset.h"
 #include "support/Ffprobe.h"
 #include "support/FrameCheck.h"
+#include "support/PrivateSoundServer.h"
 #include "audio/SineReference.h"
 
 #include <QDir>
@@ -557,26 +558,13 @@ private slots:
     // The sound server stopped and started again while idle: the next start records.
     void recordsAgainAfterTheServerRestarts()
     {
-        const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
-        QTemporaryDir state;
-        auto server = [&](const char *command) {
-            QProcess p;
-            p.setStandardOutputFile(QProcess::nullDevice());
-            p.start("bash", {script, command, state.path()});
-            return p.waitForFinished(20000) && p.exitCode() == 0;
-        };
-        QVERIFY(server("start"));
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        auto restore = qScopeGuard([&] {
-            qputenv("PULSE_SERVER", saved);
-            server("stop");
-        });
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath("pulse.sock")));
+        testsupport::PrivateSoundServer server;
+        QVERIFY(server.started());
         audio::AudioBackend ownServer;
         QVERIFY(ownServer.init(1, 0));
-        QVERIFY(server("stop"));
+        QVERIFY(server.run("stop"));
         QTRY_VERIFY_WITH_TIMEOUT(!ownServer.isConnected(), 3000);
-        QVERIFY(server("start"));
+        QVERIFY(server.run("start"));
 
         RecordingSession session(ownServer);
         QVERIFY(!session.start(config("WAV", "afterrestart"), 0, QDateTime::currentDateTime()));
@@ -589,9 +577,9 @@ private slots:
         QVERIFY(QFileInfo(record->path).size() > 44 + 4 * kRate);
 
         // The device lists, too, find the server again.
-        QVERIFY(server("stop"));
+        QVERIFY(server.run("stop"));
         QTRY_VERIFY_WITH_TIMEOUT(!ownServer.isConnected(), 3000);
-        QVERIFY(server("start"));
+        QVERIFY(server.run("start"));
         QVERIFY(ownServer.recordingDevices().contains("Monitor of vtsrc"));
     }
 
@@ -672,28 +660,15 @@ private slots:
     // archived, and the recording goes on into a new file once the server is back.
     void lostCaptureGoesOnIntoANewFileWhenTheServerIsBack()
     {
-        const QString script = QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh");
-        QTemporaryDir state;
-        auto server = [&](const char *command) {
-            QProcess p;
-            p.setStandardOutputFile(QProcess::nullDevice());
-            p.start("bash", {script, command, state.path()});
-            return p.waitForFinished(20000) && p.exitCode() == 0;
-        };
-        QVERIFY(server("start"));
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        auto restore = qScopeGuard([&] {
-            qputenv("PULSE_SERVER", saved);
-            server("stop");
-        });
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(state.filePath("pulse.sock")));
+        testsupport::PrivateSoundServer server;
+        QVERIFY(server.started());
         audio::AudioBackend ownServer;
         QVERIFY(ownServer.init(1, 0));
         RecordingSession session(ownServer);
         QVERIFY(!session.start(config("WAV", "beforeloss"), 0, QDateTime::currentDateTime()));
         QTRY_VERIFY_WITH_TIMEOUT(session.capturedBytes() > 4 * kRate, 8000);
 
-        QVERIFY(server("stop-server"));
+        QVERIFY(server.run("stop-server"));
         QElapsedTimer clock;
         clock.start();
         std::vector<FinishedRecording> records;
@@ -713,7 +688,7 @@ private slots:
         pollUntil([] { return false; }, 5000);
         QVERIFY(session.captureLost());
 
-        QVERIFY(server("start-server"));
+        QVERIFY(server.run("start-server"));
         clock.restart();
         QVERIFY(pollUntil([&] { return !session.captureLost(); }, 3000));
         QVERIFY2(session.isRecording() && session.failure() == Failure::None, qPrintable(session.failureReason()));
