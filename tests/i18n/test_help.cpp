@@ -72,6 +72,10 @@ private Q_SLOTS:
         QCOMPARE(helpPageUrl(lang.path(), QStringLiteral("de")), page(QStringLiteral("De/vthelp.chm")));
         touch(lang.filePath(QStringLiteral("De/vthelp.html")));
         QCOMPARE(helpPageUrl(lang.path(), QStringLiteral("de")), page(QStringLiteral("De/vthelp.html")));
+
+        // A hand-edited code never reaches a page outside the languages' folder.
+        touch(lang.filePath(QStringLiteral("De/x/vthelp.html")));
+        QCOMPARE(helpPageUrl(lang.path() + QStringLiteral("/De/x"), QStringLiteral("../../De")), QUrl());
     }
 
     void problemReportSubjectNamesTheVersion()
