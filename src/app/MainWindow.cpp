@@ -5,6 +5,7 @@
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
 #include "app/RecordingTab.h"
+#include "app/ViewParts.h"
 #include "app/RemoteCommands.h"
 #include "app/WindowPlacement.h"
 #include "archive/Archive.h"
@@ -14,6 +15,7 @@
 #include "i18n/AboutDialog.h"
 #include "i18n/HelpLinks.h"
 #include "i18n/LanguageApply.h"
+#include "i18n/UrlLabel.h"
 #include "i18n/LanguageFolders.h"
 #include "meter/LevelMeter.h"
 #include "meter/LevelPoll.h"
@@ -22,7 +24,6 @@
 
 #include <QActionGroup>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -193,14 +194,12 @@ void MainWindow::openHelpPage()
     openWithDesktop(page);
 }
 
-// A desktop without a program for the link says so in the status bar and the log.
+// A desktop without a program for the link says so in the status bar (and the log).
 void MainWindow::openWithDesktop(const QUrl &url)
 {
-    if (QDesktopServices::openUrl(url))
-        return;
-    const QString why = QStringLiteral("Cannot open %1: the desktop has no program for it").arg(url.toDisplayString());
-    qCWarning(lcApp).noquote() << why;
-    statusBar()->showMessage(why, 10000);
+    QString why;
+    if (!i18n::openWithDesktop(url, &why))
+        statusBar()->showMessage(why, 10000);
 }
 
 // The dialog is translated anew at each opening, from the language current then. Every
@@ -318,10 +317,7 @@ void MainWindow::showStateInStatusBar()
 {
     const app::RecorderStatus status = m_recorder->status();
     QPalette pal = m_barStatus->palette();
-    const QColor amber(200, 120, 0);
-    pal.setColor(QPalette::WindowText, status.kind == app::StatusKind::Stopped   ? QColor(Qt::black)
-                                       : status.kind == app::StatusKind::Warning ? amber
-                                                                                 : QColor(Qt::red));
+    pal.setColor(QPalette::WindowText, app::statusColour(status.kind));
     m_barStatus->setPalette(pal);
     if (!m_recorder->isRecording()) {
         m_barStatus->setText(status.kind == app::StatusKind::Failed ? status.text : QString());

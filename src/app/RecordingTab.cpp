@@ -144,10 +144,7 @@ void RecordingTab::showStatus()
     const RecorderStatus status = m_recorder.status();
     m_statusLabel->setText(status.text);
     QPalette pal = m_statusLabel->palette();
-    const QColor amber(200, 120, 0);
-    pal.setColor(QPalette::WindowText, status.kind == StatusKind::Stopped   ? QColor(Qt::black)
-                                       : status.kind == StatusKind::Warning ? amber
-                                                                            : QColor(Qt::red));
+    pal.setColor(QPalette::WindowText, statusColour(status.kind));
     m_statusLabel->setPalette(pal);
     showProgress();
 }

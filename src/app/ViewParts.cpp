@@ -55,4 +55,13 @@ int selectedRow(const QTreeView *view)
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
+QColor statusColour(StatusKind kind)
+{
+    switch (kind) {
+    case StatusKind::Stopped: return Qt::black;
+    case StatusKind::Warning: return QColor(200, 120, 0);
+    default: return Qt::red;
+    }
+}
+
 }  // namespace app

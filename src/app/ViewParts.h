@@ -1,6 +1,9 @@
 #pragma once
 // Small widget makers the window's tabs share.
 
+#include "app/Recorder.h"
+
+#include <QColor>
 #include <QString>
 
 class QAction;
@@ -19,5 +22,7 @@ QTreeView *reportView(const QString &objectName, QWidget *parent);
 void bindDeleteKey(QAction *deleteCommand, QWidget *list);
 // The row selected in a list, or -1.
 int selectedRow(const QTreeView *view);
+// The colour the status line is shown in: black stopped, amber with a warning, red otherwise.
+QColor statusColour(StatusKind kind);
 
 }  // namespace app

@@ -12,6 +12,17 @@ namespace i18n {
 
 Q_LOGGING_CATEGORY(lcLinks, "vantrel.i18n.links")
 
+bool openWithDesktop(const QUrl &url, QString *why)
+{
+    if (QDesktopServices::openUrl(url))
+        return true;
+    const QString cause = QStringLiteral("Cannot open %1: the desktop has no program for it").arg(url.toDisplayString());
+    qCWarning(lcLinks).noquote() << cause;
+    if (why)
+        *why = cause;
+    return false;
+}
+
 UrlLabel::UrlLabel(QWidget *parent) : QLabel(parent)
 {
     QFont underlined = font();
@@ -42,14 +53,9 @@ void UrlLabel::openUrl()
 {
     if (m_url.isEmpty())
         return;
-    if (QDesktopServices::openUrl(m_url))
-        return;
-    // The desktop hand-off itself is missing (no xdg-open); a browser or mail program that
-    // fails later is the desktop's to report.
-    const QString cause = QStringLiteral("Cannot open %1: the desktop has no program for it")
-                              .arg(m_url.toDisplayString());
-    qCWarning(lcLinks).noquote() << cause;
-    QToolTip::showText(mapToGlobal(rect().bottomLeft()), cause, this);
+    QString cause;
+    if (!openWithDesktop(m_url, &cause))
+        QToolTip::showText(mapToGlobal(rect().bottomLeft()), cause, this);
 }
 
 void UrlLabel::enterEvent(QEnterEvent *event)

@@ -12,6 +12,11 @@
 
 namespace i18n {
 
+// Opens `url` with the desktop's handler. False when the desktop has no program for it (no
+// xdg-open): the cause is then logged and given in *why. A browser or mail program that
+// fails later is the desktop's to report.
+bool openWithDesktop(const QUrl &url, QString *why = nullptr);
+
 class UrlLabel : public QLabel {
     Q_OBJECT
     Q_PROPERTY(QUrl url READ url WRITE setUrl)
