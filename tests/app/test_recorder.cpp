@@ -10,6 +10,7 @@
 #include "schedule/ScheduleFile.h"
 #include "support/FrameCheck.h"
 #include "support/PrivateSoundServer.h"
+#include "support/TestEncoder.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -156,12 +157,8 @@ private slots:
     void droppedAudioIsShownAndLogged()
     {
         QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("Plugins"))));
-        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Plugins")));
-        QFile script(m_dir->filePath(QStringLiteral("Plugins/stallenc")));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nsleep 11\nexec cat > \"$1\"\n");
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(testsupport::writeTestEncoder(m_dir->filePath(QStringLiteral("Plugins")), QStringLiteral("stallenc"),
+                                              "sleep 11\nexec cat > \"$1\"\n"));
         // At 32000 Hz the feed holds 8.2 s.
         writeSettings(QStringLiteral("[Device]\nSampleRate=32000\n[Encoder]\nName=Stall\nCmd=stallenc ::s\nExt=raw\n"));
         app::Recorder recorder;

@@ -11,6 +11,7 @@
 #include "support/Ffprobe.h"
 #include "support/FrameCheck.h"
 #include "support/PrivateSoundServer.h"
+#include "support/TestEncoder.h"
 #include "audio/SineReference.h"
 
 #include <QDir>
@@ -425,12 +426,8 @@ private slots:
     void encoderThatCannotBeStartedAgainIsOneFailure()
     {
         QTemporaryDir program;
-        QVERIFY(QDir(program.path()).mkpath("Plugins"));
+        QVERIFY(testsupport::writeTestEncoder(program.filePath("Plugins"), "catenc", "exec cat > \"$1\"\n"));
         QFile script(program.filePath("Plugins/catenc"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nexec cat > \"$1\"\n");
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
         RecordingConfig c = config("WAV", "norestart");
         c.programFolder = program.path() + "/";
         c.codec = {"cat", "catenc ::s", "wav"};
@@ -515,12 +512,7 @@ private slots:
     void stalledEncoderDropsAudioAndTheArchiveSaysSo()
     {
         QTemporaryDir program;
-        QVERIFY(QDir(program.path()).mkpath("Plugins"));
-        QFile script(program.filePath("Plugins/stallenc"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nsleep 11\nexec cat > \"$1\"\n");
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(testsupport::writeTestEncoder(program.filePath("Plugins"), "stallenc", "sleep 11\nexec cat > \"$1\"\n"));
         RecordingConfig c = config("WAV", "stalled");
         c.programFolder = program.path() + "/";
         c.codec = {"stalled", "stallenc ::s", "wav"};
