@@ -39,7 +39,6 @@ Recorder::Recorder(QObject *parent)
     m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
     // The volume curve is a property of the sound output: known before the server is opened.
     m_systemOptions = settings::readSystemOptions(programPath(core::files::systemOptions()));
-    m_presets = settings::readPresetFile(programPath(core::files::codecPresets()));
     loadDefaultSchedule();
     // Read before anything can record: a recording started now writes the journal anew.
     m_unfinished = journal().read();
@@ -414,8 +413,12 @@ bool Recorder::savePresets(const QList<settings::CodecPreset> &presets, QString 
             *error = why;
         return false;
     }
-    m_presets = presets;
     return true;
+}
+
+QList<settings::CodecPreset> Recorder::readPresets() const
+{
+    return settings::readPresetFile(programPath(core::files::codecPresets()));
 }
 
 // ---- close ---------------------------------------------------------------------------

@@ -91,8 +91,8 @@ public:
     void setLanguage(const QString &code);
     // The texts of the status line and of the schedule list's Action column.
     void setStrings(const i18n::StringTable &strings);
-    // Writes the preset file (Codecs.prs) and keeps the list; false with *error (naming
-    // the file and the reason) when it cannot be written, the old file then stays whole.
+    // Writes the preset file (Codecs.prs); false with *error (naming the file and the
+    // reason) when it cannot be written, the old file then stays whole.
     [[nodiscard]] bool savePresets(const QList<settings::CodecPreset> &presets, QString *error);
     // Stops the tick, finishes a running recording, writes every file (the front-end's
     // layout included) and waits a bounded time for the encoders to complete their files.
@@ -113,8 +113,9 @@ public:
     const i18n::StringTable &strings() const { return m_strings; }
     // system.ini, read once before the sound server was opened.
     const settings::SystemOptions &systemOptions() const { return m_systemOptions; }
-    // The codec presets as read from Codecs.prs at start-up or last saved.
-    const QList<settings::CodecPreset> &presets() const { return m_presets; }
+    // The codec presets as Codecs.prs holds them now: read at each call, so that a file put
+    // in place while the program runs is what the settings dialog shows and OK writes back.
+    QList<settings::CodecPreset> readPresets() const;
     bool isRecording() const;
     bool isClosed() const { return m_closed; }  // close() ran: it takes no command any more
     QString currentFile() const;
@@ -153,7 +154,6 @@ private:
     Settings m_settings;
     i18n::StringTable m_strings;
     settings::SystemOptions m_systemOptions;
-    QList<settings::CodecPreset> m_presets;
     std::unique_ptr<audio::AudioBackend> m_audio;
     std::unique_ptr<archive::Archive> m_archive;
     std::unique_ptr<recording::RecordingSession> m_session;

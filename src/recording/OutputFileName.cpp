@@ -33,9 +33,14 @@ QString makeOutputFileName(const QString &folder, const QString &tmpl, const QSt
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
 
     // After the codes, so that the home folder's own name is never taken for codes.
-    if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/")))
-        text.replace(0, 1, QDir::homePath());
-    return text;
+    return expandHomeFolder(text);
+}
+
+QString expandHomeFolder(const QString &path)
+{
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
 }
 
 QString firstFreeFileName(const QString &path, const QString &ext,

@@ -20,6 +20,9 @@ namespace recording {
 QString makeOutputFileName(const QString &folder, const QString &tmpl, const QString &ext,
                            const QDateTime &now);
 
+// path with a leading "~" (alone or before a '/') replaced by the home folder; else as it is.
+QString expandHomeFolder(const QString &path);
+
 // path itself when isTaken(path) is false; otherwise the first of "<stem>_2.<ext>",
 // "<stem>_3.<ext>", … that is not taken, where stem is path without "." + ext (ext empty or
 // not ending path: the suffix goes at the end). A recording never writes over a file that

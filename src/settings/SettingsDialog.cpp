@@ -92,6 +92,20 @@ void alignLabelColumns(std::initializer_list<QWidget *> groups)
         static_cast<QGridLayout *>(group->layout())->setColumnMinimumWidth(0, widest);
 }
 
+// The folder the chooser opens in: the save folder as recordings will use it ("~" expanded,
+// '\\' a separator), or its nearest parent that exists, since a folder that is not there yet
+// (it is made at the first recording) would have the chooser open somewhere else entirely.
+QString chooserStartFolder(QString folder)
+{
+    folder = recording::expandHomeFolder(folder.replace(QLatin1Char('\\'), QLatin1Char('/')));
+    if (folder.isEmpty())
+        return QDir::homePath();
+    QDir dir(QDir::cleanPath(QDir(folder).absolutePath()));
+    while (!dir.exists() && !dir.isRoot())
+        dir.setPath(QDir::cleanPath(dir.absoluteFilePath(QStringLiteral(".."))));
+    return dir.absolutePath();
+}
+
 void setItems(QComboBox *list, const QStringList &items, int selected)
 {
     const QSignalBlocker quiet(list);
@@ -109,7 +123,7 @@ const QList<int> &SettingsDialog::sampleRates()
 }
 
 SettingsDialog::SettingsDialog(app::Recorder &recorder, QWidget *parent)
-    : QDialog(parent), m_recorder(recorder), m_presets(recorder.presets())
+    : QDialog(parent), m_recorder(recorder), m_presets(recorder.readPresets())
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
@@ -305,6 +319,10 @@ void SettingsDialog::fill()
     const app::Settings &s = m_recorder.settings();
     audio::AudioBackend &sound = m_recorder.audio();
     setItems(m_playbackDevices, sound.playbackDevices(), s.playDev);
+    // Without a server only "No sound" is listed; a device kept for later says so.
+    if (m_playbackDevices->currentIndex() < 0 && s.playDev > 0)
+        m_playbackDevices->setPlaceholderText(s.playDev == 1 ? QStringLiteral("Default")
+                                                             : QStringLiteral("Device %1 (not connected)").arg(s.playDev));
     setItems(m_recordingDevices, sound.recordingDevices(), s.recDev);
     fillInputs(s.recDev, s.recSrc);
 
@@ -353,8 +371,8 @@ void SettingsDialog::showExample()
 
 void SettingsDialog::chooseFolder()
 {
-    const QString start = m_folder->text().isEmpty() ? QDir::homePath() : m_folder->text();
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"), start);
+    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"),
+                                                             chooserStartFolder(m_folder->text()));
     if (!folder.isEmpty())
         m_folder->setText(folder);
 }
@@ -415,7 +433,10 @@ app::Settings SettingsDialog::settingsFromControls() const
     s.codecExt = codec.ext;
     s.saveFolder = m_folder->text();
     s.saveFilename = m_fileTemplate->text();
-    s.playDev = m_playbackDevices->currentIndex();
+    // A device that is not there now (unplugged) stays chosen until the user picks another:
+    // it plays on the default device meanwhile and on itself again once it is back.
+    if (m_playbackDevices->currentIndex() >= 0)
+        s.playDev = m_playbackDevices->currentIndex();
     s.storeTime = m_storeDays->value();
     return s;
 }

@@ -7,14 +7,15 @@
 //   if (dialog.exec() == QDialog::Accepted) showTheNewCodecName();
 //
 // A new dialog is made for each opening; it fills its lists from the sound server and the
-// preset list from the recorder when it is made. Every effect of OK happens inside: the
+// preset list from the preset file as it is at that moment. Every effect of OK happens inside: the
 // preset file is written first, and only when that worked are the controls' values handed
 // to the recorder (Recorder::applySettings). Picking a preset in the list makes it the
 // recorder's current codec at once, whatever the dialog is left with; Add, Save and Del
 // change only the dialog's copy of the list until OK writes it.
 //
 // Device and input numbers are positions in the sound boundary's lists; a stored number
-// beyond its list leaves the list without a selection, which OK stores as -1. The input
+// beyond its list leaves the list without a selection, which OK stores as -1, except for
+// the playback device: one that is not there now (unplugged) is kept until another is picked. The input
 // list shows the inputs of the device chosen in the device list. Selecting entries while
 // the lists are filled runs no change handler.
 //

@@ -6,7 +6,9 @@
 #include "settings/PresetList.h"
 #include "settings/SettingsDialog.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -141,8 +143,72 @@ private slots:
         click(dialog, "Button2");
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(readAll(path), before);
-        QCOMPARE(recorder.presets(), three);
+        QCOMPARE(settings::readPresetFile(path), three);
         QCOMPARE(recorder.settings().codecName, QStringLiteral("One"));
+    }
+
+    // A playback device that is not there now (a headset unplugged) shows no selection, and
+    // OK without touching the list keeps it, to be used again when it comes back.
+    void okKeepsAnUnlistedPlaybackDevice()
+    {
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")), "[Device]\nPlayDev=7\n");
+        app::Recorder recorder;
+        settings::SettingsDialog dialog(recorder);
+        QCOMPARE(child<QComboBox>(dialog, "cbMainDev")->currentIndex(), -1);
+        click(dialog, "Button1");
+        QCOMPARE(recorder.settings().playDev, 7);
+
+        settings::SettingsDialog again(recorder);
+        child<QComboBox>(again, "cbMainDev")->setCurrentIndex(0);  // the user's choice holds
+        click(again, "Button1");
+        QCOMPARE(recorder.settings().playDev, 0);
+    }
+
+    // Presets put into Codecs.prs while the program runs are what the next opening shows,
+    // and OK writes them back instead of the list the program started with.
+    void presetFileIsReadAtEachOpening()
+    {
+        app::Recorder recorder;
+        const QList<settings::CodecPreset> two{
+            settings::CodecPreset::make(QStringLiteral("One"), QStringLiteral("one ::s"), QStringLiteral("1")),
+            settings::CodecPreset::make(QStringLiteral("Two"), QStringLiteral("two ::s"), QStringLiteral("2"))};
+        const QString path = m_dir->filePath(QStringLiteral("Presets/Vantrel/Codecs.prs"));
+        QString error;
+        QVERIFY2(settings::writePresetFile(path, two, &error), qPrintable(error));
+        settings::SettingsDialog dialog(recorder);
+        QCOMPARE(child<QComboBox>(dialog, "cbcodec")->count(), 2);
+        click(dialog, "Button1");
+        QCOMPARE(settings::readPresetFile(path), two);
+    }
+
+    // "..." opens in the save folder with "~" expanded, or in its nearest existing parent;
+    // taking the folder it opened in puts that folder into the field.
+    void folderChooserOpensInTheSaveFolder()
+    {
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Recordings")));
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")), "[Options]\nSaveFolder=~/Recordings/news/%y\n");
+        app::Recorder recorder;
+        settings::SettingsDialog dialog(recorder);
+        const QString expected = home.filePath(QStringLiteral("Recordings"));
+        QString opened;
+        QTimer::singleShot(0, &dialog, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            auto *chooser = qobject_cast<QFileDialog *>(modal);
+            if (chooser)
+                opened = chooser->directory().absolutePath();
+            // Return in a chooser opened elsewhere asks about a missing folder: no Return there.
+            if (chooser && opened == expected)
+                static_cast<QDialog *>(chooser)->accept();  // QFileDialog hides it
+            else if (auto *other = qobject_cast<QDialog *>(modal))
+                other->reject();
+        });
+        click(dialog, "btnFolder");
+        qputenv("HOME", oldHome);
+        QCOMPARE(opened, expected);
+        QCOMPARE(child<QLineEdit>(dialog, "edFolder")->text(), expected);
     }
 
     // A preset file that cannot be written is said with its name and reason; nothing of
