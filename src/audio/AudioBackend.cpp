@@ -215,7 +215,7 @@ std::unique_ptr<PlaybackStream> AudioBackend::openPlayback(const QString &path, 
             *error = why;
         return nullptr;
     }
-    if (playDevice <= 0)
+    if (playDevice == 0)
         return std::make_unique<SilentPlayback>(std::move(decoder));
     PulseConnection *c = d->ready(error);
     if (!c)

@@ -14,7 +14,8 @@
 // - Nothing here touches widgets; the GUI reads state (levels, counters, flags) from timers.
 //
 // Device numbering (settings keys PlayDev, RecDev, RecSrc use these numbers):
-// - playback: 0 = "No sound" (decodes in real time, nothing heard), 1 = "Default", 2… = sinks
+// - playback: 0 = "No sound" (decodes in real time, nothing heard), 1 (and -1, "no
+//   selection") = "Default", 2… = sinks
 // - recording: 0 (and -1, "no selection") = "Default", 1… = sources in server order
 //   (monitors included); a number the server does not list records nothing
 // - inputs: the ports of the chosen recording device in server order
@@ -94,7 +95,8 @@ public:
                                                     QString *error = nullptr);
 
     // Opens `path` for playback on playback device `playDevice` (0 = "No sound", 1 = the
-    // default sink, 2… = sinks; a sink the server no longer lists falls back to the default).
+    // default sink, 2… = sinks; a sink the server no longer lists falls back to the default,
+    // and so does -1, "no selection", which older settings dialogs stored for such a sink).
     // The stream starts paused at byte 0. Null (and *error, *unreadableFile) when the file
     // cannot be decoded or the server refuses the stream.
     std::unique_ptr<PlaybackStream> openPlayback(const QString &path, int playDevice,

@@ -65,7 +65,8 @@ public:
 
     // Playback device as numbered by the boundary: 0 = "No sound" (decodes and advances in
     // real time, silently), 1 = the server's default sink, 2… = the server's sinks. A sink
-    // that has gone away falls back to the default sink. Takes effect at the next play().
+    // that has gone away falls back to the default sink, as does -1 ("no selection"). Takes
+    // effect at the next play().
     void setDevice(int playDevice);
     int device() const { return m_device; }
 

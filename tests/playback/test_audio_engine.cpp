@@ -139,8 +139,10 @@ void addFormatRows()
     QTest::newRow("ogg on a device gone away")
         << QStringList{QStringLiteral("ogg"), QStringLiteral("oggenc"), QStringLiteral("-Q"), QStringLiteral("-o"),
                        QStringLiteral("OUT"), QStringLiteral("IN")} << 99;
-    QTest::newRow("opus") << QStringList{QStringLiteral("opus"), QStringLiteral("opusenc"), QStringLiteral("--quiet"),
-                                         QStringLiteral("IN"), QStringLiteral("OUT")} << kDefaultDevice;
+    // -1, "no selection", as a settings dialog once stored for an unplugged device.
+    QTest::newRow("opus with no device chosen")
+        << QStringList{QStringLiteral("opus"), QStringLiteral("opusenc"), QStringLiteral("--quiet"),
+                       QStringLiteral("IN"), QStringLiteral("OUT")} << -1;
     QTest::newRow("flac") << QStringList{QStringLiteral("flac"), QStringLiteral("flac"), QStringLiteral("-s"),
                                          QStringLiteral("-o"), QStringLiteral("OUT"), QStringLiteral("IN")}
                           << kDefaultDevice;
