@@ -31,6 +31,62 @@ QString ffmpegError(int code)
     return QString::fromUtf8(text);
 }
 
+// How much of a file's end the length scan reads first.
+constexpr std::int64_t kTailScanBytes = 256 * 1024;
+
+struct FormatCloser {
+    void operator()(AVFormatContext *format) const { avformat_close_input(&format); }
+};
+struct PacketFree {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+
+// The end of the stream's last packet, in its time base, reading from where `format` stands;
+// AV_NOPTS_VALUE when no packet carries a time stamp.
+std::int64_t lastPacketEnd(AVFormatContext &format, int streamIndex)
+{
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::int64_t end = AV_NOPTS_VALUE;
+    while (packet && av_read_frame(&format, packet.get()) >= 0) {
+        const std::int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == streamIndex && stamp != AV_NOPTS_VALUE)
+            end = std::max(end, stamp + std::max<std::int64_t>(packet->duration, 0));
+        av_packet_unref(packet.get());
+    }
+    return end;
+}
+
+// The length in frames of a file whose header gives none: a FLAC whose encoder never came
+// back to write its total (a crash, or written to a pipe), a stream cut off. Found from the
+// time stamps of the last packets, which the demuxer reads without decoding: first in the
+// file's last 256 KB, where FLAC frames, Ogg pages and most containers carry them, and from
+// the start when those carry none. On a context of its own, so that the decoder's stays at
+// the start. 0 when nothing tells.
+std::int64_t scanLengthFrames(const QString &path, int sampleRate)
+{
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path.toUtf8().constData(), nullptr, nullptr) < 0)
+        return 0;
+    std::unique_ptr<AVFormatContext, FormatCloser> format(opened);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0)
+        return 0;
+    const int streamIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (streamIndex < 0)
+        return 0;
+    const AVStream *stream = format->streams[streamIndex];
+    std::int64_t end = AV_NOPTS_VALUE;
+    const std::int64_t size = format->pb ? avio_size(format->pb) : -1;
+    if (size > kTailScanBytes
+        && av_seek_frame(format.get(), -1, size - kTailScanBytes, AVSEEK_FLAG_BYTE) >= 0)
+        end = lastPacketEnd(*format, streamIndex);
+    if (end == AV_NOPTS_VALUE && av_seek_frame(format.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0)
+        end = lastPacketEnd(*format, streamIndex);
+    if (end == AV_NOPTS_VALUE)
+        return 0;
+    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return std::max<std::int64_t>(0, av_rescale_q(end - start, stream->time_base, AVRational{1, sampleRate}));
+}
+
 }  // namespace
 
 struct FileDecoder::Impl {
@@ -113,6 +169,8 @@ std::unique_ptr<FileDecoder> FileDecoder::open(const QString &path, QString *err
         frames = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (d.format->duration != AV_NOPTS_VALUE && d.format->duration > 0)
         frames = av_rescale_q(d.format->duration, AVRational{1, AV_TIME_BASE}, perFrame);
+    else
+        frames = scanLengthFrames(path, decoder->m_sampleRate);
     decoder->m_lengthBytes = frames * kBytesPerFrame;
     decoder->m_buffer.resize(static_cast<std::size_t>(decoder->m_sampleRate) * kBytesPerFrame *
                              kBufferSeconds);

@@ -30,6 +30,8 @@ public:
     FileDecoder &operator=(const FileDecoder &) = delete;
 
     int sampleRate() const { return m_sampleRate; }
+    // From the header, or, when it gives none (a FLAC cut off by a crash), from the time
+    // stamps at the file's end; 0 only when nothing tells.
     std::int64_t lengthBytes() const { return m_lengthBytes; }
 
     // Called on the decoder thread after it added bytes to a buffer that a take() had found

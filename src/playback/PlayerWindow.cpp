@@ -12,9 +12,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcPlayer, "vantrel.playback.player")
 
@@ -23,6 +26,12 @@ namespace playback {
 namespace {
 
 constexpr int kRefreshMs = 100;
+// The layout's title frame and time display; the display grows leftwards over the title
+// when its text needs more room (from 100 minutes on), keeping this gap between them.
+constexpr QRect kTitleFrameRect(7, 8, 327, 15);
+constexpr QRect kTimeRect(346, 8, 88, 16);
+constexpr int kTitleInset = 1;
+constexpr int kTitleToTimeGap = kTimeRect.left() - (kTitleFrameRect.right() + 1);
 const QString kIdleTime = QStringLiteral("00:00/00:00");
 
 enum class Symbol { Play, Stop, Pause };
@@ -67,6 +76,8 @@ QToolButton *pictureButton(const QString &objectName, const QString &themeIcon, 
     button->setIconSize(QSize(16, 16));
     button->setToolTip(toolTip);
     button->setAutoRaise(true);
+    // Space belongs to the window (pause and resume), never to the button under the focus.
+    button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(geometry);
     return button;
 }
@@ -97,10 +108,10 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     setWindowTitle(QStringLiteral("MiniPlayer"));
     setFixedSize(442, 84);
 
-    auto *titleFrame = new QFrame(this);
-    titleFrame->setObjectName(QStringLiteral("Bevel1"));
-    titleFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    titleFrame->setGeometry(7, 8, 327, 15);
+    m_titleFrame = new QFrame(this);
+    m_titleFrame->setObjectName(QStringLiteral("Bevel1"));
+    m_titleFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_titleFrame->setGeometry(kTitleFrameRect);
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("Label22"));
@@ -111,7 +122,7 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     white.setColor(QPalette::Window, Qt::white);
     white.setColor(QPalette::WindowText, Qt::black);
     m_title->setPalette(white);
-    m_title->setGeometry(8, 9, 325, 13);
+    m_title->setGeometry(kTitleFrameRect.adjusted(kTitleInset, kTitleInset, -kTitleInset, -kTitleInset));
     QFont titleFont = m_title->font();
     titleFont.setPixelSize(11);
     m_title->setFont(titleFont);
@@ -123,7 +134,7 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     mono.setStyleHint(QFont::TypeWriter);
     mono.setPixelSize(13);
     m_time->setFont(mono);
-    m_time->setGeometry(346, 8, 88, 16);
+    m_time->setGeometry(kTimeRect);
 
     m_seekBar = new SeekBar(this);
     m_seekBar->setObjectName(QStringLiteral("SeekBar1"));
@@ -144,6 +155,8 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     connect(m_playButton, &QToolButton::clicked, this, &PlayerWindow::play);
     connect(m_stopButton, &QToolButton::clicked, &m_engine, &AudioEngine::stop);
     connect(m_pauseButton, &QToolButton::clicked, this, &PlayerWindow::pauseOrResume);
+    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    connect(space, &QShortcut::activated, this, &PlayerWindow::toggleByKey);
 
     // A failure while playing ends the track; the next refresh shows the idle display.
     connect(&m_engine, &AudioEngine::playbackFailed, this, [this](const QString &message) {
@@ -179,11 +192,11 @@ void PlayerWindow::refresh()
     const qint32 lengthMs = m_engine.lengthMs();
     if (lengthMs != 0 && (state == AudioEngine::State::Playing || state == AudioEngine::State::Paused)) {
         const qint32 positionMs = m_engine.positionMs();
-        m_time->setText(playTimeDisplay(positionMs, lengthMs));
+        showTime(playTimeDisplay(positionMs, lengthMs));
         if (m_followEngine)
             m_seekBar->setPosition(playedPerMille(positionMs, lengthMs));
     } else {
-        m_time->setText(kIdleTime);
+        showTime(kIdleTime);
         m_seekBar->setPosition(0);
         m_title->clear();
     }
@@ -195,6 +208,32 @@ void PlayerWindow::pauseOrResume()
         m_engine.resume();
     else
         m_engine.pause();
+}
+
+// As desktop players do: Space pauses a playing file and continues a paused one where it
+// stands; only a stopped or finished one starts again, from its beginning.
+void PlayerWindow::toggleByKey()
+{
+    const AudioEngine::State state = m_engine.state();
+    if (state == AudioEngine::State::Playing || state == AudioEngine::State::Paused)
+        pauseOrResume();
+    else
+        play();
+}
+
+void PlayerWindow::showTime(const QString &text)
+{
+    m_time->setText(text);
+    const int width = std::max(kTimeRect.width(), m_time->fontMetrics().horizontalAdvance(text));
+    if (width == m_time->width())
+        return;
+    QRect time = kTimeRect;
+    time.setLeft(kTimeRect.right() + 1 - width);
+    m_time->setGeometry(time);
+    QRect frame = kTitleFrameRect;
+    frame.setRight(time.left() - kTitleToTimeGap - 1);
+    m_titleFrame->setGeometry(frame);
+    m_title->setGeometry(frame.adjusted(kTitleInset, kTitleInset, -kTitleInset, -kTitleInset));
 }
 
 void PlayerWindow::seekToBar()

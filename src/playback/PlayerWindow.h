@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QString>
 
+class QFrame;
 class QLabel;
 class QTimer;
 class QToolButton;
@@ -50,6 +51,9 @@ protected:
 
 private:
     void pauseOrResume();
+    void toggleByKey();
+    // Sets the time display, widened over the title when the text needs it.
+    void showTime(const QString &text);
     void seekToBar();
 
     AudioEngine &m_engine;
@@ -57,6 +61,7 @@ private:
     // While the user holds a button on the seek bar, the bar follows the mouse, not the
     // engine.
     bool m_followEngine = true;
+    QFrame *m_titleFrame = nullptr;
     QLabel *m_title = nullptr;
     QLabel *m_time = nullptr;
     SeekBar *m_seekBar = nullptr;

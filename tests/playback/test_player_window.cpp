@@ -4,6 +4,7 @@
 #include "playback/PlayerWindow.h"
 #include "playback/SeekBar.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
@@ -14,15 +15,25 @@ using namespace playback;
 
 namespace {
 
-// 3 minutes 25 seconds of a quiet sine, 8 kHz mono WAV: its decoded length is exact.
-bool makeRecording(const QString &path, QString *why)
+// 8 kHz mono from an FFmpeg source: `seconds` of a quiet sine, or of silence. Written to a
+// pipe (`piped`), a FLAC never gets its total length into its header: the file a crash
+// leaves behind.
+bool makeRecording(const QString &path, QString *why, int seconds = 205, bool silent = false,
+                   bool piped = false)
 {
+    const QString source = silent ? QStringLiteral("anullsrc=r=8000:cl=mono:d=%1").arg(seconds)
+                                  : QStringLiteral("sine=frequency=440:sample_rate=8000:duration=%1").arg(seconds);
+    QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), source,
+                     QStringLiteral("-af"), QStringLiteral("volume=0.1")};
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                  QStringLiteral("-f"), QStringLiteral("lavfi"),
-                  QStringLiteral("-i"), QStringLiteral("sine=frequency=440:sample_rate=8000:duration=205"),
-                  QStringLiteral("-af"), QStringLiteral("volume=0.1"), path});
+    if (piped) {
+        args << QStringLiteral("-f") << QStringLiteral("flac") << QStringLiteral("pipe:1");
+        ffmpeg.setStandardOutputFile(path);
+    } else {
+        args << path;
+    }
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
     if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
         *why = QString::fromLocal8Bit(ffmpeg.readAllStandardError()) + ffmpeg.errorString();
         return false;
@@ -48,6 +59,8 @@ private Q_SLOTS:
         m_file = m_dir.path() + QStringLiteral("/2026.12/News & Views.final.wav");
         QString why;
         QVERIFY2(makeRecording(m_file, &why), qPrintable(why));
+        m_lengthless = m_dir.filePath(QStringLiteral("cut off.flac"));
+        QVERIFY2(makeRecording(m_lengthless, &why, 205, false, true), qPrintable(why));
     }
 
     void displayRules()
@@ -62,17 +75,29 @@ private Q_SLOTS:
         QCOMPARE(playerTitle(QStringLiteral("/rec/a.b/c")), QStringLiteral("c"));
     }
 
+    void showsTitleAndUnknownTimeAtTheStart_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("wav") << m_file << QStringLiteral("News & Views.final");
+        // Its length comes from the time stamps at its end.
+        QTest::newRow("flac without a length in its header") << m_lengthless << QStringLiteral("cut off");
+    }
+
     void showsTitleAndUnknownTimeAtTheStart()
     {
+        QFETCH(QString, file);
+        QFETCH(QString, title);
         audio::AudioBackend backend;
         AudioEngine engine(backend);
         engine.setDevice(0);  // "No sound": plays in real time, silently
         const SeekBarPictures pictures = loadSeekBarPictures(QStringLiteral(VT_PROGRAM_DIR "/"));
         QCOMPARE(pictures.knob.size(), QSize(35, 17));
-        PlayerWindow window(engine, m_file, pictures);
+        PlayerWindow window(engine, file, pictures);
         window.show();
         QCOMPARE(engine.state(), AudioEngine::State::Playing);
-        QCOMPARE(label(window, "Label22"), QStringLiteral("News & Views.final"));
+        window.refresh();
+        QCOMPARE(label(window, "Label22"), title);
 
         engine.pause();
         engine.setPositionMs(0);
@@ -94,6 +119,50 @@ private Q_SLOTS:
 
         window.close();
         QCOMPARE(engine.state(), AudioEngine::State::Stopped);
+    }
+
+    // A logger's two-hour block: the time display shows whole, the title gives way to it.
+    void longRecordingShowsItsWholeTime()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("two hours.flac"));
+        QString why;
+        QVERIFY2(makeRecording(file, &why, 125 * 60, true), qPrintable(why));
+        audio::AudioBackend backend;
+        AudioEngine engine(backend);
+        engine.setDevice(0);
+        PlayerWindow window(engine, file, {});
+        window.show();
+        engine.pause();
+        engine.setPositionMs(123 * 60000 + 20000);
+        window.refresh();
+        const auto *time = window.findChild<QLabel *>(QStringLiteral("Label19"));
+        QCOMPARE(time->text(), QStringLiteral("123:20/125:00"));
+        QVERIFY(time->width() >= time->fontMetrics().horizontalAdvance(time->text()));
+        QVERIFY(window.rect().contains(time->geometry()));
+        QVERIFY(window.findChild<QWidget *>(QStringLiteral("Bevel1"))->geometry().right() < time->x());
+    }
+
+    // Space pauses and continues where playback stands, whichever control has the focus.
+    void spacePausesAndContinuesWhereItStands()
+    {
+        audio::AudioBackend backend;
+        AudioEngine engine(backend);
+        engine.setDevice(0);
+        PlayerWindow window(engine, m_file, {});
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        engine.setPositionMs(60000);
+        auto pressSpace = [&window] {
+            QWidget *focus = QApplication::focusWidget();
+            QTest::keyClick(focus ? focus : &window, Qt::Key_Space);
+        };
+        pressSpace();
+        QCOMPARE(engine.state(), AudioEngine::State::Paused);
+        QVERIFY2(engine.positionMs() >= 60000, qPrintable(QString::number(engine.positionMs())));
+        pressSpace();
+        QCOMPARE(engine.state(), AudioEngine::State::Playing);
+        QVERIFY2(engine.positionMs() >= 60000, qPrintable(QString::number(engine.positionMs())));
     }
 
     void stopAndUnreadableFilesShowTheIdleDisplay()
@@ -120,6 +189,7 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
     QString m_file;
+    QString m_lengthless;
 };
 
 QTEST_MAIN(PlayerWindowTest)
