@@ -2,8 +2,8 @@
 // The mini player: a small modal window that plays one recording through the engine and
 // shows its title, the elapsed time and length, and a seek bar. Opening it starts playback;
 // closing it, whichever way, stops playback and frees the stream. It only shows the engine's
-// state (polled every 100 ms) and forwards the buttons and the seek bar to it. Main thread
-// only.
+// state (polled every 100 ms) and forwards the buttons, the seek bar and Space (pause and
+// continue) to it. Main thread only.
 
 #include <QDialog>
 #include <QImage>
