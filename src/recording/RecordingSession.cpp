@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -51,6 +52,21 @@ QString makeFolders(const QString &folder)
         if (!QFileInfo(level).isDir()) return QStringLiteral("%1 is not a folder").arg(level);
     }
     return {};
+}
+
+// How an encoder ended, for the status line: the last line it wrote to its standard error
+// when it wrote any ("lame: unrecognized option --no-such-option"), else "lame exited with
+// status 1". All it said goes to the log with its exit.
+QString describeEncoderEnd(const audio::EncoderFeed &feed, const QString &name, const QString &file)
+{
+    const QString end = name + QLatin1Char(' ') + feed.endDescription();
+    const QString said = feed.errorTail().trimmed();
+    if (said.isEmpty())
+        return end;
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; it said:\n%3").arg(file, end, said);
+    // Progress lines end in a carriage return.
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]+"));
+    return said.split(lineBreak, Qt::SkipEmptyParts).constLast().trimmed();
 }
 
 }  // namespace
@@ -339,7 +355,7 @@ void RecordingSession::encoderDied(PollResult &result)
     }
 
     const QString deadFile = m_currentFile;
-    const QString deadEnd = m_encoderName + QLatin1Char(' ') + m_encoder->endDescription();
+    const QString deadEnd = describeEncoderEnd(*m_encoder, m_encoderName, m_currentFile);
     // Up to here the dead encoder had taken samples. What its file shows may end earlier
     // (a header it updates now and then, a frame it never completed): then from that end.
     // The new file goes back a second from there.
@@ -582,7 +598,8 @@ std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPo
 // failure, unless the caller says a failure of its own (sayEncoderEnd false).
 std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool sayEncoderEnd)
 {
-    const QString encoderEnd = m_encoder ? m_encoder->endDescription() : QString();
+    const QString encoderEnd = m_encoder && encoderDied ? describeEncoderEnd(*m_encoder, m_encoderName, m_currentFile)
+                                                        : QString();
     // With capture stopped first, the counters are final once it returns.
     if (m_capture) m_capture->stop();
     m_feedForCallback.store(nullptr, std::memory_order_release);
@@ -601,7 +618,7 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool
                                                 .arg(capturedSeconds(droppedHere, m_sampleRate), 0, 'f', 1)
                                                 .arg(record ? record->lengthSeconds : 0);
     if (encoderDied && sayEncoderEnd)
-        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, m_encoderName + QLatin1Char(' ') + encoderEnd);
+        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, encoderEnd);
     return record;
 }
 
