@@ -289,6 +289,8 @@ void MainWindow::showEvent(QShowEvent *event)
         m_shownOnce = true;
         applyMainLanguage();
         showStatus();
+        // What the start-up had to say (a damaged schedule kept aside, a recording adopted).
+        m_recorder->listenForNotices();
     }
 }
 

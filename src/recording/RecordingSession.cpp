@@ -246,6 +246,7 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_recording = true;
     m_failure = Failure::None;  // what became of the previous recording is in its record
     m_failureReason.clear();
+    m_failureCause.clear();
     addEvent(SessionEventKind::Started, m_currentFile);
     return previous;
 }
@@ -290,6 +291,7 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     adoptFile(std::move(next), now, cut);
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     addEvent(SessionEventKind::FileChanged, m_currentFile, QStringLiteral("after ") + previousFile);
     return previous;
 }
@@ -298,6 +300,7 @@ std::optional<FinishedRecording> RecordingSession::stop()
 {
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     if (!m_recording) return std::nullopt;
     const QString file = m_currentFile;
     std::optional<FinishedRecording> record = finish(m_encoder && !m_encoder->isAlive());
@@ -422,6 +425,7 @@ void RecordingSession::loseCapture(PollResult &result)
     m_nextCaptureRetryMs = m_captureLostAtMs + kCaptureRetryMs;
     m_failure = Failure::CaptureLost;
     m_failureReason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + cause + QStringLiteral(" \u2014 retrying");
+    m_failureCause = cause;
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(file, m_failureReason);
     addEvent(SessionEventKind::CaptureLost, file, cause);
 }
@@ -437,6 +441,7 @@ void RecordingSession::retryCapture(PollResult &result)
         const QString reason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + why + QStringLiteral(" \u2014 retrying");
         if (reason != m_failureReason) {
             m_failureReason = reason;
+            m_failureCause = why;
             result.changed = true;
             qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
         }
@@ -473,6 +478,7 @@ void RecordingSession::retryCapture(PollResult &result)
     m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     result.newFile = true;
     qCInfo(lcRecording).noquote() << QStringLiteral("recording goes on into %1 after %2 s without capture")
                                          .arg(m_currentFile)
@@ -488,6 +494,7 @@ void RecordingSession::retryCapture(PollResult &result)
 void RecordingSession::fail(Failure failure, const QString &cause)
 {
     m_failure = failure;
+    m_failureCause = cause;
     m_failureReason = failureText(failure);
     // "cannot write /srv/rec: permission denied" reads as a sentence; the others as a label.
     if (!cause.isEmpty())
