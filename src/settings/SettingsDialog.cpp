@@ -354,7 +354,7 @@ void SettingsDialog::showExample()
 void SettingsDialog::chooseFolder()
 {
     const QString start = m_folder->text().isEmpty() ? QDir::homePath() : m_folder->text();
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"), start);
+    const QString folder = QFileDialog::getExistingDirectory(this, m_recorder.strings().chooseFolderTitle, start);
     if (!folder.isEmpty())
         m_folder->setText(folder);
 }

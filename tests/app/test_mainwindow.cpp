@@ -25,6 +25,7 @@
 #include <QComboBox>
 #include <QSpinBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -657,6 +658,42 @@ private slots:
         QCOMPARE(notices.size(), 1);
         QVERIFY2(notices.front().contains(QStringLiteral("enthält beschädigte Einträge")), qPrintable(notices.front()));
         QCOMPARE(rowCount(w, "lvSchedule"), 1);
+    }
+
+    // Qt's own texts switch with the language: the key names of shortcuts, and the file
+    // dialog, whose title comes from the language file.
+    void qtTextsFollowTheLanguage()
+    {
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        MainWindow w;
+        w.setErrorReporter([](const QString &, const QString &) {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *languages = w.findChild<QMenu *>(QStringLiteral("mLangList"));
+        const auto choose = [&](const QString &code) {
+            for (QAction *entry : languages->actions())
+                if (entry->data().toString() == code)
+                    entry->trigger();
+        };
+        const QKeySequence about(Qt::CTRL | Qt::Key_F1);
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Ctrl+F1"));
+        choose(QStringLiteral("De"));
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Strg+F1"));
+
+        QString title, cancel;
+        QTimer::singleShot(0, this, [&] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(files);
+            title = files->windowTitle();
+            cancel = files->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text();
+            files->reject();
+        });
+        w.findChild<QAbstractButton *>(QStringLiteral("btnLoad"))->click();
+        QCOMPARE(title, QStringLiteral("Liste laden..."));
+        QCOMPARE(cancel, QStringLiteral("Abbrechen"));
+
+        choose(QStringLiteral("En"));
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Ctrl+F1"));
     }
 
     // Folder names, a code in another case, keys that name nothing or a component without a
