@@ -66,7 +66,12 @@ QString describeEncoderEnd(const audio::EncoderFeed &feed, const QString &name, 
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; it said:\n%3").arg(file, end, said);
     // Progress lines end in a carriage return.
     static const QRegularExpression lineBreak(QStringLiteral("[\r\n]+"));
-    return said.split(lineBreak, Qt::SkipEmptyParts).constLast().trimmed();
+    QString last = said.split(lineBreak, Qt::SkipEmptyParts).constLast().trimmed();
+    // Most encoders begin with the path they were started by: the program's name says it.
+    const QString started = QLatin1Char('/') + name + QLatin1Char(':');
+    if (const qsizetype at = last.indexOf(started); at > 0 && !last.left(at).contains(QLatin1Char(' ')))
+        last.remove(0, at + 1);
+    return last;
 }
 
 }  // namespace
