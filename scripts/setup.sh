@@ -12,8 +12,9 @@ packages=(
   g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
   libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libx11-dev  # the start-up benchmark's window watch
-  # run time: encoders, desktop hand-off, fonts
+  # run time: encoders, desktop hand-off, fonts, Qt's translations
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
+  qt6-translations-l10n
   # tests: a real sound server with a test signal, real windows for screenshots
   pulseaudio pulseaudio-utils sox xvfb xauth imagemagick xdotool
   # the install test's validators; the Debian package's library dependencies

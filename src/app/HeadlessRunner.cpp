@@ -17,7 +17,9 @@ HeadlessRunner::HeadlessRunner()
                                       "%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}"));
     m_recorder = std::make_unique<Recorder>();
     connect(m_recorder.get(), &Recorder::statusChanged, this, &HeadlessRunner::reportStatus);
-    // failureRaised needs no line of its own: the recorder logs each failure with its cause.
+    // failureRaised needs no line of its own: the recorder logs each failure and notice with
+    // its cause as it raises it, those of the start-up included.
+    m_recorder->listenForNotices();
 
     m_commands = std::make_unique<CommandServer>(*m_recorder);
     QString error;

@@ -8,7 +8,8 @@
 
 namespace app {
 
-std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QString *reason)
+std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QString *reason,
+                                                    const i18n::StringTable &texts)
 {
     QDir().mkpath(folder);
     const QString path = QDir(folder).filePath(core::files::instanceLock());
@@ -30,16 +31,16 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const QString &folder, QStri
         switch (lock->m_file.error()) {
         case QLockFile::LockFailedError:
             if (lock->m_file.getLockInfo(&pid, &host, &program))
-                *reason = QStringLiteral("%1 is already in use by Vantrel, process %2 on %3")
+                *reason = texts.folderInUseBy
                               .arg(QDir::toNativeSeparators(folder))
                               .arg(pid)
                               .arg(host);
             else
-                *reason = QStringLiteral("%1 is already in use by another Vantrel")
+                *reason = texts.folderInUse
                               .arg(QDir::toNativeSeparators(folder));
             break;
         default:
-            *reason = QStringLiteral("cannot lock %1").arg(path);
+            *reason = texts.cannotLock.arg(path);
             break;
         }
     }

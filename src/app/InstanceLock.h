@@ -7,6 +7,8 @@
 // age of a lock never makes it stale, since a logger holds its folder for months. A folder
 // the user may not write to is run without a lock.
 
+#include "i18n/StringTable.h"
+
 #include <QLockFile>
 #include <QString>
 
@@ -17,8 +19,10 @@ namespace app {
 class InstanceLock {
 public:
     // Tries to take the lock of `folder` at once. On failure *reason says why in one
-    // sentence, naming the process that holds the folder when there is one.
-    static std::unique_ptr<InstanceLock> acquire(const QString &folder, QString *reason);
+    // sentence, in the words of `texts`, naming the process that holds the folder when there
+    // is one.
+    static std::unique_ptr<InstanceLock> acquire(const QString &folder, QString *reason,
+                                                 const i18n::StringTable &texts = {});
 
     // Releases the lock (the file is removed).
     ~InstanceLock() = default;

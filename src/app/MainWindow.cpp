@@ -259,6 +259,11 @@ void MainWindow::applyMainLanguage()
         // Refreshes the status line from the new table.
         m_recorder->setStrings(i18n::readStringTable(languageFile, m_recorder->strings()));
     }
+    // Qt's own texts follow: the file dialogs, the key names of the shortcuts.
+    const QString locale = m_recorder->strings().qtLocale;
+    QString looked;
+    if (!m_qtTranslations.use(locale, &looked))
+        qCWarning(lcApp).noquote() << "no translation of Qt's texts for" << locale << "in" << looked;
 }
 
 // Centred at the layout size without a stored position; otherwise the stored bounds, each
@@ -289,6 +294,8 @@ void MainWindow::showEvent(QShowEvent *event)
         m_shownOnce = true;
         applyMainLanguage();
         showStatus();
+        // What the start-up had to say (a damaged schedule kept aside, a recording adopted).
+        m_recorder->listenForNotices();
     }
 }
 

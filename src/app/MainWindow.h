@@ -8,6 +8,8 @@
 #include "app/SettingsFile.h"
 #include "core/Ini.h"
 
+#include "i18n/QtTranslations.h"
+
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -70,4 +72,5 @@ private:
     bool m_shownOnce = false;
     bool m_closed = false;
     ErrorReporter m_reportError;
+    i18n::QtTranslations m_qtTranslations;
 };

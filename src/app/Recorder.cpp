@@ -9,6 +9,7 @@
 #include "core/DayCount.h"
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
+#include "core/TextLimits.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
@@ -21,6 +22,47 @@ namespace {
 
 // How long the close waits for encoders to finish their files.
 constexpr int kEncoderFinishMs = 15000;
+
+// What a notice is about, so that it is said once until it heals, in whatever language.
+const QString kArchiveSaveNotice = QStringLiteral("archive-save");
+const QString kDefaultScheduleNotice = QStringLiteral("default-schedule");
+QString writeNotice(const QString &path) { return QStringLiteral("write:") + path; }
+
+// The words of the status line for a failure, with its cause: "capture failed: recording
+// device 3 not found", "cannot write /srv/rec: permission denied", "capture lost: the sound
+// server went away — retrying".
+QString failureWords(recording::Failure failure, const QString &cause, const i18n::StringTable &t)
+{
+    using recording::Failure;
+    QString words;
+    switch (failure) {
+    case Failure::None: return {};
+    case Failure::CaptureFailed: words = t.captureFailed; break;
+    case Failure::EncoderFailed: words = t.encoderFailed; break;
+    case Failure::EncoderDied: words = t.encoderStopped; break;
+    case Failure::CaptureLost: words = t.captureLost; break;
+    case Failure::CannotWrite: words = t.cannotWrite; break;
+    case Failure::FileRemoved: words = t.fileRemoved; break;
+    }
+    if (!cause.isEmpty())
+        words += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
+    if (failure == Failure::CaptureLost)
+        words += QStringLiteral(" \u2014 ") + t.retrying;
+    return words;
+}
+
+// "silence 0:01:05, dropped 2.4 s"
+QString watchWords(const recording::WatchCondition &c, const i18n::StringTable &t)
+{
+    QStringList words;
+    if (c.silentSeconds)
+        words << t.silence + u' ' + core::formatHms(*c.silentSeconds);
+    if (c.encoderRestarted)
+        words << t.encoderRestarted;
+    if (c.droppedSeconds)
+        words << t.droppedSeconds.arg(*c.droppedSeconds, 0, 'f', 1);
+    return words.join(QStringLiteral(", "));
+}
 
 archive::RecordingJournal journal()
 {
@@ -36,6 +78,10 @@ Recorder::Recorder(QObject *parent)
 {
     m_planner.start(QDateTime::currentDateTime());
     m_settings = readSettings(core::Ini::load(programPath(core::files::settings())));
+    // In the language of the settings from the start, so that a notice raised now (and every
+    // line of a front-end that never applies a language itself) reads as the user chose.
+    m_strings = i18n::readStringTable(i18n::languageFileOf(programPath(core::files::languages()), m_settings.lang),
+                                      m_strings);
     m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
     // The volume curve is a property of the sound output: known before the server is opened.
     m_systemOptions = settings::readSystemOptions(programPath(core::files::systemOptions()));
@@ -54,9 +100,9 @@ Recorder::Recorder(QObject *parent)
             archive::startSweepTimer(m_sweepTimer);
     });
     connect(m_archive.get(), &archive::Archive::writeFailed, this, [this](const QString &error) {
-        raise(archive::kSaveFailedCaption, archive::kSaveFailedText, error);
+        raise(kArchiveSaveNotice, m_strings.saveFailedCaption, m_strings.saveFailed, error);
     });
-    connect(m_archive.get(), &archive::Archive::written, this, [this] { healed(archive::kSaveFailedText); });
+    connect(m_archive.get(), &archive::Archive::written, this, [this] { healed(kArchiveSaveNotice); });
     m_archive->startLoading();
 
     m_audio = std::make_unique<audio::AudioBackend>();
@@ -106,9 +152,9 @@ void Recorder::start()
 void Recorder::loadDefaultSchedule()
 {
     QString warning;
-    m_scheduleModel.setEntries(m_defaultSchedule.load(&warning));
+    m_scheduleModel.setEntries(m_defaultSchedule.load(&warning, m_strings));
     if (!warning.isEmpty())
-        raise(QString(), warning);
+        raise(kDefaultScheduleNotice, QString(), warning);
 }
 
 // A recording cut off by a kill or power cut is still on disk: the journal named it. The
@@ -121,7 +167,7 @@ void Recorder::adoptUnfinishedRecording()
     const archive::ArchiveChange adopted = m_archive->adoptRecording(
         entry, [](const QString &path) { return audio::probeFile(path).durationSeconds; });
     if (!adopted.adoptedFile.isEmpty())
-        qCInfo(lcApp).noquote() << "archived" << adopted.adoptedFile << "left unfinished by the last run";
+        raise(QStringLiteral("adopted:") + adopted.adoptedFile, QString(), m_strings.recordingAdopted.arg(adopted.adoptedFile));
     m_archive->whenWritten(adopted.generation, [file = entry.file] { journal().clearIfNames(file); });
 }
 
@@ -212,13 +258,14 @@ std::uint32_t Recorder::level() const { return m_session->level(); }
 // the line red; silence, dropped audio and a restarted encoder amber.
 RecorderStatus Recorder::status() const
 {
+    const QString failure = failureWords(m_session->failure(), m_session->failureCause(), m_strings);
     RecorderStatus s{m_strings.status2, StatusKind::Stopped};
     if (m_session->captureLost())
-        s = {m_session->failureReason(), StatusKind::Failed};
+        s = {failure, StatusKind::Failed};
     else if (m_session->isRecording())
         s = {m_strings.status1, StatusKind::Recording};
     else if (m_session->failure() != recording::Failure::None)
-        s = {m_session->failureReason(), StatusKind::Failed};
+        s = {failure, StatusKind::Failed};
     const auto add = [&s](const QString &text, bool alarm) {
         if (!text.isEmpty())
             s.text += QStringLiteral(", ") + text;
@@ -229,10 +276,10 @@ RecorderStatus Recorder::status() const
     };
     const recording::WatchCondition watched = m_watch.condition(QDateTime::currentDateTime());
     if (watched.severity != recording::WatchSeverity::None)
-        add(watched.text, watched.severity == recording::WatchSeverity::Alarm);
+        add(watchWords(watched, m_strings), watched.severity == recording::WatchSeverity::Alarm);
     // Audio the server dropped has no length to show; the encoder's drops are in the watch's.
     if (m_session->audioDropped() && m_watch.droppedBytes() == 0)
-        add(recording::audioDroppedText(), false);
+        add(m_strings.audioDropped, false);
     return s;
 }
 
@@ -251,11 +298,11 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
         const bool gaveUpNext = i + 1 < events.size() && events[i + 1].kind == recording::SessionEventKind::EncoderGaveUp;
         QString what;
         if (event.kind == recording::SessionEventKind::CaptureLost)
-            what = QStringLiteral("capture lost");
+            what = m_strings.captureLost;
         else if (event.kind == recording::SessionEventKind::EncoderGaveUp)
-            what = QStringLiteral("the encoder stopped for good");
+            what = m_strings.encoderGaveUp;
         else if (event.kind == recording::SessionEventKind::Failed && !gaveUpNext)
-            what = QStringLiteral("recording failed");
+            what = m_strings.recordingFailed;
         if (!what.isEmpty())
             m_notifier.notify(QStringLiteral("Vantrel: ") + what,
                               event.details.isEmpty() ? event.file : event.file + QLatin1Char('\n') + event.details);
@@ -268,11 +315,9 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
     for (const recording::EventLine &line : m_watch.takeLines())
         (void)m_eventLog.append(line);
     if (!wasSilent && m_watch.isSilent())
-        m_notifier.notify(QStringLiteral("Vantrel: silence"),
-                          QStringLiteral("%1\nbelow %2 dBFS for %3 s")
-                              .arg(m_session->currentFile())
-                              .arg(m_settings.silenceDb)
-                              .arg(m_settings.silenceSeconds));
+        m_notifier.notify(QStringLiteral("Vantrel: ") + m_strings.silence,
+                          m_session->currentFile() + u'\n'
+                              + m_strings.silenceBelow.arg(m_settings.silenceDb).arg(m_settings.silenceSeconds));
 
     const recording::WatchCondition shown = m_watch.condition(now);
     const bool changed = shown.severity != m_shownCondition.severity || shown.text != m_shownCondition.text;
@@ -306,7 +351,7 @@ void Recorder::archiveChanged(const archive::ArchiveChange &change)
 {
     // The record is gone but its file is not: say so, or the disk fills without a word.
     for (const QString &file : change.keptFiles)
-        raise(QString(), QStringLiteral("Could not move %1 to the trash; it stays on disk.").arg(file));
+        raise(QStringLiteral("trash:") + file, QString(), m_strings.trashFailed.arg(file));
 }
 
 // ---- schedule ------------------------------------------------------------------------
@@ -339,7 +384,7 @@ void Recorder::clearSchedule()
 bool Recorder::loadSchedule(const QString &path, QString *error)
 {
     std::vector<schedule::ScheduleEntry> entries;
-    if (!schedule::readScheduleForList(path, &entries, error)) {
+    if (!schedule::readScheduleForList(path, &entries, error, m_strings)) {
         qCWarning(lcApp).noquote() << *error;
         return false;
     }
@@ -351,15 +396,14 @@ bool Recorder::loadSchedule(const QString &path, QString *error)
 bool Recorder::saveSchedule(const QString &path)
 {
     const std::vector<schedule::ScheduleEntry> entries = m_scheduleModel.list().entries();
-    const QString failure = QStringLiteral("Unable to write to %1").arg(path);
     QString error;
     const bool saved = path == m_defaultSchedule.path() ? m_defaultSchedule.save(entries, &error)
                                                         : schedule::writeScheduleFile(path, entries, &error);
     if (!saved) {
-        raise(QString(), failure, error);
+        raise(writeNotice(path), QString(), m_strings.unableToWrite.arg(path), error);
         return false;
     }
-    healed(failure);
+    healed(writeNotice(path));
     return true;
 }
 
@@ -471,14 +515,14 @@ bool Recorder::saveSettings(const FrontEndLayout *layout)
         }
     }
     if (!ini.save(path)) {
-        raise(QString(), QStringLiteral("Unable to write to %1").arg(path));
+        raise(writeNotice(path), QString(), m_strings.unableToWrite.arg(path));
         return false;
     }
     if (!saveSchedule(m_defaultSchedule.path()))
         return false;
     QString error;
     if (!m_archive->flush(&error)) {
-        raise(archive::kSaveFailedCaption, archive::kSaveFailedText, error);
+        raise(kArchiveSaveNotice, m_strings.saveFailedCaption, m_strings.saveFailed, error);
         return false;
     }
     return true;
@@ -486,18 +530,31 @@ bool Recorder::saveSettings(const FrontEndLayout *layout)
 
 // ---- failures ------------------------------------------------------------------------
 
-void Recorder::raise(const QString &caption, const QString &text, const QString &detail)
+// Logged at once; shown at once when a front-end listens, else kept for it.
+void Recorder::raise(const QString &about, const QString &caption, const QString &text, const QString &detail)
 {
-    if (m_openFailures.contains(text))
+    if (m_openFailures.contains(about))
         return;
-    m_openFailures.insert(text);
+    m_openFailures.insert(about);
     qCWarning(lcApp).noquote() << (detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
-    emit failureRaised(caption, text);
+    if (m_noticesListened)
+        emit failureRaised(caption, text);
+    else
+        m_heldNotices.push_back({caption, text});
 }
 
-void Recorder::healed(const QString &text)
+void Recorder::healed(const QString &about)
 {
-    m_openFailures.remove(text);
+    m_openFailures.remove(about);
+}
+
+void Recorder::listenForNotices()
+{
+    if (m_noticesListened)
+        return;
+    m_noticesListened = true;
+    for (const HeldNotice &notice : std::exchange(m_heldNotices, {}))
+        emit failureRaised(notice.caption, notice.text);
 }
 
 }  // namespace app

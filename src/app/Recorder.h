@@ -67,6 +67,8 @@ public:
 
     // Starts the schedule tick, the once-a-second watch and the retention sweep.
     void start();
+    // The front-end can show notices from now on: those kept since the start come now, once.
+    void listenForNotices();
 
     // Commands.
     void record();  // by hand: no length limit
@@ -132,7 +134,8 @@ public:
 signals:
     // The recording started, stopped or failed, or audio was lost: the status changed.
     void statusChanged();
-    // A failure to show, once until it heals. caption may be empty.
+    // A failure or notice to show, once until it heals. caption may be empty. Those raised
+    // before listenForNotices() (while reading the files at start-up) are kept until then.
     void failureRaised(const QString &caption, const QString &text);
 
 private:
@@ -145,8 +148,9 @@ private:
     void scheduleChanged();
     void closeAndSave(const FrontEndLayout *layout);
     [[nodiscard]] bool saveSettings(const FrontEndLayout *layout);  // null: keep the stored layout
-    void raise(const QString &caption, const QString &text, const QString &detail = {});
-    void healed(const QString &text);
+    // `about` names what failed ("write:<path>"): a notice is said once until that heals.
+    void raise(const QString &about, const QString &caption, const QString &text, const QString &detail = {});
+    void healed(const QString &about);
     // Hands what the session did since the last look to the event log and the watch; true
     // when what the watch shows changed.
     bool noteSessionEvents(const QDateTime &now);
@@ -168,7 +172,13 @@ private:
     QTimer m_watchTimer;
     QTimer m_sweepTimer;
     std::optional<archive::JournalEntry> m_unfinished;  // left by the last run, to adopt
-    QSet<QString> m_openFailures;  // failures said and not healed since
+    QSet<QString> m_openFailures;  // what failed, said and not healed since
+    struct HeldNotice {
+        QString caption;
+        QString text;
+    };
+    std::vector<HeldNotice> m_heldNotices;  // raised before a front-end listened
+    bool m_noticesListened = false;
     bool m_started = false;
     bool m_closed = false;
 };

@@ -165,7 +165,7 @@ void RecordingTab::showProgress()
 
 void RecordingTab::saveList()
 {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save list..."),
+    QString path = QFileDialog::getSaveFileName(this, m_recorder.strings().saveListTitle,
                                                 programPath(core::files::presetFolder()),
                                                 schedule::scheduleFileFilter());
     if (path.isEmpty())
@@ -177,12 +177,12 @@ void RecordingTab::saveList()
 
 void RecordingTab::loadList()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load list..."),
+    const QString path = QFileDialog::getOpenFileName(this, m_recorder.strings().loadListTitle,
                                                       programPath(core::files::presetFolder()),
                                                       schedule::scheduleFileFilter());
     QString error;
     if (!path.isEmpty() && !m_recorder.loadSchedule(path, &error))
-        QMessageBox::warning(this, QStringLiteral("Load list..."), error);
+        QMessageBox::warning(this, m_recorder.strings().loadListTitle, error);
 }
 
 void RecordingTab::editEntry(bool newEntry)

@@ -8,6 +8,9 @@
 #include "app/MainWindow.h"
 #include "app/ProgramFolder.h"
 #include "app/RemoteCommands.h"
+#include "app/SettingsFile.h"
+#include "core/Ini.h"
+#include "core/ProgramFiles.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -67,6 +70,13 @@ void closeOnTerminationSignals(QObject *frontEnd, const std::function<void()> &c
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+}
+
+// The texts of the language the settings name, for what is said before the front-end runs.
+i18n::StringTable startupTexts()
+{
+    const app::Settings settings = app::readSettings(core::Ini::load(app::programPath(core::files::settings())));
+    return i18n::readStringTable(i18n::languageFileOf(app::programPath(core::files::languages()), settings.lang), {});
 }
 
 }  // namespace
@@ -129,7 +139,7 @@ int main(int argc, char *argv[])
     // Without a display the window cannot open anyway, but the message that the folder is
     // taken is the more useful one.
     QString lockFailure;
-    const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure);
+    const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure, startupTexts());
     if (!lock) {
         std::fprintf(stderr, "vantrel: %s\n", qPrintable(lockFailure));
         if (windowed)

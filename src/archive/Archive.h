@@ -43,9 +43,6 @@
 
 namespace archive {
 
-inline constexpr QLatin1String kSaveFailedText("Cannot save!");
-inline constexpr QLatin1String kSaveFailedCaption("Error!");
-
 // What a change of the archive did.
 struct ArchiveChange {
     int removedRecords = 0;

@@ -177,6 +177,9 @@ public:
     // How the encoder ended ("exited with status 1", "killed by signal 9"), or "stopped
     // reading its input" while that is not known yet; empty while it runs.
     virtual QString endDescription() const = 0;
+    // The last 4 KB the encoder wrote to its standard error; complete once it has ended
+    // (endDescription() no longer says "stopped reading its input").
+    virtual QString errorTail() const = 0;
     virtual std::uint64_t droppedBytes() const = 0;
     // Sample bytes written into the encoder's input so far (the header not counted): what
     // the encoder was given, though it may not have read the last pipe's worth of it.

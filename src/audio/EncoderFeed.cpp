@@ -2,13 +2,18 @@
 //
 // start() spawns the encoder directly (posix_spawn: a program that cannot be executed is
 // reported at once), in a process group of its own so that a Ctrl+C meant for Vantrel does
-// not kill it before it has finished its file, with stdin = our pipe, stdout and stderr =
-// /dev/null and no other descriptor. SIGPIPE is ignored process-wide so that a dying
+// not kill it before it has finished its file, with stdin = our pipe, stdout = /dev/null,
+// stderr = a second pipe and no other descriptor. SIGPIPE is ignored process-wide so that a dying
 // encoder shows up as EPIPE instead of ending the program; the child gets it back.
 //
 // Each feed's shared state lives as long as its writer thread. The thread writes the ring
 // buffer into the (non-blocking) pipe, drains it after stop(), closes the pipe and reaps the
-// child, then marks itself done. A process-wide registry keeps the threads and joins the
+// child, then marks itself done. A second thread of the feed reads the encoder's standard
+// error and keeps its last kErrorTailBytes, so that a failure can say what the encoder said;
+// it takes the tail's own lock only for a copy, so neither the capture nor the writer ever
+// waits for it. It ends when the encoder's standard error closes, or shortly after the
+// encoder was reaped (a child of the encoder may still hold it open); the writer thread
+// joins it before it marks itself done. A process-wide registry keeps the threads and joins the
 // finished ones, so nothing is left behind once waitForAll() has returned true.
 
 #include "audio/AudioBackend.h"
@@ -50,6 +55,9 @@ constexpr int kBufferSeconds = 8;
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 constexpr int kWakeDivisor = 10;  // wake the writer at 1/10 s of queued audio
 constexpr int kPollMs = 100;
+constexpr std::size_t kErrorTailBytes = 4096;
+// How long the error reader goes on after the encoder was reaped, for what is still in the pipe.
+constexpr int kErrorDrainMs = 500;
 
 struct FeedState {
     FeedState(std::size_t capacity, int pipeFd, pid_t childPid)
@@ -69,7 +77,49 @@ struct FeedState {
     std::atomic<int> waitStatus{-1};  // the child's wait status once reaped
     std::mutex wakeMutex;
     std::condition_variable wake;
+
+    int errorFd = -1;  // read end of the encoder's standard error
+    std::atomic<bool> reaped{false};
+    std::thread errorReader;
+    mutable std::mutex tailMutex;
+    std::string errorTail;  // the last kErrorTailBytes the encoder wrote to its standard error
 };
+
+// Runs on the feed's error reader thread.
+void readErrors(FeedState &s)
+{
+    char chunk[1024];
+    qint64 drainUntilMs = -1;
+    for (;;) {
+        pollfd p{s.errorFd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kPollMs);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0) {
+            const ssize_t n = ::read(s.errorFd, chunk, sizeof chunk);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                break;  // closed: the encoder and its children are gone
+            if (n > 0) {
+                std::lock_guard<std::mutex> guard(s.tailMutex);
+                s.errorTail.append(chunk, static_cast<std::size_t>(n));
+                if (s.errorTail.size() > kErrorTailBytes)
+                    s.errorTail.erase(0, s.errorTail.size() - kErrorTailBytes);
+                continue;
+            }
+        }
+        if (s.reaped.load(std::memory_order_acquire)) {
+            const qint64 nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+            if (drainUntilMs < 0)
+                drainUntilMs = nowMs + kErrorDrainMs;
+            else if (nowMs >= drainUntilMs)
+                break;
+        }
+    }
+    ::close(s.errorFd);
+    s.errorFd = -1;
+}
 
 class Registry {
 public:
@@ -216,6 +266,10 @@ void runFeed(std::shared_ptr<FeedState> state)
     pid_t reaped = -1;
     while ((reaped = ::waitpid(state->pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    state->reaped.store(true, std::memory_order_release);
+    // What the encoder said is complete before its end is known.
+    if (state->errorReader.joinable())
+        state->errorReader.join();
     if (reaped == state->pid)
         state->waitStatus.store(status, std::memory_order_release);
     state->dead.store(true, std::memory_order_release);
@@ -276,6 +330,12 @@ public:
             return QStringLiteral("killed by signal %1").arg(WTERMSIG(status));
         return QStringLiteral("ended");
     }
+    QString errorTail() const override
+    {
+        std::lock_guard<std::mutex> guard(m_state->tailMutex);
+        // A cut at the front may split a character: what is left of it is dropped.
+        return QString::fromLocal8Bit(m_state->errorTail).remove(QChar::ReplacementCharacter);
+    }
     std::uint64_t droppedBytes() const override
     {
         return m_state->dropped.load(std::memory_order_relaxed);
@@ -331,9 +391,16 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
         cargs.push_back(arg.data());
     cargs.push_back(nullptr);
 
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) < 0)
+    int errorFds[2];
+    if (::pipe2(errorFds, O_CLOEXEC) < 0)
         return fail(startError(argv.front(), errno));
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) < 0) {
+        const int code = errno;
+        ::close(errorFds[0]);
+        ::close(errorFds[1]);
+        return fail(startError(argv.front(), code));
+    }
     // Keep the read end off 0…2 so that the dup2 below always clears its close-on-exec flag.
     if (fds[0] < 3) {
         const int moved = ::fcntl(fds[0], F_DUPFD_CLOEXEC, 3);
@@ -341,15 +408,31 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
         if (moved < 0) {
             const int code = errno;
             ::close(fds[1]);
+            ::close(errorFds[0]);
+            ::close(errorFds[1]);
             return fail(startError(argv.front(), code));
         }
         fds[0] = moved;
     }
 
+    // The same for the error pipe's write end, which becomes the child's descriptor 2.
+    if (errorFds[1] < 3) {
+        const int moved = ::fcntl(errorFds[1], F_DUPFD_CLOEXEC, 3);
+        ::close(errorFds[1]);
+        if (moved < 0) {
+            const int code = errno;
+            ::close(fds[0]);
+            ::close(fds[1]);
+            ::close(errorFds[0]);
+            return fail(startError(argv.front(), code));
+        }
+        errorFds[1] = moved;
+    }
+
     SpawnSetup setup;
     posix_spawn_file_actions_adddup2(&setup.actions, fds[0], STDIN_FILENO);
     posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, errorFds[1], STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -370,8 +453,10 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
                    : ::posix_spawn(&pid, cargs[0], &setup.actions, &setup.attr, cargs.data(),
                                    environ);
     ::close(fds[0]);
+    ::close(errorFds[1]);
     if (spawnError != 0) {
         ::close(fds[1]);
+        ::close(errorFds[0]);
         return fail(startError(argv.front(), spawnError));
     }
     ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
@@ -383,10 +468,15 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     state->ring.write(header.data(), header.size());
     state->headerBytes = header.size();
     state->wakeBytes = static_cast<std::size_t>(sampleRate) * kBytesPerFrame / kWakeDivisor;
+    state->errorFd = errorFds[0];
+    state->errorTail.reserve(kErrorTailBytes + 1024);
     try {
+        state->errorReader = std::thread(readErrors, std::ref(*state));
         std::thread writer(runFeed, state);
         registry().add(state, std::move(writer));
     } catch (const std::system_error &e) {
+        if (!state->errorReader.joinable())
+            ::close(state->errorFd);
         state->stopRequested.store(true);
         runFeed(state);  // closes the pipe and reaps the child here
         return fail(QStringLiteral("cannot start the encoder feed: %1")

@@ -129,25 +129,6 @@ void applyColumnTitles(QAbstractItemModel &model, const core::Ini &languageFile,
     }
 }
 
-StringTable readStringTable(const core::Ini &languageFile, const StringTable &current)
-{
-    const StringTable builtIn;
-    const QString section = QStringLiteral("Strings");
-    const auto read = [&](const char *key, const QString &def) {
-        return languageFile.readString(section, QString::fromLatin1(key), def);
-    };
-    StringTable table;
-    table.lts1 = read("_lts1", builtIn.lts1);
-    table.lts2 = read("_lts2", builtIn.lts2);
-    table.lts3 = read("_lts3", builtIn.lts3);
-    table.action1 = read("_action1", builtIn.action1);
-    table.action2 = read("_action2", builtIn.action2);
-    table.status2 = read("_status2", builtIn.status2);
-    table.status1 = read("_status1", builtIn.status1);
-    table.message1 = read("Message1", current.message1);
-    return table;
-}
-
 RepaintHold::RepaintHold(QWidget *window) : m_window(window), m_wasEnabled(window->updatesEnabled())
 {
     m_window->setUpdatesEnabled(false);

@@ -32,11 +32,6 @@ int applyLanguageSection(QWidget *window, const core::Ini &languageFile, const Q
 // Column titles from keys "c0", "c1", … of `section`; a missing key keeps the current title.
 void applyColumnTitles(QAbstractItemModel &model, const core::Ini &languageFile, const QString &section);
 
-// The string table from section "Strings". A missing key gives the built-in English text, so
-// a file without "_action1" brings back "Record" after another language; "Message1" alone
-// keeps its current text.
-StringTable readStringTable(const core::Ini &languageFile, const StringTable &current);
-
 // Holds off a window's repainting while a language is applied; released however the scope is left.
 class RepaintHold {
 public:

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -51,6 +52,26 @@ QString makeFolders(const QString &folder)
         if (!QFileInfo(level).isDir()) return QStringLiteral("%1 is not a folder").arg(level);
     }
     return {};
+}
+
+// How an encoder ended, for the status line: the last line it wrote to its standard error
+// when it wrote any ("lame: unrecognized option --no-such-option"), else "lame exited with
+// status 1". All it said goes to the log with its exit.
+QString describeEncoderEnd(const audio::EncoderFeed &feed, const QString &name, const QString &file)
+{
+    const QString end = name + QLatin1Char(' ') + feed.endDescription();
+    const QString said = feed.errorTail().trimmed();
+    if (said.isEmpty())
+        return end;
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; it said:\n%3").arg(file, end, said);
+    // Progress lines end in a carriage return.
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]+"));
+    QString last = said.split(lineBreak, Qt::SkipEmptyParts).constLast().trimmed();
+    // Most encoders begin with the path they were started by: the program's name says it.
+    const QString started = QLatin1Char('/') + name + QLatin1Char(':');
+    if (const qsizetype at = last.indexOf(started); at > 0 && !last.left(at).contains(QLatin1Char(' ')))
+        last.remove(0, at + 1);
+    return last;
 }
 
 }  // namespace
@@ -230,6 +251,7 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_recording = true;
     m_failure = Failure::None;  // what became of the previous recording is in its record
     m_failureReason.clear();
+    m_failureCause.clear();
     addEvent(SessionEventKind::Started, m_currentFile);
     return previous;
 }
@@ -274,6 +296,7 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     adoptFile(std::move(next), now, cut);
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     addEvent(SessionEventKind::FileChanged, m_currentFile, QStringLiteral("after ") + previousFile);
     return previous;
 }
@@ -282,6 +305,7 @@ std::optional<FinishedRecording> RecordingSession::stop()
 {
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     if (!m_recording) return std::nullopt;
     const QString file = m_currentFile;
     std::optional<FinishedRecording> record = finish(m_encoder && !m_encoder->isAlive());
@@ -339,7 +363,7 @@ void RecordingSession::encoderDied(PollResult &result)
     }
 
     const QString deadFile = m_currentFile;
-    const QString deadEnd = m_encoderName + QLatin1Char(' ') + m_encoder->endDescription();
+    const QString deadEnd = describeEncoderEnd(*m_encoder, m_encoderName, m_currentFile);
     // Up to here the dead encoder had taken samples. What its file shows may end earlier
     // (a header it updates now and then, a frame it never completed): then from that end.
     // The new file goes back a second from there.
@@ -406,6 +430,7 @@ void RecordingSession::loseCapture(PollResult &result)
     m_nextCaptureRetryMs = m_captureLostAtMs + kCaptureRetryMs;
     m_failure = Failure::CaptureLost;
     m_failureReason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + cause + QStringLiteral(" \u2014 retrying");
+    m_failureCause = cause;
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(file, m_failureReason);
     addEvent(SessionEventKind::CaptureLost, file, cause);
 }
@@ -421,6 +446,7 @@ void RecordingSession::retryCapture(PollResult &result)
         const QString reason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + why + QStringLiteral(" \u2014 retrying");
         if (reason != m_failureReason) {
             m_failureReason = reason;
+            m_failureCause = why;
             result.changed = true;
             qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
         }
@@ -457,6 +483,7 @@ void RecordingSession::retryCapture(PollResult &result)
     m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_failure = Failure::None;
     m_failureReason.clear();
+    m_failureCause.clear();
     result.newFile = true;
     qCInfo(lcRecording).noquote() << QStringLiteral("recording goes on into %1 after %2 s without capture")
                                          .arg(m_currentFile)
@@ -472,6 +499,7 @@ void RecordingSession::retryCapture(PollResult &result)
 void RecordingSession::fail(Failure failure, const QString &cause)
 {
     m_failure = failure;
+    m_failureCause = cause;
     m_failureReason = failureText(failure);
     // "cannot write /srv/rec: permission denied" reads as a sentence; the others as a label.
     if (!cause.isEmpty())
@@ -582,7 +610,8 @@ std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPo
 // failure, unless the caller says a failure of its own (sayEncoderEnd false).
 std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool sayEncoderEnd)
 {
-    const QString encoderEnd = m_encoder ? m_encoder->endDescription() : QString();
+    const QString encoderEnd = m_encoder && encoderDied ? describeEncoderEnd(*m_encoder, m_encoderName, m_currentFile)
+                                                        : QString();
     // With capture stopped first, the counters are final once it returns.
     if (m_capture) m_capture->stop();
     m_feedForCallback.store(nullptr, std::memory_order_release);
@@ -601,7 +630,7 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool
                                                 .arg(capturedSeconds(droppedHere, m_sampleRate), 0, 'f', 1)
                                                 .arg(record ? record->lengthSeconds : 0);
     if (encoderDied && sayEncoderEnd)
-        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, m_encoderName + QLatin1Char(' ') + encoderEnd);
+        fail(written ? Failure::EncoderDied : Failure::EncoderFailed, encoderEnd);
     return record;
 }
 

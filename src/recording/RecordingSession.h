@@ -141,6 +141,9 @@ public:
     // failureText() with its cause: "encoder failed: oggenc not found", "capture failed:
     // recording device 3 not found", "cannot write /srv/rec: permission denied"; empty for None.
     QString failureReason() const { return m_failureReason; }
+    // What failureReason() says after failureText(): "oggenc not found", "/srv/rec: permission
+    // denied", "the recording device went away"; for a front-end that words the failure itself.
+    QString failureCause() const { return m_failureCause; }
     // The running or last recording lost audio; cleared by the next start.
     bool audioDropped() const { return m_audioDropped; }
 
@@ -233,6 +236,7 @@ private:
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;
     QString m_failureReason;
+    QString m_failureCause;
     QString m_encoderName;                 // file name of the encoder program, for reasons
     qint64 m_encoderStartedMs = 0;
     std::uint64_t m_droppedBytes = 0;      // of the feeds, kept when the recording ends

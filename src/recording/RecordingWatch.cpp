@@ -115,13 +115,18 @@ WatchCondition RecordingWatch::condition(const QDateTime &now) const
     };
     if (m_captureLost)  // no words: the session's failure reason says it, with its cause
         c.severity = WatchSeverity::Alarm;
-    if (m_silent)
-        add(WatchSeverity::Warning, QStringLiteral("silence %1").arg(core::formatHms(m_belowSince->secsTo(now))));
-    if (m_lastRestart && m_lastRestart->secsTo(now) < kRestartWarningSeconds)
+    if (m_silent) {
+        c.silentSeconds = m_belowSince->secsTo(now);
+        add(WatchSeverity::Warning, QStringLiteral("silence %1").arg(core::formatHms(*c.silentSeconds)));
+    }
+    if (m_lastRestart && m_lastRestart->secsTo(now) < kRestartWarningSeconds) {
+        c.encoderRestarted = true;
         add(WatchSeverity::Warning, QStringLiteral("encoder restarted"));
-    if (droppedBytes() > 0)
-        add(WatchSeverity::Warning,
-            QStringLiteral("dropped %1 s").arg(capturedSeconds(droppedBytes(), m_sampleRate), 0, 'f', 1));
+    }
+    if (droppedBytes() > 0) {
+        c.droppedSeconds = capturedSeconds(droppedBytes(), m_sampleRate);
+        add(WatchSeverity::Warning, QStringLiteral("dropped %1 s").arg(*c.droppedSeconds, 0, 'f', 1));
+    }
     c.text = texts.join(QStringLiteral(", "));
     return c;
 }

@@ -36,6 +36,10 @@ enum class WatchSeverity { None, Warning, Alarm };
 struct WatchCondition {
     WatchSeverity severity = WatchSeverity::None;
     QString text;  // "silence 0:01:05, dropped 2.4 s"; empty with None (and a lost capture)
+    // The same in parts, for a front-end that words them in its own language.
+    std::optional<qint64> silentSeconds;
+    bool encoderRestarted = false;
+    std::optional<double> droppedSeconds;
 };
 
 class RecordingWatch {

@@ -89,23 +89,24 @@ bool writeScheduleFile(const QString &path, const std::vector<ScheduleEntry> &en
     return core::writeFileAtomically(path, encodeSchedule(entries), error, true);
 }
 
-bool readScheduleForList(const QString &path, std::vector<ScheduleEntry> *out, QString *error)
+bool readScheduleForList(const QString &path, std::vector<ScheduleEntry> *out, QString *error,
+                         const i18n::StringTable &texts)
 {
     std::vector<ScheduleEntry> entries;
     QString reason;
     if (!readScheduleFile(path, &entries, nullptr, &reason)) {
-        *error = QStringLiteral("Unable to read %1: %2").arg(path, reason);
+        *error = texts.scheduleUnreadable.arg(path, reason);
         return false;
     }
     if (entries.empty()) {
-        *error = QStringLiteral("%1 holds no schedule entries.").arg(path);
+        *error = texts.scheduleEmpty.arg(path);
         return false;
     }
     *out = std::move(entries);
     return true;
 }
 
-std::vector<ScheduleEntry> DefaultScheduleFile::load(QString *warning)
+std::vector<ScheduleEntry> DefaultScheduleFile::load(QString *warning, const i18n::StringTable &texts)
 {
     m_onDisk.reset();
     m_damaged = false;
@@ -116,14 +117,12 @@ std::vector<ScheduleEntry> DefaultScheduleFile::load(QString *warning)
         // An unreadable file that exists is kept like a damaged one.
         m_damaged = QFileInfo::exists(m_path);
         if (m_damaged && warning)
-            *warning = QStringLiteral("Cannot read %1 (%2); it is kept as it is").arg(m_path, reason);
+            *warning = texts.defaultScheduleUnreadable.arg(m_path, reason);
         return {};
     }
     m_damaged = skipped > 0 || QFileInfo(m_path).size() > kMaxScheduleBytes;
     if (m_damaged && warning) {
-        *warning = QStringLiteral("%1 holds damaged records, which are left out; the file is "
-                                  "kept as %2 before the schedule is written")
-                       .arg(m_path, backupPath());
+        *warning = texts.defaultScheduleDamaged.arg(m_path, backupPath());
     }
     m_onDisk = entries;
     return entries;

@@ -8,6 +8,7 @@
 // record at the end is ignored, and a record with another action or a time that is not a
 // finite day count within the years 1…9999 is skipped.
 
+#include "i18n/StringTable.h"
 #include "core/ProgramFiles.h"
 #include "schedule/ScheduleEntry.h"
 
@@ -45,9 +46,10 @@ std::vector<ScheduleEntry> decodeSchedule(const QByteArray &data, int *skipped =
                                      QString *error = nullptr);
 
 // Reads a file the user chose to load. False, with the reason in *error, when it cannot be
-// read or holds no valid entry: the list is then to stay as it is.
+// read or holds no valid entry: the list is then to stay as it is. The reason is worded
+// with `texts`.
 [[nodiscard]] bool readScheduleForList(const QString &path, std::vector<ScheduleEntry> *out,
-                                       QString *error);
+                                       QString *error, const i18n::StringTable &texts = {});
 
 // The default schedule file, which holds the current list and is written after every
 // change of it. A file with records that could not be read is kept: it is not written
@@ -60,8 +62,8 @@ public:
     QString backupPath() const { return m_path + QStringLiteral(".bak"); }
 
     // The file's valid entries; a missing or unreadable file gives none. *warning (if
-    // given) says when the file is damaged or unreadable, and so kept.
-    std::vector<ScheduleEntry> load(QString *warning = nullptr);
+    // given) says, worded with `texts`, when the file is damaged or unreadable, and so kept.
+    std::vector<ScheduleEntry> load(QString *warning = nullptr, const i18n::StringTable &texts = {});
 
     // Writes entries unless the file holds them already. False, with "<file>: <reason>" in
     // *error, when a damaged file cannot be kept aside or the file cannot be written; the

@@ -371,8 +371,8 @@ void SettingsDialog::showExample()
 
 void SettingsDialog::chooseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"),
-                                                             chooserStartFolder(m_folder->text()));
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, m_recorder.strings().chooseFolderTitle, chooserStartFolder(m_folder->text()));
     if (!folder.isEmpty())
         m_folder->setText(folder);
 }

@@ -4,6 +4,7 @@
 #include "app/Recorder.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
+#include "i18n/StringTable.h"
 #include "schedule/ScheduleFile.h"
 #include "settings/SettingsDialog.h"
 #include "support/Ffprobe.h"
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QSpinBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -549,11 +551,9 @@ private slots:
         for (const QString &code : shippedLanguages()) {
             const core::Ini file = core::Ini::load(QStringLiteral(VT_SOURCE_DIR "/data/Lang/%1/vtlang.ini").arg(code));
             QStringList missing = uncoveredTexts(&w, file, mainSections()) + uncoveredTexts(&dialog, file, dialogSections());
-            const QStringList keys{QStringLiteral("Strings/_action1"), QStringLiteral("Strings/_action2"),
-                                   QStringLiteral("Strings/_status1"), QStringLiteral("Strings/_status2"),
-                                   QStringLiteral("Strings/_lts1"), QStringLiteral("Strings/_lts2"),
-                                   QStringLiteral("Strings/_lts3"), QStringLiteral("Strings/Message1"),
-                                   QStringLiteral("ScheduleList.Columns/c2"), QStringLiteral("HistoryList.Columns/c5")};
+            QStringList keys{QStringLiteral("ScheduleList.Columns/c2"), QStringLiteral("HistoryList.Columns/c5")};
+            for (const QString &key : i18n::stringTableKeys())
+                keys << QStringLiteral("Strings/") + key;
             for (const QString &key : keys)
                 if (!file.hasKey(key.section(u'/', 0, 0), key.section(u'/', 1)))
                     missing << key;
@@ -608,6 +608,92 @@ private slots:
         QTest::keyClick(&w, Qt::Key_F8);
         QCOMPARE(rowCount(w, "lvHistory"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(testsupport::ffprobeDuration(file) >= 2.0, 5000);  // once the writer has closed it
+    }
+
+    // With German chosen, a failure (a recording device that is not there) and a warning
+    // (silence, with a threshold no signal reaches) read German in the status line and bar.
+    void failureAndWarningReadAsTheLanguageSays()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the test sound server (PULSE_SERVER)");
+        QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), m_dir->filePath(QStringLiteral("Plugins"))));
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
+                  QStringLiteral("[Options]\nLang=De\nSaveFolder=%1\n[Device]\nRecDev=99\n[Encoder]\nName=WAV\n"
+                                 "Cmd=vtwav ::s\nExt=wav\n[Alarm]\nSilenceDb=0\nSilenceSeconds=1\n")
+                      .arg(m_dir->filePath(QStringLiteral("rec")))
+                      .toUtf8());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::keyClick(&w, Qt::Key_F5);
+        QVERIFY2(labelText(w, "lbStatus").startsWith(QStringLiteral("Aufnahme fehlgeschlagen: ")),
+                 qPrintable(labelText(w, "lbStatus")));
+        QCOMPARE(labelText(w, "lbBarRecording"), labelText(w, "lbStatus"));
+
+        app::Settings settings = w.settings();
+        settings.recDev = 0;
+        w.recorder().applySettings(settings);
+        QTest::keyClick(&w, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(w, "lbStatus").startsWith(QStringLiteral("Aufnahme läuft, Stille 0:00:")), 10000);
+        QVERIFY(labelText(w, "lbBarRecording").contains(QStringLiteral("Aufnahme läuft, Stille 0:00:")));
+        QTest::keyClick(&w, Qt::Key_F8);
+    }
+
+    // A notice of the start-up (a damaged default schedule kept aside) waits for the window
+    // and is then shown once, in the language of the settings.
+    void startUpNoticeIsShownOnceTheWindowIsUp()
+    {
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")), "[Options]\nLang=De\n");
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Presets/Vantrel"))));
+        writeFile(m_dir->filePath(QStringLiteral("Presets/Vantrel/Default.vts")),
+                  schedule::encodeSchedule({schedule::ScheduleEntry{0.5, 0, schedule::ActionRecord}}) + "\x01\x02");
+        QStringList notices;
+        MainWindow w;
+        w.setErrorReporter([&](const QString &, const QString &text) { notices << text; });
+        QVERIFY(notices.isEmpty());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(notices.size(), 1);
+        QVERIFY2(notices.front().contains(QStringLiteral("enthält beschädigte Einträge")), qPrintable(notices.front()));
+        QCOMPARE(rowCount(w, "lvSchedule"), 1);
+    }
+
+    // Qt's own texts switch with the language: the key names of shortcuts, and the file
+    // dialog, whose title comes from the language file.
+    void qtTextsFollowTheLanguage()
+    {
+        QVERIFY(QFile::link(QStringLiteral(VT_SOURCE_DIR "/data/Lang"), m_dir->filePath(QStringLiteral("Lang"))));
+        MainWindow w;
+        w.setErrorReporter([](const QString &, const QString &) {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *languages = w.findChild<QMenu *>(QStringLiteral("mLangList"));
+        const auto choose = [&](const QString &code) {
+            for (QAction *entry : languages->actions())
+                if (entry->data().toString() == code)
+                    entry->trigger();
+        };
+        const QKeySequence about(Qt::CTRL | Qt::Key_F1);
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Ctrl+F1"));
+        choose(QStringLiteral("De"));
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Strg+F1"));
+
+        QString title, cancel;
+        QTimer::singleShot(0, this, [&] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(files);
+            title = files->windowTitle();
+            cancel = files->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text();
+            files->reject();
+        });
+        w.findChild<QAbstractButton *>(QStringLiteral("btnLoad"))->click();
+        QCOMPARE(title, QStringLiteral("Liste laden..."));
+        QCOMPARE(cancel, QStringLiteral("Abbrechen"));
+
+        choose(QStringLiteral("En"));
+        QCOMPARE(about.toString(QKeySequence::NativeText), QStringLiteral("Ctrl+F1"));
     }
 
     // Folder names, a code in another case, keys that name nothing or a component without a

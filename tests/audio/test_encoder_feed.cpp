@@ -67,6 +67,26 @@ private slots:
         QCOMPARE(EncoderFeed::runningCount(), 0);
     }
 
+    // What an encoder says on its standard error is kept, its last 4 KB, whole once it ended;
+    // a chatty encoder is never held up by it.
+    void keepsTheTailOfWhatTheEncoderSaid()
+    {
+        const QString script = QStringLiteral(
+            "i=0; while [ $i -lt 300 ]; do echo \"progress line $i of a chatty encoder\" >&2; i=$((i+1)); done; "
+            "echo \"lame: unrecognized option --no-such-option\" >&2; exit 1");
+        std::unique_ptr<EncoderFeed> feed =
+            EncoderFeed::start({QStringLiteral("/bin/sh"), QStringLiteral("-c"), script}, 48000);
+        QVERIFY(feed);
+        QVERIFY(pushUntil(*feed, [&] { return feed->endDescription() == QStringLiteral("exited with status 1"); },
+                          2000));
+        const QString tail = feed->errorTail();
+        QVERIFY2(tail.size() <= 4096 && tail.size() > 4000, qPrintable(QString::number(tail.size())));
+        QVERIFY(tail.endsWith(QStringLiteral("progress line 299 of a chatty encoder\n"
+                                             "lame: unrecognized option --no-such-option\n")));
+        feed->stop();
+        QVERIFY(EncoderFeed::waitForAll(2000));
+    }
+
     // The reader stops after 1000 bytes: the next write fails with EPIPE, which must not
     // end this program through SIGPIPE.
     void readerThatStopsReadingIsNoticed()
