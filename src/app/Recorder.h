@@ -84,6 +84,10 @@ public:
     // device, rate, codec, folder, name); a recording that runs meanwhile goes on as it
     // started. The chosen input of the recording device is switched on at once.
     void applySettings(const Settings &settings);
+    // "reload": reads vantrel.ini, the default schedule and the presets again and applies
+    // them as the settings dialog's OK does; a running recording goes on as it started.
+    // False, with *error, when the settings file is missing (nothing then changes).
+    [[nodiscard]] bool reloadFiles(QString *error);
     // A preset picked in the dialog is the current codec at once, also if the dialog is
     // then cancelled.
     void setCodec(const settings::CodecPreset &codec);
@@ -133,6 +137,8 @@ signals:
     void statusChanged();
     // A failure to show, once until it heals. caption may be empty.
     void failureRaised(const QString &caption, const QString &text);
+    // reloadFiles() replaced the settings, the presets and the schedule.
+    void filesReloaded();
 
 private:
     void loadDefaultSchedule();
@@ -151,6 +157,7 @@ private:
     bool noteSessionEvents(const QDateTime &now);
 
     Settings m_settings;
+    core::Ini m_settingsImage;  // vantrel.ini as last read or written (settingsImage())
     i18n::StringTable m_strings;
     settings::SystemOptions m_systemOptions;
     QList<settings::CodecPreset> m_presets;
