@@ -288,11 +288,6 @@ void CommandServer::acceptPending()
     while (m_peers < kMaxPeers) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
-            if (m_descriptorRetry->isActive() || m_waitingForDescriptors) {
-                m_descriptorRetry->stop();
-                m_waitingForDescriptors = false;
-                qCInfo(lcApp).noquote() << "command connections are taken again";
-            }
             serve(fd);
             continue;
         }
@@ -309,8 +304,12 @@ void CommandServer::acceptPending()
             m_descriptorRetry->start();
             return;
         }
-        if (error != EAGAIN && error != EWOULDBLOCK)
+        if (error != EAGAIN && error != EWOULDBLOCK) {
             qCWarning(lcApp).noquote() << "cannot take a command connection:" << systemError(error);
+        } else if (m_waitingForDescriptors) {  // every waiting connection has been taken
+            m_waitingForDescriptors = false;
+            qCInfo(lcApp).noquote() << "command connections are taken again";
+        }
         break;
     }
     m_notifier->setEnabled(m_peers < kMaxPeers);
@@ -347,7 +346,7 @@ void CommandServer::serve(int fd)
 void CommandServer::peerGone()
 {
     --m_peers;
-    if (m_notifier && !m_waitingForDescriptors)
+    if (m_notifier && !m_descriptorRetry->isActive())
         QTimer::singleShot(0, this, &CommandServer::acceptPending);
 }
 

@@ -95,7 +95,7 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_descriptorRetry = nullptr;  // runs while no file descriptor is left
     int m_peers = 0;
-    bool m_waitingForDescriptors = false;  // said once in the log until a connection is taken
+    bool m_waitingForDescriptors = false;  // said once in the log until the backlog is empty
     int m_requestTimeoutMs = kRequestTimeoutMs;
 };
 
