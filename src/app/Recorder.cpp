@@ -482,14 +482,18 @@ bool Recorder::saveSettings(const FrontEndLayout *layout)
     } else {
         writeSettings(rendered, m_settings, {}, {});
     }
-    core::Ini now = m_settingsImage;
+    // Built in table order, so that keys a new file lacks are written in that order.
+    core::Ini now;
     for (const core::Ini::Section &section : rendered.parseAll()) {
         // Without a window the window's keys are what was read: a headless run never moves
         // or resizes the next window.
-        if (!layout && (section.name == keys::windowPos || section.name == keys::columns))
-            continue;
-        for (const core::Ini::Entry &entry : section.entries)
-            now.writeString(section.name, entry.key, entry.value);
+        const bool keepStored = !layout && (section.name == keys::windowPos || section.name == keys::columns);
+        for (const core::Ini::Entry &entry : section.entries) {
+            if (!keepStored)
+                now.writeString(section.name, entry.key, entry.value);
+            else if (const auto stored = m_settingsImage.value(section.name, entry.key))
+                now.writeString(section.name, entry.key, *stored);
+        }
     }
     writeChangedKeys(ini, m_settingsImage, now);
     if (!ini.save(path)) {
