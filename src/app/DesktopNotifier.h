@@ -19,6 +19,10 @@ public:
     // A notice with a summary ("Vantrel: silence") and a body (the file, the cause).
     void notify(const QString &summary, const QString &body);
 
+    // For a process about to exit: the same notice, sent at once and waited for at most
+    // `timeoutMs` per call. Nothing happens without a session bus; none is started.
+    static void notifyBeforeExit(const QString &summary, const QString &body, int timeoutMs);
+
 private:
     void send(const QString &summary, const QString &body);
 };

@@ -40,6 +40,13 @@ void HeadlessRunner::close()
     qCInfo(lcApp).noquote() << "closed";
 }
 
+void HeadlessRunner::reload()
+{
+    QString error;
+    if (!m_recorder->isClosed())
+        (void)m_recorder->reloadFiles(&error);  // a failure is logged with its cause
+}
+
 void HeadlessRunner::reportStatus()
 {
     const QString file = m_recorder->isRecording() ? m_recorder->currentFile() : QString();

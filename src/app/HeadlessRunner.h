@@ -3,7 +3,7 @@
 // program folder, with its schedule, recordings, archive, retention sweep and files, for a
 // machine without a display. What the window shows goes to standard error instead, one
 // timestamped line per change (a recording started or stopped, a failure, a recovery), and
-// commands come from `vantrel --command` through the CommandServer.
+// commands come from `vantrel --command` through the CommandServer, or from SIGHUP (reload).
 //
 // Threads: everything here runs on the main thread.
 
@@ -27,6 +27,8 @@ public:
     // As the window's close: the running recording is finished and archived and every file
     // written; the window's layout in the settings file stays as it was.
     void close();
+    // SIGHUP: the settings, the default schedule and the presets read again ("reload").
+    void reload();
 
 private:
     void reportStatus();

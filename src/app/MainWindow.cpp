@@ -23,6 +23,7 @@
 #include "settings/SettingsDialog.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -56,6 +57,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_recorder = std::make_unique<app::Recorder>();
     connect(m_recorder.get(), &app::Recorder::statusChanged, this, &MainWindow::showStatus);
     connect(m_recorder.get(), &app::Recorder::failureRaised, this, &MainWindow::showFailure);
+    // "reload" is the settings dialog's OK from outside: what OK shows, reload shows.
+    connect(m_recorder.get(), &app::Recorder::filesReloaded, this, [this] {
+        m_levelMeter->setBottomDb(m_recorder->settings().levelMin);
+        m_recordingTab->showCodec();
+    });
 
     auto *central = new QWidget(this);
     auto *row = new QHBoxLayout(central);
@@ -99,7 +105,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     // `vantrel --command` reaches this window's recorder as the menu's commands do.
     QString commandsOff;
-    if (!(new app::CommandServer(*m_recorder, this))->listen(app::programFolder(), &commandsOff))
+    auto *commands = new app::CommandServer(*m_recorder, this);
+    commands->setShowWindow([this] { bringToFront(); });
+    if (!commands->listen(app::programFolder(), &commandsOff))
         qCWarning(lcApp).noquote() << commandsOff;
     m_recorder->start();
     m_displayTimer->start();
@@ -212,6 +220,21 @@ void MainWindow::openSettingsDialog()
     i18n::applyLanguageSection(&dialog, languageFile, QStringLiteral("Form.Settings.Hints"), i18n::TextKind::Hint);
     if (dialog.exec() == QDialog::Accepted)
         m_recordingTab->showCodec();
+}
+
+// A second start on the folder: this window comes to the front with the focus, and a
+// dialog open over it with it.
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    qCInfo(lcApp).noquote() << "window brought to the front for a second start on the folder";
 }
 
 // Radio-style: the language of the settings is checked.

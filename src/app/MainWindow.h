@@ -52,6 +52,7 @@ private:
     void applyMainLanguage();
     core::Ini loadLanguageFile() const;
     void openSettingsDialog();
+    void bringToFront();
     void openHelpPage();
     void openWithDesktop(const QUrl &url);
     void placeWindow();

@@ -14,6 +14,8 @@
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
 
+#include <QFileInfo>
+
 #include <utility>
 
 namespace app {
@@ -77,7 +79,9 @@ Recorder::Recorder(QObject *parent)
       m_eventLog(programPath(core::files::eventLog()))
 {
     m_planner.start(QDateTime::currentDateTime());
-    m_settings = readSettings(core::Ini::load(programPath(core::files::settings())));
+    const core::Ini settingsFile = core::Ini::load(programPath(core::files::settings()));
+    m_settings = readSettings(settingsFile);
+    m_settingsImage = settingsImage(settingsFile);
     // In the language of the settings from the start, so that a notice raised now (and every
     // line of a front-end that never applies a language itself) reads as the user chose.
     m_strings = i18n::readStringTable(i18n::languageFileOf(programPath(core::files::languages()), m_settings.lang),
@@ -429,6 +433,23 @@ void Recorder::applySettings(const Settings &settings)
                                           .arg(m_settings.recSrc).arg(m_settings.recDev);
 }
 
+bool Recorder::reloadFiles(QString *error)
+{
+    const QString path = programPath(core::files::settings());
+    if (!QFileInfo::exists(path)) {
+        *error = QStringLiteral("%1 is missing; the settings stay as they are").arg(path);
+        qCWarning(lcApp).noquote() << "reload:" << *error;
+        return false;
+    }
+    const core::Ini settingsFile = core::Ini::load(path);
+    applySettings(readSettings(settingsFile));
+    m_settingsImage = settingsImage(settingsFile);
+    loadDefaultSchedule();
+    qCInfo(lcApp).noquote() << "reloaded the settings, the default schedule and the presets";
+    Q_EMIT filesReloaded();
+    return true;
+}
+
 void Recorder::setCodec(const settings::CodecPreset &codec)
 {
     m_settings.codecName = codec.name;
@@ -498,26 +519,34 @@ void Recorder::closeAndSave(const FrontEndLayout *layout)
 bool Recorder::saveSettings(const FrontEndLayout *layout)
 {
     const QString path = programPath(core::files::settings());
+    // The file as it is now: what the user changed in it meanwhile is kept, key by key.
     core::Ini ini = core::Ini::load(path);
+    core::Ini rendered;
     if (layout) {
         m_settings.levelMin = layout->levelMin;
-        writeSettings(ini, m_settings, layout->bounds, layout->historyWidths);
+        writeSettings(rendered, m_settings, layout->bounds, layout->historyWidths);
     } else {
-        // The recorder's own keys only: the window's sections are taken over from the file
-        // as they are, so that a headless run never moves or resizes the next window.
-        core::Ini own;
-        writeSettings(own, m_settings, {}, {});
-        for (const core::Ini::Section &section : own.parseAll()) {
-            if (section.name == keys::windowPos || section.name == keys::columns)
-                continue;
-            for (const core::Ini::Entry &entry : section.entries)
-                ini.writeString(section.name, entry.key, entry.value);
+        writeSettings(rendered, m_settings, {}, {});
+    }
+    // Built in table order, so that keys a new file lacks are written in that order.
+    core::Ini now;
+    for (const core::Ini::Section &section : rendered.parseAll()) {
+        // Without a window the window's keys are what was read: a headless run never moves
+        // or resizes the next window.
+        const bool keepStored = !layout && (section.name == keys::windowPos || section.name == keys::columns);
+        for (const core::Ini::Entry &entry : section.entries) {
+            if (!keepStored)
+                now.writeString(section.name, entry.key, entry.value);
+            else if (const auto stored = m_settingsImage.value(section.name, entry.key))
+                now.writeString(section.name, entry.key, *stored);
         }
     }
+    writeChangedKeys(ini, m_settingsImage, now);
     if (!ini.save(path)) {
         raise(writeNotice(path), QString(), m_strings.unableToWrite.arg(path));
         return false;
     }
+    m_settingsImage = now;
     if (!saveSchedule(m_defaultSchedule.path()))
         return false;
     QString error;

@@ -86,6 +86,11 @@ public:
     // device, rate, codec, folder, name); a recording that runs meanwhile goes on as it
     // started. The chosen input of the recording device is switched on at once.
     void applySettings(const Settings &settings);
+    // "reload": reads vantrel.ini and the default schedule again and applies them as the
+    // settings dialog's OK does; a running recording goes on as it started. The presets need
+    // no reload: Codecs.prs is read at each use.
+    // False, with *error, when the settings file is missing (nothing then changes).
+    [[nodiscard]] bool reloadFiles(QString *error);
     // A preset picked in the dialog is the current codec at once, also if the dialog is
     // then cancelled.
     void setCodec(const settings::CodecPreset &codec);
@@ -137,6 +142,8 @@ signals:
     // A failure or notice to show, once until it heals. caption may be empty. Those raised
     // before listenForNotices() (while reading the files at start-up) are kept until then.
     void failureRaised(const QString &caption, const QString &text);
+    // reloadFiles() replaced the settings and the schedule.
+    void filesReloaded();
 
 private:
     void loadDefaultSchedule();
@@ -156,6 +163,7 @@ private:
     bool noteSessionEvents(const QDateTime &now);
 
     Settings m_settings;
+    core::Ini m_settingsImage;  // vantrel.ini as last read or written (settingsImage())
     i18n::StringTable m_strings;
     settings::SystemOptions m_systemOptions;
     std::unique_ptr<audio::AudioBackend> m_audio;

@@ -9,16 +9,20 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace app {
@@ -26,6 +30,7 @@ namespace app {
 namespace {
 
 constexpr int kLongestRequest = 64;     // bytes; the longest command is six letters
+constexpr int kDescriptorRetryMs = 250;
 constexpr int kConnectMs = 3000;
 constexpr int kAnswerMs = 30000;        // a start opens the capture and the encoder
 const QByteArray kEndLine = QByteArrayLiteral("end");
@@ -61,13 +66,53 @@ QString privateTmpFolder(QString *error)
 }
 
 // The user id of the process at the other end, or -1 when the system does not say.
-qint64 peerUid(const QLocalSocket *peer)
+qint64 peerUid(int fd)
 {
     struct ucred cred = {};
     socklen_t size = sizeof cred;
-    if (::getsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
         return -1;
     return qint64(cred.uid);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A listening stream socket at `path`, open to its owner only; -1 with *error otherwise.
+int listenAt(const QString &path, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        *error = QStringLiteral("%1 is too long for a socket path").arg(path);
+        return -1;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = systemError(errno);
+        return -1;
+    }
+    ::unlink(name.constData());  // left by a killed instance
+    // The file is made without rights for others: a client of another user never gets in,
+    // and the peer check below stands behind that.
+    const mode_t oldMask = ::umask(077);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::umask(oldMask);
+    if (!bound || ::listen(fd, SOMAXCONN) != 0) {
+        *error = systemError(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool descriptorsExhausted(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 }  // namespace
@@ -80,6 +125,10 @@ std::optional<RemoteCommand> parseRemoteCommand(const QString &word)
         return RemoteCommand::Stop;
     if (word == QLatin1String("status"))
         return RemoteCommand::Status;
+    if (word == QLatin1String("reload"))
+        return RemoteCommand::Reload;
+    if (word == QLatin1String("show"))
+        return RemoteCommand::Show;
     return std::nullopt;
 }
 
@@ -142,49 +191,162 @@ QStringList statusReport(Recorder &recorder, const QDateTime &now)
 
 // ---- server --------------------------------------------------------------------------
 
-CommandServer::CommandServer(Recorder &recorder, QObject *parent)
-    : QObject(parent), m_recorder(recorder), m_server(new QLocalServer(this))
+QByteArray answerRemoteCommand(Recorder &recorder, RemoteCommand command, const std::function<void()> &showWindow)
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &CommandServer::accept);
+    if (recorder.isClosed())
+        return "error: Vantrel is closing\n";
+    QByteArray reply;
+    switch (command) {
+    case RemoteCommand::Record:
+        recorder.record();
+        if (!recorder.isRecording())  // the client says so and exits non-zero
+            reply = reportLine("error", QStringLiteral("the recording did not start: ") + recorder.status().text)
+                        .toUtf8() + '\n';
+        break;
+    case RemoteCommand::Stop:
+        recorder.stop();
+        break;
+    case RemoteCommand::Reload: {
+        QString error;
+        if (!recorder.reloadFiles(&error))
+            reply = reportLine("error", error).toUtf8() + '\n';
+        break;
+    }
+    case RemoteCommand::Show:
+        if (!showWindow)
+            return reportLine("error", QStringLiteral("this Vantrel runs without a window (process %1)")
+                                           .arg(QCoreApplication::applicationPid()))
+                       .toUtf8() + '\n';
+        showWindow();
+        return "shown: yes\n";
+    case RemoteCommand::Status:
+        break;
+    }
+    for (const QString &line : statusReport(recorder, QDateTime::currentDateTime()))
+        reply += line.toUtf8() + '\n';
+    return reply;
 }
 
-CommandServer::~CommandServer() = default;
+CommandServer::CommandServer(Recorder &recorder, QObject *parent)
+    : CommandServer(Handler(), parent)
+{
+    m_handler = [this, &recorder](RemoteCommand command) {
+        return answerRemoteCommand(recorder, command, m_showWindow);
+    };
+}
+
+CommandServer::CommandServer(Handler handler, QObject *parent)
+    : QObject(parent), m_handler(std::move(handler)), m_descriptorRetry(new QTimer(this))
+{
+    m_descriptorRetry->setSingleShot(true);
+    m_descriptorRetry->setInterval(kDescriptorRetryMs);
+    connect(m_descriptorRetry, &QTimer::timeout, this, &CommandServer::acceptPending);
+}
+
+CommandServer::~CommandServer()
+{
+    closeListener();
+}
+
+void CommandServer::closeListener()
+{
+    if (m_listenFd < 0)
+        return;
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_listenFd);
+    m_listenFd = -1;
+    ::unlink(QFile::encodeName(m_path).constData());
+}
 
 bool CommandServer::listen(const QString &programFolder, QString *error)
 {
+    closeListener();
     QString why;
-    const QString path = commandSocketPath(programFolder, &why);
-    if (!path.isEmpty()) {
-        QLocalServer::removeServer(path);
-        if (m_server->listen(path))
+    m_path = commandSocketPath(programFolder, &why);
+    if (!m_path.isEmpty()) {
+        m_listenFd = listenAt(m_path, &why);
+        if (m_listenFd >= 0) {
+            m_notifier = new QSocketNotifier(qintptr(m_listenFd), QSocketNotifier::Read, this);
+            connect(m_notifier, &QSocketNotifier::activated, this, &CommandServer::acceptPending);
             return true;
-        why = QStringLiteral("cannot listen on %1: %2").arg(path, m_server->errorString());
+        }
+        why = QStringLiteral("cannot listen on %1: %2").arg(m_path, why);
     }
     if (error)
         *error = QStringLiteral("commands from the command line are off (%1)").arg(why);
     return false;
 }
 
-QString CommandServer::socketPath() const
+// Takes connections while there is room; the notifier is off while all kMaxPeers are being
+// served or no descriptor is left, so that the rest wait in the backlog without a busy loop.
+void CommandServer::acceptPending()
 {
-    return m_server->fullServerName();
-}
-
-void CommandServer::accept()
-{
-    while (QLocalSocket *peer = m_server->nextPendingConnection()) {
-        connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-        const qint64 uid = peerUid(peer);
-        if (uid != qint64(::geteuid())) {
-            qCWarning(lcApp).noquote() << QStringLiteral("refused a command from user id %1 (only %2 may send them)")
-                                              .arg(uid).arg(::geteuid());
-            peer->abort();
-            peer->deleteLater();
+    if (m_listenFd < 0)
+        return;
+    while (m_peers < kMaxPeers) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            serve(fd);
             continue;
         }
-        connect(peer, &QLocalSocket::readyRead, this, [this, peer] { answer(peer); });
+        const int error = errno;
+        if (error == EINTR || error == ECONNABORTED)
+            continue;
+        if (descriptorsExhausted(error)) {
+            if (!m_waitingForDescriptors)
+                qCWarning(lcApp).noquote()
+                    << QStringLiteral("cannot take a command connection (%1); waiting for a free file descriptor")
+                           .arg(systemError(error));
+            m_waitingForDescriptors = true;
+            m_notifier->setEnabled(false);
+            m_descriptorRetry->start();
+            return;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            qCWarning(lcApp).noquote() << "cannot take a command connection:" << systemError(error);
+        } else if (m_waitingForDescriptors) {  // every waiting connection has been taken
+            m_waitingForDescriptors = false;
+            qCInfo(lcApp).noquote() << "command connections are taken again";
+        }
+        break;
     }
+    m_notifier->setEnabled(m_peers < kMaxPeers);
+}
+
+void CommandServer::serve(int fd)
+{
+    const qint64 uid = peerUid(fd);
+    if (uid != qint64(::geteuid())) {
+        qCWarning(lcApp).noquote() << QStringLiteral("refused a command from user id %1 (only %2 may send them)")
+                                          .arg(uid).arg(::geteuid());
+        ::close(fd);
+        return;
+    }
+    auto *peer = new QLocalSocket(this);
+    if (!peer->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete peer;
+        return;
+    }
+    ++m_peers;
+    connect(peer, &QObject::destroyed, this, &CommandServer::peerGone);
+    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+    connect(peer, &QLocalSocket::readyRead, this, [this, peer] { answer(peer); });
+    // A client that never finishes its request would hold its place for ever.
+    QTimer::singleShot(m_requestTimeoutMs, peer, [peer] {
+        if (peer->property("answered").toBool())
+            return;
+        peer->abort();
+        peer->deleteLater();
+    });
+}
+
+void CommandServer::peerGone()
+{
+    --m_peers;
+    if (m_notifier && !m_descriptorRetry->isActive())
+        QTimer::singleShot(0, this, &CommandServer::acceptPending);
 }
 
 void CommandServer::answer(QLocalSocket *peer)
@@ -193,6 +355,7 @@ void CommandServer::answer(QLocalSocket *peer)
     if (!whole && peer->bytesAvailable() <= kLongestRequest)
         return;  // the rest of the line is on its way
     disconnect(peer, &QLocalSocket::readyRead, this, nullptr);  // one request per connection
+    peer->setProperty("answered", true);
     if (!whole) {
         peer->write("error: request too long\n" + kEndLine + '\n');
         peer->disconnectFromServer();
@@ -203,22 +366,11 @@ void CommandServer::answer(QLocalSocket *peer)
     QByteArray reply;
     if (!command) {
         reply = "error: unknown command\n";
-    } else if (m_recorder.isClosed()) {
-        reply = "error: Vantrel is closing\n";
     } else {
         // Said like the menu's commands would be; a status query (a script may poll) is not.
         if (*command != RemoteCommand::Status)
             qCInfo(lcApp).noquote() << "command from the command line:" << word;
-        if (*command == RemoteCommand::Record) {
-            m_recorder.record();
-            if (!m_recorder.isRecording())  // the client says so and exits non-zero
-                reply = reportLine("error", QStringLiteral("the recording did not start: ") + m_recorder.status().text)
-                            .toUtf8() + '\n';
-        } else if (*command == RemoteCommand::Stop) {
-            m_recorder.stop();
-        }
-        for (const QString &line : statusReport(m_recorder, QDateTime::currentDateTime()))
-            reply += line.toUtf8() + '\n';
+        reply = m_handler(*command);
     }
     peer->write(reply + kEndLine + '\n');
     peer->disconnectFromServer();  // after the answer is written
@@ -226,11 +378,49 @@ void CommandServer::answer(QLocalSocket *peer)
 
 // ---- client --------------------------------------------------------------------------
 
+namespace {
+
+enum class Exchange { Answered, NoInstance, Unreachable, NoAnswer };
+
+// Sends `word` and reads the answer lines up to "end" within `timeoutMs` in all.
+Exchange exchange(const QString &path, const QString &word, int timeoutMs, QList<QByteArray> *lines, QString *why)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(int(qMin<qint64>(kConnectMs, deadline.remainingTime())))) {
+        *why = socket.errorString();
+        return socket.error() == QLocalSocket::ServerNotFoundError
+                       || socket.error() == QLocalSocket::ConnectionRefusedError
+                   ? Exchange::NoInstance
+                   : Exchange::Unreachable;
+    }
+    socket.write(word.toUtf8() + '\n');
+    socket.flush();
+
+    bool ended = false;
+    const auto takeLines = [&] {
+        while (!ended && socket.canReadLine()) {
+            const QByteArray line = socket.readLine().trimmed();
+            ended = line == kEndLine;
+            if (!ended)
+                lines->append(line);
+        }
+    };
+    // The server closes right after "end": what it wrote is still read after the close.
+    for (takeLines(); !ended && socket.waitForReadyRead(int(deadline.remainingTime()));)
+        takeLines();
+    takeLines();
+    return ended ? Exchange::Answered : Exchange::NoAnswer;
+}
+
+}  // namespace
+
 int runRemoteCommand(const QString &word, const QString &programFolder)
 {
     if (!parseRemoteCommand(word)) {
         say(QStringLiteral("unknown command \"%1\"").arg(word));
-        std::fprintf(stderr, "usage: vantrel --command record|stop|status [--home DIR]\n");
+        std::fprintf(stderr, "usage: vantrel --command record|stop|status|reload|show [--home DIR]\n");
         return kCommandUsage;
     }
     QString error;
@@ -239,38 +429,19 @@ int runRemoteCommand(const QString &word, const QString &programFolder)
         say(error);
         return kCommandFailed;
     }
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(kConnectMs)) {
-        if (socket.error() == QLocalSocket::ServerNotFoundError
-            || socket.error() == QLocalSocket::ConnectionRefusedError) {
-            say(QStringLiteral("no Vantrel runs on %1").arg(programFolder));
-            return kCommandNoInstance;
-        }
-        say(QStringLiteral("cannot reach the Vantrel on %1: %2").arg(programFolder, socket.errorString()));
-        return kCommandFailed;
-    }
-    socket.write(word.toUtf8() + '\n');
-    socket.flush();
-
     QList<QByteArray> lines;
-    bool ended = false;
-    const QDeadlineTimer deadline(kAnswerMs);
-    const auto takeLines = [&] {
-        while (!ended && socket.canReadLine()) {
-            const QByteArray line = socket.readLine().trimmed();
-            ended = line == kEndLine;
-            if (!ended)
-                lines << line;
-        }
-    };
-    // The server closes right after "end": what it wrote is still read after the close.
-    for (takeLines(); !ended && socket.waitForReadyRead(int(deadline.remainingTime()));)
-        takeLines();
-    takeLines();
-    if (!ended) {
+    switch (exchange(path, word, kAnswerMs, &lines, &error)) {
+    case Exchange::NoInstance:
+        say(QStringLiteral("no Vantrel runs on %1").arg(programFolder));
+        return kCommandNoInstance;
+    case Exchange::Unreachable:
+        say(QStringLiteral("cannot reach the Vantrel on %1: %2").arg(programFolder, error));
+        return kCommandFailed;
+    case Exchange::NoAnswer:
         say(QStringLiteral("the Vantrel on %1 gave no answer").arg(programFolder));
         return kCommandFailed;
+    case Exchange::Answered:
+        break;
     }
     int status = kCommandDone;
     for (const QByteArray &line : lines) {
@@ -282,6 +453,17 @@ int runRemoteCommand(const QString &word, const QString &programFolder)
         }
     }
     return status;
+}
+
+bool askToShowWindow(const QString &programFolder, int timeoutMs)
+{
+    QString error;
+    const QString path = commandSocketPath(programFolder, &error);
+    if (path.isEmpty())
+        return false;
+    QList<QByteArray> lines;
+    return exchange(path, QStringLiteral("show"), timeoutMs, &lines, &error) == Exchange::Answered
+           && lines.contains(QByteArrayLiteral("shown: yes"));
 }
 
 }  // namespace app

@@ -97,6 +97,42 @@ void writeSettings(core::Ini &ini, const Settings &s, const WindowBounds &bounds
     ini.writeInt(alarm, silenceSeconds, s.silenceSeconds);
 }
 
+namespace {
+
+bool isWindowSection(const QString &section)
+{
+    return section.compare(keys::windowPos, Qt::CaseInsensitive) == 0
+           || section.compare(keys::columns, Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+core::Ini settingsImage(const core::Ini &disk)
+{
+    core::Ini rendered;
+    writeSettings(rendered, readSettings(disk), {}, {});
+    core::Ini image;
+    for (const core::Ini::Section &section : rendered.parseAll()) {
+        for (const core::Ini::Entry &entry : section.entries) {
+            if (!isWindowSection(section.name))
+                image.writeString(section.name, entry.key, entry.value);
+            else if (const auto stored = disk.value(section.name, entry.key))
+                image.writeString(section.name, entry.key, *stored);
+        }
+    }
+    return image;
+}
+
+void writeChangedKeys(core::Ini &disk, const core::Ini &before, const core::Ini &now)
+{
+    for (const core::Ini::Section &section : now.parseAll()) {
+        for (const core::Ini::Entry &entry : section.entries) {
+            if (before.value(section.name, entry.key) != entry.value || !disk.hasKey(section.name, entry.key))
+                disk.writeString(section.name, entry.key, entry.value);
+        }
+    }
+}
+
 QString encodeHistory(const std::array<int, kHistoryColumns> &widths)
 {
     QByteArray bytes(kHistorySlots * 4, '\0');  // the unused slots are written as 0

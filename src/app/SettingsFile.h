@@ -1,6 +1,9 @@
 #pragma once
 // vantrel.ini: every section, key and default in one place, and the rules for reading
-// and writing them. Read once when the main window is created, written once at its close.
+// and writing them. Read when the recorder is made (and again on "reload"), written at its
+// close. The file may be edited while the program runs (a station run over ssh): the close
+// writes only the keys the program changed since it read or last wrote them, so that an
+// edit of any other key stays as the user wrote it.
 
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
@@ -95,6 +98,15 @@ struct WindowBounds {
 // Writes every section whole, keys in table order, into the document (other lines kept).
 void writeSettings(core::Ini &ini, const Settings &s, const WindowBounds &bounds,
                    const std::array<int, kHistoryColumns> &historyWidths);
+
+// What the program holds of the file it read, as it would write it: the recorder's keys
+// with the values read from `disk` (mended as readSettings mends them), and the window's
+// keys (WindowPos, Columns) as they stand in `disk`, absent when absent there.
+core::Ini settingsImage(const core::Ini &disk);
+
+// Writes into `disk`, in place, every key of `now` whose value differs from `before` (the
+// program changed it) or that `disk` lacks; every other key of `disk` stays as it is.
+void writeChangedKeys(core::Ini &disk, const core::Ini &before, const core::Ini &now);
 
 // "History": 16 signed 32-bit little-endian integers as 128 upper-case hex digits.
 QString encodeHistory(const std::array<int, kHistoryColumns> &widths);

@@ -1,7 +1,9 @@
 // Program entry: the program folder, the command line, and the front-end (the window, or
-// none with --headless) that SIGTERM, SIGINT and SIGHUP close like the user would (so a
-// running recording is finished and archived), or a command to a running instance.
+// none with --headless) that SIGTERM and SIGINT close like the user would (so a running
+// recording is finished and archived), or a command to a running instance. SIGHUP reloads
+// the files of a headless instance, as services do, and closes a window.
 
+#include "app/DesktopNotifier.h"
 #include "app/DeviceListing.h"
 #include "app/HeadlessRunner.h"
 #include "app/InstanceLock.h"
@@ -26,11 +28,16 @@
 
 namespace {
 
+// A second start asks the first to show its window; both answers together stay within 1 s.
+constexpr int kShowWindowMs = 700;
+constexpr int kNotifyMs = 250;
+
 int g_signalPipe[2] = {-1, -1};
 
-void onTerminationSignal(int)
+// The byte written is the signal's number, so that the main thread can tell them apart.
+void onSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
@@ -52,19 +59,25 @@ bool runsWithoutWindow(int argc, char *argv[])
 }
 
 // Signals reach the main thread through a socket pair; the handler only writes one byte.
-void closeOnTerminationSignals(QObject *frontEnd, const std::function<void()> &close)
+// SIGTERM and SIGINT close; SIGHUP reloads when `reload` is given (a service), else closes
+// (the terminal went away).
+void handleSignals(QObject *frontEnd, const std::function<void()> &close, const std::function<void()> &reload = {})
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, frontEnd);
-    QObject::connect(notifier, &QSocketNotifier::activated, frontEnd, [notifier, close] {
-        char byte;
+    QObject::connect(notifier, &QSocketNotifier::activated, frontEnd, [notifier, close, reload] {
+        char byte = 0;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        if (byte == SIGHUP && reload) {
+            reload();
+            return;
+        }
         notifier->setEnabled(false);  // a second signal while closing changes nothing
         close();
     });
     struct sigaction sa = {};
-    sa.sa_handler = onTerminationSignal;
+    sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
@@ -108,11 +121,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
         QStringLiteral("Run without a window: the schedule, recordings and archive as usual, status lines on "
-                       "standard error. SIGTERM, SIGINT and SIGHUP close it."));
+                       "standard error. SIGTERM and SIGINT close it; SIGHUP reloads its files (as --command reload)."));
     const QCommandLineOption commandOption(
         QStringLiteral("command"),
-        QStringLiteral("Send <command> (record, stop or status) to the Vantrel running on the program folder, "
-                       "print its answer and exit (3: none runs)."),
+        QStringLiteral("Send <command> (record, stop, status, reload: read the settings, schedule and presets "
+                       "again, or show: bring the window to the front) to the Vantrel running on the program "
+                       "folder, print its answer and exit (3: none runs)."),
         QStringLiteral("command"));
     parser.addOption(homeOption);
     parser.addOption(listDevicesOption);
@@ -141,18 +155,26 @@ int main(int argc, char *argv[])
     QString lockFailure;
     const auto lock = app::InstanceLock::acquire(app::programFolder(), &lockFailure, startupTexts());
     if (!lock) {
+        // A second start never waits: the window of the first comes to the front, or, when
+        // the first runs without one (or does not answer at once), the user is told who
+        // holds the folder.
+        if (windowed && app::askToShowWindow(app::programFolder(), kShowWindowMs))
+            return 0;
         std::fprintf(stderr, "vantrel: %s\n", qPrintable(lockFailure));
-        if (windowed)
-            QMessageBox::critical(nullptr, QStringLiteral("Vantrel"), lockFailure + QLatin1Char('.'));
+        app::DesktopNotifier::notifyBeforeExit(QStringLiteral("Vantrel"), lockFailure + QLatin1Char('.'),
+                                               kNotifyMs);
         return 2;
     }
 
     if (parser.isSet(headlessOption)) {
         app::HeadlessRunner runner;
-        closeOnTerminationSignals(&runner, [&runner] {
-            runner.close();
-            QCoreApplication::quit();
-        });
+        handleSignals(
+            &runner,
+            [&runner] {
+                runner.close();
+                QCoreApplication::quit();
+            },
+            [&runner] { runner.reload(); });
         return QCoreApplication::exec();
     }
 
@@ -163,7 +185,7 @@ int main(int argc, char *argv[])
     }
 
     MainWindow window;
-    closeOnTerminationSignals(&window, [&window] { window.close(); });
+    handleSignals(&window, [&window] { window.close(); });
     window.show();
     return QCoreApplication::exec();
 }

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QMenu>
+#include <QSet>
 #include <QTabWidget>
 
 namespace i18n {
@@ -109,12 +110,18 @@ int applyLanguageSection(QWidget *window, const core::Ini &languageFile, const Q
             byName.insert(name, child);
     }
 
+    // Applied from the values parsed above, in one pass. A repeated key keeps its first
+    // value, as every reader of the file does: each component is set once.
     int applied = 0;
+    QSet<QString> seen;
+    seen.reserve(qsizetype(found->entries.size()));
     for (const core::Ini::Entry &entry : found->entries) {
-        QObject *component = byName.value(entry.key.toLower());
-        // A repeated key reads its first value, as every reader of the file does.
-        const QString text = languageFile.readString(section, entry.key);
-        if (component && setComponentText(component, kind, text))
+        const QString name = entry.key.toLower();
+        if (seen.contains(name))
+            continue;
+        seen.insert(name);
+        QObject *component = byName.value(name);
+        if (component && setComponentText(component, kind, entry.value))
             ++applied;
     }
     return applied;

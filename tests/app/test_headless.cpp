@@ -68,10 +68,10 @@ class TestHeadless : public QObject {
     QTemporaryDir m_runtimeParent;
     QProcessEnvironment m_env;  // no display; a runtime folder other users can see but not enter
 
-    Answer run(const QStringList &arguments, const QStringList &runAs = {})
+    Answer run(const QStringList &arguments, const QStringList &runAs = {}, const QProcessEnvironment *env = nullptr)
     {
         QProcess p;
-        p.setProcessEnvironment(m_env);
+        p.setProcessEnvironment(env ? *env : m_env);
         if (runAs.isEmpty())
             p.start(kProgram, arguments);
         else
@@ -191,6 +191,14 @@ private slots:
         windowEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess window;
         QVERIFY(start(window, home, windowEnv, {}));
+        // A second start brings the first's window to the front and leaves at once.
+        QElapsedTimer clock;
+        clock.start();
+        const Answer second = run({QStringLiteral("--home"), home.path()}, {}, &windowEnv);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(second.exitCode == 0, qPrintable(second.err));
+        QByteArray said;
+        QTRY_VERIFY2((said += window.readAllStandardError()).contains("window brought to the front"), said.constData());
         const Answer recording = command(home, QStringLiteral("record"));
         QVERIFY2(recording.out.contains(QStringLiteral("recording: yes\n")), qPrintable(recording.out));
         QTest::qWait(2000);
@@ -259,12 +267,19 @@ private slots:
         };
         const QStringList before = snapshot();
 
-        QElapsedTimer clock;
-        clock.start();
-        const Answer second = run({QStringLiteral("--home"), home.path(), QStringLiteral("--headless")});
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(second.exitCode > 0);
-        QVERIFY2(second.err.contains(QStringLiteral("process %1").arg(first.processId())), qPrintable(second.err));
+        // Also one that would open a window: the headless first has none to show, so the
+        // second says who holds the folder, at once and without a box to click away.
+        QProcessEnvironment windowEnv = m_env;
+        windowEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const QProcessEnvironment &env : {m_env, windowEnv}) {
+            QElapsedTimer clock;
+            clock.start();
+            const QStringList extra = &env == &m_env ? QStringList{QStringLiteral("--headless")} : QStringList{};
+            const Answer second = run(QStringList{QStringLiteral("--home"), home.path()} + extra, {}, &env);
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(second.exitCode, 2);
+            QVERIFY2(second.err.contains(QStringLiteral("process %1").arg(first.processId())), qPrintable(second.err));
+        }
         QCOMPARE(snapshot(), before);
 
         first.kill();
@@ -272,6 +287,52 @@ private slots:
         QProcess third;
         QVERIFY(start(third, home, m_env));
         QCOMPARE(terminate(third), 0);
+    }
+
+    // vantrel.ini edited while the program runs: "reload" (and SIGHUP) apply it without
+    // stopping the running recording, and the close keeps every key the program did not change.
+    void settingsEditedWhileRunningAreReloadedAndKept()
+    {
+        QTemporaryDir home;
+        makeHome(home, 0, "[Alarm]\nSilenceSeconds=0\n");
+        QProcess program;
+        QVERIFY(start(program, home, m_env));
+        const Answer first = command(home, QStringLiteral("record"));
+        QVERIFY2(first.out.contains(QStringLiteral("file: ") + home.filePath(QStringLiteral("rec/"))), qPrintable(first.out));
+
+        const QString iniPath = home.filePath(QStringLiteral("vantrel.ini"));
+        const auto edit = [&iniPath](const QByteArray &from, const QByteArray &to) {
+            QFile ini(iniPath);
+            QVERIFY(ini.open(QIODevice::ReadOnly));
+            QByteArray text = ini.readAll();
+            ini.close();
+            QVERIFY2(text.contains(from), text.constData());
+            text.replace(from, to);
+            QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ini.write(text);
+        };
+        edit("/rec\n", "/rec2\n");
+        const Answer reloaded = command(home, QStringLiteral("reload"));
+        QVERIFY2(reloaded.exitCode == 0, qPrintable(reloaded.err));
+        QVERIFY2(reloaded.out.contains(QStringLiteral("recording: yes\n")), qPrintable(reloaded.out));
+        QVERIFY(command(home, QStringLiteral("stop")).out.contains(QStringLiteral("recording: no\n")));
+        const Answer second = command(home, QStringLiteral("record"));
+        QVERIFY2(second.out.contains(QStringLiteral("file: ") + home.filePath(QStringLiteral("rec2/"))), qPrintable(second.out));
+
+        // A service's reload: the instance goes on, with the file read again.
+        edit("SilenceSeconds=0", "SilenceSeconds=7");
+        ::kill(pid_t(program.processId()), SIGHUP);
+        QByteArray said;
+        QTRY_VERIFY((said += program.readAllStandardError()).count("reloaded the settings") == 2);
+        QVERIFY(command(home, QStringLiteral("status")).out.contains(QStringLiteral("recording: yes\n")));
+
+        edit("SilenceSeconds=7", "SilenceSeconds=9");  // not reloaded: the close must keep it
+        QCOMPARE(terminate(program), 0);
+        QFile ini(iniPath);
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray text = ini.readAll();
+        QVERIFY2(text.contains("SilenceSeconds=9\n") && text.contains("/rec2\n"), text.constData());
+        QCOMPARE(int(archivedRecords(home).size()), 2);
     }
 
     // Two folders, two instances, each recording its own source of the test server.

@@ -119,6 +119,29 @@ private slots:
         QCOMPARE(ini.readInt(app::keys::windowPos, app::keys::w, 0), 613);
         QCOMPARE(ini.readInt(app::keys::windowPos, app::keys::x, 0), 11);
     }
+
+    // A close writes what the program changed since it read the file, in place; a key the
+    // user edited meanwhile stays as written (also one the program mends on reading), and a
+    // key missing from the file gets the program's value.
+    void closeWritesOnlyWhatTheProgramChanged()
+    {
+        const core::Ini read = core::Ini::fromText(
+            "[Options]\nStoreTime=900\nSaveFolder=/a\nLang=En\n[WindowPos]\nState=0\nX=10\n");
+        const core::Ini before = app::settingsImage(read);
+        Settings s = app::readSettings(read);
+        s.saveFolder = QStringLiteral("/b");  // the program's change
+        core::Ini now;
+        app::writeSettings(now, s, {false, QRect(10, 20, 600, 400)}, {});
+
+        core::Ini disk = core::Ini::fromText(
+            "; edited over ssh\n[Options]\nStoreTime=900\nSaveFolder=/a\nLang=De\n[WindowPos]\nState=0\nX=99\n");
+        app::writeChangedKeys(disk, before, now);
+        const QByteArray text = disk.toText();
+        QVERIFY2(text.startsWith("; edited over ssh\n[Options]\nStoreTime=900\nSaveFolder=/b\nLang=De\n"
+                                 "LevelMin=-24\nSaveFilename=%y-%m-%d_%t\n[WindowPos]\nState=0\nX=99\nY=20\n"),
+                 text.constData());
+        QCOMPARE(disk.readInt(app::keys::alarm, app::keys::silenceSeconds, 0), 30);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
