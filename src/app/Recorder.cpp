@@ -445,7 +445,7 @@ bool Recorder::reloadFiles(QString *error)
     applySettings(readSettings(settingsFile));
     m_settingsImage = settingsImage(settingsFile);
     loadDefaultSchedule();
-    qCInfo(lcApp).noquote() << "reloaded the settings, the default schedule and the presets";
+    qCInfo(lcApp).noquote() << "reloaded the settings and the default schedule (the presets are read at each use)";
     Q_EMIT filesReloaded();
     return true;
 }
