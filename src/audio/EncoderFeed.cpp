@@ -14,6 +14,7 @@
 #include "audio/AudioBackend.h"
 #include "audio/RingBuffer.h"
 #include "audio/WavHeader.h"
+#include "core/ThreadName.h"
 
 #include <QFile>
 
@@ -384,7 +385,10 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     state->headerBytes = header.size();
     state->wakeBytes = static_cast<std::size_t>(sampleRate) * kBytesPerFrame / kWakeDivisor;
     try {
-        std::thread writer(runFeed, state);
+        std::thread writer([state] {
+            core::nameThisThread("vt-encoder-feed");
+            runFeed(state);
+        });
         registry().add(state, std::move(writer));
     } catch (const std::system_error &e) {
         state->stopRequested.store(true);
