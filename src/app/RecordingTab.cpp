@@ -27,22 +27,29 @@ namespace {
 const QString kIdleRemaining = QStringLiteral("? d ?:??:??");
 const QString kIdleRecorded = QStringLiteral("0:00:00");
 
-// The pictures of the two record buttons: a red disc and a dark square.
+// The pictures of the two record buttons: a red disc and a dark square, drawn for plain and
+// doubled desktops alike (the icon picks the one for the screen's pixel ratio).
 QIcon recordButtonIcon(bool record)
 {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    if (record) {
-        p.setBrush(QColor(0xD0, 0x10, 0x10));
-        p.drawEllipse(QRectF(2, 2, 12, 12));
-    } else {
-        p.setBrush(QColor(0x30, 0x30, 0x30));
-        p.drawRect(QRectF(3, 3, 10, 10));
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0}) {
+        QPixmap pm(QSize(16, 16) * ratio);
+        pm.setDevicePixelRatio(ratio);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        if (record) {
+            p.setBrush(QColor(0xD0, 0x10, 0x10));
+            p.drawEllipse(QRectF(2, 2, 12, 12));
+        } else {
+            p.setBrush(QColor(0x30, 0x30, 0x30));
+            p.drawRect(QRectF(3, 3, 10, 10));
+        }
+        p.end();
+        icon.addPixmap(pm);
     }
-    return QIcon(pm);
+    return icon;
 }
 
 QPushButton *recordingButton(const QString &objectName, bool record, const QString &tip, QWidget *parent)

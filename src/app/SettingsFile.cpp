@@ -29,8 +29,10 @@ Settings readSettings(const core::Ini &ini)
     using namespace keys;
     Settings s;
     s.levelMin = ini.readInt(options, levelMin, s.levelMin);
-    if (s.levelMin == 0)
-        s.levelMin = -24;  // a scale without height would divide by zero
+    // 0 would give a scale without height, and a value above it (the minus sign forgotten)
+    // one that lights both bars at full scale whatever the input.
+    if (s.levelMin >= 0)
+        s.levelMin = -24;
     s.saveFolder = ini.readString(options, saveFolder, s.saveFolder);
     s.saveFilename = ini.readString(options, saveFilename, s.saveFilename);
     s.storeTime = qBound(core::limits::kStoreTimeMinDays, ini.readInt(options, storeTime, s.storeTime),

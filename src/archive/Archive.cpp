@@ -4,6 +4,7 @@
 #include "archive/Logging.h"
 #include "archive/Retention.h"
 #include "archive/Trash.h"
+#include "core/ThreadName.h"
 #include "core/AtomicFile.h"
 
 #include <QDir>
@@ -84,7 +85,10 @@ struct Archive::Worker {
             tasks.push_back(std::move(task));
         }
         wake.notify_one();
-        if (!thread.joinable()) thread = std::thread([this] { run(); });
+        if (!thread.joinable()) thread = std::thread([this] {
+            core::nameThisThread("vt-archive");
+            run();
+        });
     }
 
     void run()

@@ -113,7 +113,8 @@ class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
     virtual int sampleRate() const = 0;
-    // Peak of the most recent block (~40 ms) per channel, packed; kNoLevel once stopped or failed.
+    // Peak per channel of the most recent ~20 ms captured, whatever sizes the server delivers
+    // in, packed; kNoLevel once stopped or failed. Any thread.
     virtual std::uint32_t level() const = 0;
     // False once the server ended the stream (device gone, server lost).
     virtual bool isRunning() const = 0;

@@ -19,6 +19,7 @@
 #include "audio/AudioBackend.h"
 #include "audio/RingBuffer.h"
 #include "audio/WavHeader.h"
+#include "core/ThreadName.h"
 
 #include <QFile>
 
@@ -471,8 +472,15 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     state->errorFd = errorFds[0];
     state->errorTail.reserve(kErrorTailBytes + 1024);
     try {
-        state->errorReader = std::thread(readErrors, std::ref(*state));
-        std::thread writer(runFeed, state);
+        // Joined by the writer, which holds the state: a plain reference is enough here.
+        state->errorReader = std::thread([&s = *state] {
+            core::nameThisThread("vt-encoder-err");
+            readErrors(s);
+        });
+        std::thread writer([state] {
+            core::nameThisThread("vt-encoder-feed");
+            runFeed(state);
+        });
         registry().add(state, std::move(writer));
     } catch (const std::system_error &e) {
         if (!state->errorReader.joinable())

@@ -2,6 +2,7 @@
 
 #include "audio/AudioBackend.h"
 #include "audio/Logging.h"
+#include "core/ThreadName.h"
 
 #include <algorithm>
 #include <cstring>
@@ -179,7 +180,10 @@ std::unique_ptr<FileDecoder> FileDecoder::open(const QString &path, QString *err
 
 void FileDecoder::start()
 {
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        core::nameThisThread("vt-decoder");
+        run();
+    });
 }
 
 std::size_t FileDecoder::take(char *dst, std::size_t bytes)

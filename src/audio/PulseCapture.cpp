@@ -1,7 +1,5 @@
 #include "audio/PulseCapture.h"
 
-#include <cstdlib>
-
 namespace audio {
 
 namespace {
@@ -14,12 +12,6 @@ constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 // the loss; this keeps a stall that long measurable.
 constexpr pa_usec_t kServerBufferUsec = 4 * PA_USEC_PER_SEC;
 
-inline std::uint32_t magnitude(const unsigned char *sample)
-{
-    const auto value = static_cast<std::int16_t>(sample[0] | (sample[1] << 8));
-    return static_cast<std::uint32_t>(std::abs(static_cast<int>(value)));
-}
-
 }  // namespace
 
 PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
@@ -27,7 +19,8 @@ PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int samp
     : m_connection(std::move(connection)),
       m_sampleRate(sampleRate),
       m_onBlock(std::move(onBlock)),
-      m_silence(new char[kSilenceBytes]())
+      m_silence(new char[kSilenceBytes]()),
+      m_recentPeak(sampleRate)
 {
 }
 
@@ -180,8 +173,6 @@ void PulseCapture::readAvailable()
         m_overflows.fetch_add(1, std::memory_order_relaxed);
     m_lastReadUsec = now;
 
-    std::uint32_t peakLeft = 0;
-    std::uint32_t peakRight = 0;
     bool delivered = false;
     while (!m_stopped.load(std::memory_order_relaxed)) {
         const std::size_t readable = pa_stream_readable_size(m_stream);
@@ -192,13 +183,13 @@ void PulseCapture::readAvailable()
         if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0)
             break;  // nothing queued: pa_stream_drop() must not be called
         if (data) {
-            deliver(static_cast<const char *>(data), bytes, &peakLeft, &peakRight);
+            deliver(static_cast<const char *>(data), bytes);
         } else {
             // A hole: the server lost samples here. Silence of the same length keeps
             // every later sample at its true time.
             for (std::size_t left = bytes; left > 0;) {
                 const std::size_t step = left < kSilenceBytes ? left : kSilenceBytes;
-                deliver(m_silence.get(), step, &peakLeft, &peakRight);
+                deliver(m_silence.get(), step);
                 left -= step;
             }
         }
@@ -206,26 +197,14 @@ void PulseCapture::readAvailable()
         pa_stream_drop(m_stream);
     }
     if (delivered && !m_stopped.load(std::memory_order_relaxed))
-        m_level.store(peakLeft | (peakRight << 16), std::memory_order_relaxed);
+        m_level.store(m_recentPeak.levelWord(), std::memory_order_relaxed);
 }
 
-void PulseCapture::deliver(const char *data, std::size_t bytes, std::uint32_t *peakLeft,
-                           std::uint32_t *peakRight)
+void PulseCapture::deliver(const char *data, std::size_t bytes)
 {
     if (m_onBlock)
         m_onBlock(data, bytes);
-    const auto *frame = reinterpret_cast<const unsigned char *>(data);
-    const auto *end = frame + (bytes / kBytesPerFrame) * kBytesPerFrame;
-    std::uint32_t left = *peakLeft;
-    std::uint32_t right = *peakRight;
-    for (; frame != end; frame += kBytesPerFrame) {
-        const std::uint32_t l = magnitude(frame);
-        const std::uint32_t r = magnitude(frame + 2);
-        left = l > left ? l : left;
-        right = r > right ? r : right;
-    }
-    *peakLeft = left;
-    *peakRight = right;
+    m_recentPeak.add(data, bytes);
 }
 
 }  // namespace audio

@@ -3,8 +3,9 @@
 //
 // The read callback runs on the mainloop thread. It hands each block to the caller's block
 // callback, turns holes in the stream into silence of the same length (so that the sample
-// count, and with it every length derived from it, stays true), and publishes the block's
-// per-channel peak. It neither allocates nor locks.
+// count, and with it every length derived from it, stays true), and publishes the per-channel
+// peak of the most recent ~20 ms, however many frames each read held. It neither allocates
+// nor locks.
 //
 // Audio the server had to throw away is counted, never hidden. While the mainloop thread is
 // held up the server queues the stream's audio up to the buffer's maxlength and then drops
@@ -14,6 +15,7 @@
 
 #include "audio/AudioBackend.h"
 #include "audio/PulseConnection.h"
+#include "audio/RecentPeak.h"
 
 #include <atomic>
 #include <memory>
@@ -42,8 +44,7 @@ private:
                  AudioBackend::BlockCallback onBlock);
     void stopStream() override { stop(); }
     void readAvailable();
-    void deliver(const char *data, std::size_t bytes, std::uint32_t *peakLeft,
-                 std::uint32_t *peakRight);
+    void deliver(const char *data, std::size_t bytes);
 
     static void onRead(pa_stream *stream, std::size_t bytes, void *self);
     static void onState(pa_stream *stream, void *self);
@@ -54,6 +55,7 @@ private:
     const int m_sampleRate;
     AudioBackend::BlockCallback m_onBlock;
     std::unique_ptr<char[]> m_silence;  // zeros that stand in for holes
+    RecentPeak m_recentPeak;  // mainloop thread only
     std::atomic<std::uint32_t> m_level{kNoLevel};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopped{false};

@@ -7,8 +7,17 @@
 #include <QPainter>
 
 namespace {
+
 const QColor kScaleLineColor(0x55, 0x55, 0x55);
+
+// The buffer and the stretched images hold device pixels; a source rectangle of drawImage()
+// is given in those.
+QRectF devicePixels(const QRect &logical, qreal ratio)
+{
+    return QRectF(QPointF(logical.topLeft()) * ratio, QSizeF(logical.size()) * ratio);
 }
+
+}  // namespace
 
 LevelMeter::LevelMeter(QWidget *parent) : QWidget(parent)
 {
@@ -74,7 +83,7 @@ void LevelMeter::paintEvent(QPaintEvent *event)
 {
     const bool scaleRedrawn = render();
     QPainter screen(this);
-    screen.drawImage(event->rect(), m_buffer, event->rect());
+    screen.drawImage(event->rect(), m_buffer, devicePixels(event->rect(), m_buffer.devicePixelRatio()));
     // A bar's repaint found the scale changed since the last frame: show the rest as well.
     if (scaleRedrawn && !event->rect().contains(rect()))
         update();
@@ -93,17 +102,25 @@ bool LevelMeter::render()
 
     const int w = width();
     const int h = height();
-    if (m_buffer.size() != QSize(w, h)) {
-        m_buffer = QImage(w, h, QImage::Format_RGB32);
+    // Drawn in device pixels, so that the digits and the bars' edges are as sharp as the
+    // desktop's text on a scaled screen; the geometry stays in the widget's coordinates.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(w, h) * ratio).toSize();
+    if (m_buffer.size() != pixels || m_buffer.devicePixelRatio() != ratio) {
+        m_buffer = QImage(pixels, QImage::Format_RGB32);
+        m_buffer.setDevicePixelRatio(ratio);
         m_stretchedStale = true;
         m_scaleKey = {};
     }
     if (m_stretchedStale) {
         // Stretched once per size or image change rather than every frame; the picture is
         // the same.
-        const auto stretch = [w, h](const QImage &src) {
-            return src.isNull() ? QImage()
-                                : src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const auto stretch = [pixels, ratio](const QImage &src) {
+            if (src.isNull())
+                return QImage();
+            QImage stretched = src.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            stretched.setDevicePixelRatio(ratio);
+            return stretched;
         };
         m_litImage = stretch(m_backSource);
         m_unlitImage = stretch(m_frontSource);
@@ -145,9 +162,9 @@ bool LevelMeter::render()
 
     for (const meter::MeterBar &bar : {g.left, g.right}) {
         if (!m_litImage.isNull() && !bar.litRect().isEmpty())
-            p.drawImage(bar.litRect(), m_litImage, bar.litRect());
+            p.drawImage(bar.litRect(), m_litImage, devicePixels(bar.litRect(), ratio));
         if (!m_unlitImage.isNull() && !bar.unlitRect().isEmpty())
-            p.drawImage(bar.unlitRect(), m_unlitImage, bar.unlitRect());
+            p.drawImage(bar.unlitRect(), m_unlitImage, devicePixels(bar.unlitRect(), ratio));
     }
     return scaleChanged;
 }

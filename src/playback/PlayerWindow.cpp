@@ -37,10 +37,11 @@ const QString kIdleTime = QStringLiteral("00:00/00:00");
 enum class Symbol { Play, Stop, Pause };
 
 // A button picture for desktops whose icon theme lacks the media symbols: dark glyphs on
-// transparency, drawn at 16 × 16.
-QIcon drawnIcon(Symbol symbol)
+// transparency, drawn at 16 × 16 for plain and doubled desktops alike.
+QPixmap drawnPicture(Symbol symbol, qreal ratio)
 {
-    QPixmap pixmap(16, 16);
+    QPixmap pixmap(QSize(16, 16) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -64,7 +65,15 @@ QIcon drawnIcon(Symbol symbol)
         painter.drawRect(9, 2, 4, 12);
         break;
     }
-    return QIcon(pixmap);
+    painter.end();
+    return pixmap;
+}
+
+QIcon drawnIcon(Symbol symbol)
+{
+    QIcon icon(drawnPicture(symbol, 1.0));
+    icon.addPixmap(drawnPicture(symbol, 2.0));
+    return icon;
 }
 
 QToolButton *pictureButton(const QString &objectName, const QString &themeIcon, Symbol symbol,

@@ -32,10 +32,22 @@ void SeekBar::setBackColor(const QColor &color)
     update();
 }
 
+bool SeekBar::pictureFits() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return m_picture.devicePixelRatio() == ratio &&
+           m_picture.size() == (QSizeF(size()) * ratio).toSize();
+}
+
 void SeekBar::redraw()
 {
-    if (m_picture.size() != size())
-        m_picture = QImage(size(), QImage::Format_RGB32);
+    // Drawn in device pixels: on a scaled desktop the pictures are stretched once, smoothly,
+    // rather than drawn at the widget's size and doubled.
+    if (!pictureFits()) {
+        const qreal ratio = devicePixelRatioF();
+        m_picture = QImage((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
+        m_picture.setDevicePixelRatio(ratio);
+    }
     if (m_picture.isNull())
         return;
     m_picture.fill(m_backColor);
@@ -50,7 +62,7 @@ void SeekBar::redraw()
 
 void SeekBar::paintEvent(QPaintEvent *)
 {
-    if (m_picture.size() != size())
+    if (!pictureFits())
         redraw();
     QPainter(this).drawImage(0, 0, m_picture);
 }

@@ -38,7 +38,8 @@ public:
     void setKnobImage(const QImage &image) { m_knob = image; }
 
     bool isDragging() const { return m_dragging; }
-    // The off-screen picture as last drawn.
+    // The off-screen picture as last drawn, in device pixels (its devicePixelRatio is the
+    // widget's).
     const QImage &picture() const { return m_picture; }
 
 Q_SIGNALS:
@@ -56,6 +57,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    bool pictureFits() const;  // of the widget's size and pixel ratio
     void redraw();
     void followPointer(int x);
 

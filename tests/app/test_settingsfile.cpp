@@ -56,6 +56,7 @@ private slots:
         const Settings high = app::readSettings(core::Ini::fromText("[Options]\nStoreTime=5000\nLevelMin=-30\n"));
         QCOMPARE(high.storeTime, 365);
         QCOMPARE(high.levelMin, -30);  // not one of the scale steps, used as it is
+        QCOMPARE(app::readSettings(core::Ini::fromText("[Options]\nLevelMin=24\n")).levelMin, -24);
         const Settings alarm = app::readSettings(core::Ini::fromText("[Alarm]\nSilenceDb=20\nSilenceSeconds=-5\n"));
         QCOMPARE(alarm.silenceDb, 0);
         QCOMPARE(alarm.silenceSeconds, 0);

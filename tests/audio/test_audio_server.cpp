@@ -5,6 +5,7 @@
 #include "SineReference.h"
 #include "support/FrameCheck.h"
 #include "support/ParecRecording.h"
+#include "support/ProgramThreads.h"
 
 #include <QtTest>
 
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -154,13 +156,22 @@ private slots:
         QCOMPARE(capture->sampleRate(), 48000);
         const qint64 firstFrameMs = timeline.elapsed();
 
+        // Polled as the meter polls: every poll of the steady −6 dBFS sine reads −6 dB,
+        // however the server happened to cut the audio into reads.
         QElapsedTimer clock;
         clock.start();
-        std::uint32_t levelSeen = kNoLevel;
+        int polls = 0;
+        QStringList offLevels;
         while (clock.elapsed() < 5000) {
             sleepMs(50);
-            if (clock.elapsed() > 1000 && levelSeen == kNoLevel)
-                levelSeen = capture->level();
+            if (clock.elapsed() < 1000)
+                continue;
+            ++polls;
+            const std::uint32_t level = capture->level();
+            const double left = 20 * std::log10(std::max(1u, level & 0xFFFF) / 16384.0);
+            const double right = 20 * std::log10(std::max(1u, level >> 16) / 16384.0);
+            if (level == kNoLevel || std::abs(left) > 1 || std::abs(right) > 1)
+                offLevels << QStringLiteral("%1/%2").arg(level & 0xFFFF).arg(level >> 16);
         }
         QVERIFY(capture->isRunning());
         capture->stop();
@@ -176,11 +187,10 @@ private slots:
         QVERIFY(EncoderFeed::waitForAll(5000));
         QCOMPARE(recorder.feed->droppedBytes(), 0ull);
 
-        QVERIFY2(levelSeen != kNoLevel, "no level while capturing");
-        const int left = int(levelSeen & 0xFFFF);
-        const int right = int(levelSeen >> 16);
-        QVERIFY2(left > 15500 && left < 17300 && right > 15500 && right < 17300,
-                 qPrintable(QStringLiteral("level %1/%2").arg(left).arg(right)));
+        // A feed that fell behind plays real silence, which the reference hears as a break.
+        qInfo("%lld of %d level polls more than 1 dB off -6 dB", qint64(offLevels.size()), polls);
+        QVERIFY2(offLevels.isEmpty() || !sine::breaks(heard).isEmpty(),
+                 qPrintable(QStringLiteral("levels of %1 polls: %2").arg(polls).arg(offLevels.join(u' '))));
 
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -269,13 +279,13 @@ private slots:
         QVERIFY(cycle());  // first use may start lasting threads (Qt, the mainloop)
         QVERIFY(EncoderFeed::waitForAll(5000));
         const int fds = entriesIn("/proc/self/fd");
-        const int threads = entriesIn("/proc/self/task");
+        const QStringList threads = testsupport::programThreads();
         for (int i = 0; i < 40; ++i)
             QVERIFY2(cycle(), qPrintable(QStringLiteral("cycle %1").arg(i)));
         QVERIFY(EncoderFeed::waitForAll(5000));
         QCOMPARE(EncoderFeed::runningCount(), 0);
         QCOMPARE(entriesIn("/proc/self/fd"), fds);
-        QCOMPARE(entriesIn("/proc/self/task"), threads);
+        QCOMPARE(testsupport::programThreads(), threads);
     }
 
     // The chosen device goes away: the capture must say so instead of looking alive (or
