@@ -30,9 +30,7 @@ const QString kArchiveSaveNotice = QStringLiteral("archive-save");
 const QString kDefaultScheduleNotice = QStringLiteral("default-schedule");
 QString writeNotice(const QString &path) { return QStringLiteral("write:") + path; }
 
-// The words of the status line for a failure, with its cause: "capture failed: recording
-// device 3 not found", "cannot write /srv/rec: permission denied", "capture lost: the sound
-// server went away — retrying".
+// The status line's words for a failure, in the language shown.
 QString failureWords(recording::Failure failure, const QString &cause, const i18n::StringTable &t)
 {
     using recording::Failure;
@@ -46,11 +44,7 @@ QString failureWords(recording::Failure failure, const QString &cause, const i18
     case Failure::CannotWrite: words = t.cannotWrite; break;
     case Failure::FileRemoved: words = t.fileRemoved; break;
     }
-    if (!cause.isEmpty())
-        words += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
-    if (failure == Failure::CaptureLost)
-        words += QStringLiteral(" \u2014 ") + t.retrying;
-    return words;
+    return recording::failureSentence(failure, words, cause, t.retrying);
 }
 
 // "silence 0:01:05, dropped 2.4 s"
@@ -531,15 +525,12 @@ bool Recorder::saveSettings(const FrontEndLayout *layout)
     // Built in table order, so that keys a new file lacks are written in that order.
     core::Ini now;
     for (const core::Ini::Section &section : rendered.parseAll()) {
-        // Without a window the window's keys are what was read: a headless run never moves
-        // or resizes the next window.
-        const bool keepStored = !layout && (section.name == keys::windowPos || section.name == keys::columns);
-        for (const core::Ini::Entry &entry : section.entries) {
-            if (!keepStored)
-                now.writeString(section.name, entry.key, entry.value);
-            else if (const auto stored = m_settingsImage.value(section.name, entry.key))
-                now.writeString(section.name, entry.key, *stored);
-        }
+        // Without a window the window's keys stay as the file has them: a headless run never
+        // moves or resizes the next window.
+        if (!layout && (section.name == keys::windowPos || section.name == keys::columns))
+            continue;
+        for (const core::Ini::Entry &entry : section.entries)
+            now.writeString(section.name, entry.key, entry.value);
     }
     writeChangedKeys(ini, m_settingsImage, now);
     if (!ini.save(path)) {

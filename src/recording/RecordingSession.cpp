@@ -90,6 +90,19 @@ QString failureText(Failure failure)
     return {};
 }
 
+QString failureSentence(Failure failure, const QString &words, const QString &cause, const QString &retrying)
+{
+    if (failure == Failure::None)
+        return {};
+    QString sentence = words;
+    // "cannot write /srv/rec: permission denied" reads as a sentence; the others as a label.
+    if (!cause.isEmpty())
+        sentence += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
+    if (failure == Failure::CaptureLost)
+        sentence += QStringLiteral(" \u2014 ") + retrying;
+    return sentence;
+}
+
 RecordingSession::RecordingSession(audio::AudioBackend &backend) : m_backend(backend) { m_clock.start(); }
 
 RecordingSession::~RecordingSession() { release(); }
@@ -250,7 +263,6 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_recording = true;
     m_failure = Failure::None;  // what became of the previous recording is in its record
-    m_failureReason.clear();
     m_failureCause.clear();
     addEvent(SessionEventKind::Started, m_currentFile);
     return previous;
@@ -295,7 +307,6 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     m_encoderDeaths.clear();
     adoptFile(std::move(next), now, cut);
     m_failure = Failure::None;
-    m_failureReason.clear();
     m_failureCause.clear();
     addEvent(SessionEventKind::FileChanged, m_currentFile, QStringLiteral("after ") + previousFile);
     return previous;
@@ -304,7 +315,6 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
 std::optional<FinishedRecording> RecordingSession::stop()
 {
     m_failure = Failure::None;
-    m_failureReason.clear();
     m_failureCause.clear();
     if (!m_recording) return std::nullopt;
     const QString file = m_currentFile;
@@ -429,9 +439,8 @@ void RecordingSession::loseCapture(PollResult &result)
     m_captureLostAtMs = m_clock.elapsed();
     m_nextCaptureRetryMs = m_captureLostAtMs + kCaptureRetryMs;
     m_failure = Failure::CaptureLost;
-    m_failureReason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + cause + QStringLiteral(" \u2014 retrying");
     m_failureCause = cause;
-    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(file, m_failureReason);
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(file, failureReason());
     addEvent(SessionEventKind::CaptureLost, file, cause);
 }
 
@@ -443,12 +452,10 @@ void RecordingSession::retryCapture(PollResult &result)
     QString why;
     if (!startCapture(&why)) {
         // The next poll tries again; the reason shown follows what stands in the way now.
-        const QString reason = failureText(Failure::CaptureLost) + QStringLiteral(": ") + why + QStringLiteral(" \u2014 retrying");
-        if (reason != m_failureReason) {
-            m_failureReason = reason;
+        if (why != m_failureCause) {
             m_failureCause = why;
             result.changed = true;
-            qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
+            qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, failureReason());
         }
         return;
     }
@@ -482,7 +489,6 @@ void RecordingSession::retryCapture(PollResult &result)
     m_captureLost = false;
     m_feedForCallback.store(m_encoder.get(), std::memory_order_release);
     m_failure = Failure::None;
-    m_failureReason.clear();
     m_failureCause.clear();
     result.newFile = true;
     qCInfo(lcRecording).noquote() << QStringLiteral("recording goes on into %1 after %2 s without capture")
@@ -500,12 +506,8 @@ void RecordingSession::fail(Failure failure, const QString &cause)
 {
     m_failure = failure;
     m_failureCause = cause;
-    m_failureReason = failureText(failure);
-    // "cannot write /srv/rec: permission denied" reads as a sentence; the others as a label.
-    if (!cause.isEmpty())
-        m_failureReason += (failure == Failure::CannotWrite ? QStringLiteral(" ") : QStringLiteral(": ")) + cause;
-    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, m_failureReason);
-    addEvent(SessionEventKind::Failed, m_currentFile, m_failureReason);
+    qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2").arg(m_currentFile, failureReason());
+    addEvent(SessionEventKind::Failed, m_currentFile, failureReason());
 }
 
 // True the first time audio is found lost; logs it. Every new loss is an event: the feeds'

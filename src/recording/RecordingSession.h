@@ -89,6 +89,11 @@ enum class Failure {
 // Short English texts for the status line: "capture failed", "encoder failed",
 // "encoder stopped", "capture lost", "cannot write", "file removed"; empty for None.
 QString failureText(Failure failure);
+// A failure with its cause as the status line says it: "capture failed: recording device 3
+// not found", "cannot write /srv/rec: permission denied", "capture lost: the sound server
+// went away — retrying". `words` is the failure's text and `retrying` the word for a lost
+// capture, in the language shown (failureText() and "retrying" in English).
+QString failureSentence(Failure failure, const QString &words, const QString &cause, const QString &retrying);
 
 // Shown with the status while a recording lost audio, until the next start.
 inline QString audioDroppedText() { return QStringLiteral("audio dropped"); }
@@ -140,7 +145,10 @@ public:
     Failure failure() const { return m_failure; }
     // failureText() with its cause: "encoder failed: oggenc not found", "capture failed:
     // recording device 3 not found", "cannot write /srv/rec: permission denied"; empty for None.
-    QString failureReason() const { return m_failureReason; }
+    QString failureReason() const
+    {
+        return failureSentence(m_failure, failureText(m_failure), m_failureCause, QStringLiteral("retrying"));
+    }
     // What failureReason() says after failureText(): "oggenc not found", "/srv/rec: permission
     // denied", "the recording device went away"; for a front-end that words the failure itself.
     QString failureCause() const { return m_failureCause; }
@@ -235,7 +243,6 @@ private:
     double m_startTime = 0;                        // StartTime
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;
-    QString m_failureReason;
     QString m_failureCause;
     QString m_encoderName;                 // file name of the encoder program, for reasons
     qint64 m_encoderStartedMs = 0;
