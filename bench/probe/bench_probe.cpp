@@ -6,7 +6,8 @@
 //
 //   bench_probe [runs]      (default 21 runs per figure; the median is printed)
 
-#include "audio/AudioBackend.h"
+#include "audio/EncoderFeed.h"
+#include "audio/FileProbe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,6 +6,8 @@
 #include "archive/RecordingJournal.h"
 #include "archive/Retention.h"
 #include "audio/AudioBackend.h"
+#include "audio/EncoderFeed.h"
+#include "audio/FileProbe.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"

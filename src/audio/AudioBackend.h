@@ -1,5 +1,7 @@
 #pragma once
-// The sound boundary of Vantrel: the only module that knows PulseAudio and FFmpeg.
+// The sound boundary of Vantrel: the only module that knows PulseAudio and FFmpeg. Its parts
+// have headers of their own: Capture.h (what a recording takes from a server), Playback.h,
+// EncoderFeed.h (encoder processes) and FileProbe.h; this one is the PulseAudio backend.
 //
 // Threads
 // - The main (GUI) thread calls everything declared here unless a comment says otherwise.
@@ -21,33 +23,23 @@
 // - inputs: the ports of the chosen recording device in server order
 // Without a reachable server the playback list is just "No sound" and the others are empty.
 
+#include "audio/Capture.h"
+#include "audio/Playback.h"
+
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
 #include <memory>
 
 namespace audio {
 
-// 16-bit signed little-endian stereo: four bytes a frame.
-constexpr int kBytesPerFrame = 4;
-
-// Capture sample rates asked of the server; anything else fails before it is asked.
-constexpr int kMinSampleRate = 1000;
-constexpr int kMaxSampleRate = 384000;
-
-// A level word: low 16 bits left, high 16 bits right, each 0…32768; kNoLevel = no level.
-constexpr std::uint32_t kNoLevel = 0xFFFFFFFFu;
-
-class CaptureStream;
-class PlaybackStream;
-
-class AudioBackend {
+class AudioBackend : public CaptureBackend {
 public:
+    using BlockCallback = audio::BlockCallback;
+    using CaptureSource = audio::CaptureSource;
+
     AudioBackend();
-    ~AudioBackend();  // releases everything still open
+    ~AudioBackend() override;  // releases everything still open
     AudioBackend(const AudioBackend &) = delete;
     AudioBackend &operator=(const AudioBackend &) = delete;
 
@@ -57,7 +49,7 @@ public:
     // away since (or was not there at first).
     bool init(int playDevice, int recordDevice);
     void release();
-    bool isConnected() const;
+    bool isConnected() const override;
 
     QStringList playbackDevices() const;
     QStringList recordingDevices() const;
@@ -65,34 +57,18 @@ public:
     QStringList recordingInputs(int device) const;  // of recording device number `device`
     bool selectInput(int index);           // makes that port of the current device active
 
-    // The recording device that the next startCapture() and selectInput() use; a capture
-    // already running goes on from the device it was started with.
+    // The recording device that the next startCapture() and selectInput() use.
     void setRecordDevice(int device);
-    int recordDevice() const;
+    int recordDevice() const override;
 
-    // Called on the mainloop thread for every captured block; must not block.
-    using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
-
-    // The source a capture records from: the server's name for it and its description
-    // (both empty for the server's default source, which a capture follows wherever it goes).
-    struct CaptureSource {
-        QString name;
-        QString description;
-    };
-
-    // Starts capturing 16-bit stereo at sampleRate from the recording device, delivering
-    // ~40 ms blocks to onBlock. Returns null (and sets *error: "no sound server (…)",
-    // "recording device 3 not found", …) when capture cannot start. *source, when given, is
-    // set to the source the device number stood for, for a later startCaptureFrom().
+    // Capture (see CaptureBackend) on the PulseAudio server; blocks of ~40 ms arrive on the
+    // mainloop thread.
     std::unique_ptr<CaptureStream> startCapture(int sampleRate, BlockCallback onBlock,
                                                 QString *error = nullptr,
-                                                CaptureSource *source = nullptr);
-    // The same from `source` as an earlier startCapture() resolved it, whatever the device
-    // numbers stand for now: a device unplugged and plugged in again shifts them. Fails with
-    // "recording device “…” not found" while the server does not list that source.
+                                                CaptureSource *source = nullptr) override;
     std::unique_ptr<CaptureStream> startCaptureFrom(const CaptureSource &source, int sampleRate,
                                                     BlockCallback onBlock,
-                                                    QString *error = nullptr);
+                                                    QString *error = nullptr) override;
 
     // Opens `path` for playback on playback device `playDevice` (0 = "No sound", 1 = the
     // default sink, 2… = sinks; a sink the server no longer lists falls back to the default,
@@ -108,97 +84,5 @@ public:
 private:
     std::unique_ptr<Impl> d;
 };
-
-class CaptureStream {
-public:
-    virtual ~CaptureStream() = default;
-    virtual int sampleRate() const = 0;
-    // Peak per channel of the most recent ~20 ms captured, whatever sizes the server delivers
-    // in, packed; kNoLevel once stopped or failed. Any thread.
-    virtual std::uint32_t level() const = 0;
-    // False once the server ended the stream (device gone, server lost).
-    virtual bool isRunning() const = 0;
-    // Times the server's buffer for this stream overflowed because the capture thread was
-    // held up: audio was lost there and never delivered.
-    virtual std::uint64_t overflows() const = 0;
-    // Stops capture; no callback runs after it returns.
-    virtual void stop() = 0;
-    // Runs `change` at a block boundary: no block callback runs meanwhile, and the next one
-    // sees everything `change` did. Blocks the caller for at most one block's delivery.
-    virtual void runBetweenBlocks(const std::function<void()> &change) = 0;
-};
-
-// One decoded file played on a playback device. A decoder thread of its own fills a buffer
-// of decoded 16-bit stereo at the file's rate; the server's stream (or, on "No sound", a
-// real-time clock) takes from it. Positions are byte counts of that decoded output.
-// All functions: one thread at a time (the engine's); the destructor silences it at once.
-class PlaybackStream {
-public:
-    virtual ~PlaybackStream() = default;
-    virtual int sampleRate() const = 0;
-    // Length of the decoded output from the container's duration (0 when it gives none).
-    virtual std::int64_t lengthBytes() const = 0;
-    virtual void start() = 0;  // begins or resumes where it stands
-    virtual void pause() = 0;  // holds the sample being heard
-    // Position of the sample being heard, the server's latency taken into account.
-    virtual std::int64_t positionBytes() const = 0;
-    // Goes on from exactly that byte (a whole frame), decoding from the nearest earlier key
-    // point and skipping; running or paused as before.
-    virtual void seek(std::int64_t bytes) = 0;
-    // True once the whole file was decoded and the server's drain of it completed, or the
-    // stream failed (failure() then says why).
-    virtual bool hasEnded() const = 0;
-    virtual QString failure() const = 0;
-    // The factor every sample is multiplied with (gain and volume), applied as samples go
-    // to the server; any thread.
-    virtual void setGainFactor(float factor) = 0;
-};
-
-// The encoder child process and the feed into its standard input.
-class EncoderFeed {
-public:
-    // Starts argv[0] with argv[1…] directly (no shell), then writes a WAV header (PCM,
-    // 16-bit, stereo, sampleRate, RIFF and data sizes 0xFFFFFFFF) to its standard input.
-    // Returns null (and sets *error) when the program cannot be started.
-    static std::unique_ptr<EncoderFeed> start(const QStringList &argv, int sampleRate,
-                                              QString *error = nullptr);
-    virtual ~EncoderFeed() = default;
-
-    // Any one thread at a time (normally the capture callback): queues samples; never
-    // blocks. When the buffer (8 s of audio) is full the block is dropped and counted in
-    // droppedBytes(); once the encoder is dead or stop() was called, blocks are ignored.
-    virtual void push(const char *data, std::size_t bytes) noexcept = 0;
-
-    // Closes the input once the queued samples are written; the encoder then finishes its
-    // file on its own and is reaped in the background. Returns at once.
-    virtual void stop() = 0;
-
-    // False once the encoder has exited or stopped reading before stop() was called.
-    virtual bool isAlive() const = 0;
-    // How the encoder ended ("exited with status 1", "killed by signal 9"), or "stopped
-    // reading its input" while that is not known yet; empty while it runs.
-    virtual QString endDescription() const = 0;
-    // The last 4 KB the encoder wrote to its standard error; complete once it has ended
-    // (endDescription() no longer says "stopped reading its input").
-    virtual QString errorTail() const = 0;
-    virtual std::uint64_t droppedBytes() const = 0;
-    // Sample bytes written into the encoder's input so far (the header not counted): what
-    // the encoder was given, though it may not have read the last pipe's worth of it.
-    virtual std::uint64_t deliveredBytes() const = 0;
-
-    // Waits up to timeoutMs for every encoder stopped so far to finish writing its file.
-    // Returns true when all have exited.
-    static bool waitForAll(int timeoutMs);
-    // Encoder processes still running (started and not yet reaped).
-    static int runningCount();
-};
-
-// Size and duration of an audio file, read from its container headers only.
-struct FileProbe {
-    bool ok = false;           // false: unreadable or not an audio file
-    std::int64_t fileBytes = 0;
-    double durationSeconds = 0;  // 0 when the headers give none yet
-};
-FileProbe probeFile(const QString &path);
 
 }  // namespace audio

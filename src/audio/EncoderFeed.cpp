@@ -16,7 +16,8 @@
 // joins it before it marks itself done. A process-wide registry keeps the threads and joins the
 // finished ones, so nothing is left behind once waitForAll() has returned true.
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
+#include "audio/EncoderFeed.h"
 #include "audio/RingBuffer.h"
 #include "audio/WavHeader.h"
 #include "core/ThreadName.h"

@@ -1,6 +1,6 @@
 #include "audio/FileDecoder.h"
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 #include "audio/Logging.h"
 #include "core/ThreadName.h"
 

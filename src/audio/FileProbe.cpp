@@ -12,7 +12,7 @@
 // cut off after kMaxReadBytes and reported as readable with no duration, so the probe never
 // costs more as the recording grows. The caller then measures the file some other way.
 
-#include "audio/AudioBackend.h"
+#include "audio/FileProbe.h"
 
 #include <QFile>
 

@@ -2,7 +2,8 @@
 // The two places a decoded file can play: a server playback stream, or nowhere ("No sound"),
 // where a clock takes the decoded samples in real time so positions still advance.
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
+#include "audio/Playback.h"
 #include "audio/FileDecoder.h"
 #include "audio/PulseConnection.h"
 

@@ -15,7 +15,7 @@ constexpr pa_usec_t kServerBufferUsec = 4 * PA_USEC_PER_SEC;
 }  // namespace
 
 PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
-                           AudioBackend::BlockCallback onBlock)
+                           BlockCallback onBlock)
     : m_connection(std::move(connection)),
       m_sampleRate(sampleRate),
       m_onBlock(std::move(onBlock)),
@@ -26,7 +26,7 @@ PulseCapture::PulseCapture(std::shared_ptr<PulseConnection> connection, int samp
 
 std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnection> connection,
                                                    const std::string &source, int sampleRate,
-                                                   AudioBackend::BlockCallback onBlock,
+                                                   BlockCallback onBlock,
                                                    int timeoutMs, QString *error)
 {
     QString failure;

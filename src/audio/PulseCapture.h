@@ -13,7 +13,7 @@
 // playback streams only. So a pause between two reads longer than the buffer holds counts
 // as an overflow, and so does a notice where a server sends one.
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 #include "audio/PulseConnection.h"
 #include "audio/RecentPeak.h"
 
@@ -28,7 +28,7 @@ public:
     // `source` empty = the server's default source. Waits at most timeoutMs for the stream.
     static std::unique_ptr<CaptureStream> start(std::shared_ptr<PulseConnection> connection,
                                                 const std::string &source, int sampleRate,
-                                                AudioBackend::BlockCallback onBlock,
+                                                BlockCallback onBlock,
                                                 int timeoutMs, QString *error);
     ~PulseCapture() override;
 
@@ -41,7 +41,7 @@ public:
 
 private:
     PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
-                 AudioBackend::BlockCallback onBlock);
+                 BlockCallback onBlock);
     void stopStream() override { stop(); }
     void readAvailable();
     void deliver(const char *data, std::size_t bytes);
@@ -53,7 +53,7 @@ private:
     std::shared_ptr<PulseConnection> m_connection;  // outlives m_stream
     pa_stream *m_stream = nullptr;
     const int m_sampleRate;
-    AudioBackend::BlockCallback m_onBlock;
+    BlockCallback m_onBlock;
     std::unique_ptr<char[]> m_silence;  // zeros that stand in for holes
     RecentPeak m_recentPeak;  // mainloop thread only
     std::atomic<std::uint32_t> m_level{kNoLevel};

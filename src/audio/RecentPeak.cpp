@@ -1,6 +1,6 @@
 #include "audio/RecentPeak.h"
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 
 #include <algorithm>
 #include <cstdlib>

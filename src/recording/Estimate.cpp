@@ -1,6 +1,6 @@
 #include "recording/Estimate.h"
 
-#include "audio/AudioBackend.h"
+#include "audio/FileProbe.h"
 
 #include <QDir>
 #include <QFileInfo>

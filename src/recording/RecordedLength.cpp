@@ -1,6 +1,6 @@
 #include "recording/RecordedLength.h"
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 
 #include <limits>
 

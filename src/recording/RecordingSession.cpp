@@ -1,5 +1,6 @@
 #include "recording/RecordingSession.h"
 
+#include "audio/FileProbe.h"
 #include "recording/EncoderCommand.h"
 #include "recording/Logging.h"
 #include "recording/Estimate.h"
@@ -103,7 +104,7 @@ QString failureSentence(Failure failure, const QString &words, const QString &ca
     return sentence;
 }
 
-RecordingSession::RecordingSession(audio::AudioBackend &backend) : m_backend(backend) { m_clock.start(); }
+RecordingSession::RecordingSession(audio::CaptureBackend &backend) : m_backend(backend) { m_clock.start(); }
 
 RecordingSession::~RecordingSession() { release(); }
 

@@ -40,7 +40,8 @@
 //
 // What happened is also kept as SessionEvents, in order, until takeEvents().
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
+#include "audio/EncoderFeed.h"
 #include "recording/CaptureHistory.h"
 #include "recording/SessionEvent.h"
 #include "settings/CodecPreset.h"
@@ -100,7 +101,7 @@ inline QString audioDroppedText() { return QStringLiteral("audio dropped"); }
 
 class RecordingSession {
 public:
-    explicit RecordingSession(audio::AudioBackend &backend);
+    explicit RecordingSession(audio::CaptureBackend &backend);
     // Ends a running recording without making a record: call stop() first.
     ~RecordingSession();
     RecordingSession(const RecordingSession &) = delete;
@@ -216,11 +217,11 @@ private:
     bool fileRemoved();
     bool isPathTaken(const QString &path);
 
-    audio::AudioBackend &m_backend;
+    audio::CaptureBackend &m_backend;
     RecordingConfig m_config;  // of the running recording: its later files are made with it
     std::unique_ptr<audio::CaptureStream> m_capture;  // RecordChannel
     int m_captureDevice = 0;                          // the recording device it captures
-    audio::AudioBackend::CaptureSource m_captureSource;  // what that number stood for at the start
+    audio::CaptureSource m_captureSource;  // what that number stood for at the start
     std::unique_ptr<audio::EncoderFeed> m_encoder;
     // What the capture callback writes into and counts; changed between blocks only.
     std::atomic<audio::EncoderFeed *> m_feedForCallback{nullptr};  // null: not counted

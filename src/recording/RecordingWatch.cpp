@@ -1,6 +1,6 @@
 #include "recording/RecordingWatch.h"
 
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 #include "core/TextLimits.h"
 #include "recording/RecordedLength.h"
 

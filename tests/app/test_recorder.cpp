@@ -1,6 +1,7 @@
 // The recorder without any window, on the test sound server with the real WAV writer: the
 // schedule it applies, the length limit, the close and its failure states.
 #include "app/ProgramFolder.h"
+#include "audio/AudioBackend.h"
 #include "app/Recorder.h"
 #include "app/RemoteCommands.h"
 #include "archive/Archive.h"

@@ -1,6 +1,5 @@
 // The capture-to-writer ring buffer and the capture's level over its most recent audio.
 
-#include "audio/AudioBackend.h"
 #include "audio/RecentPeak.h"
 #include "audio/RingBuffer.h"
 

@@ -2,6 +2,7 @@
 // copying encoder, its counting signal, levels, and many start/stop cycles without leaks.
 
 #include "audio/AudioBackend.h"
+#include "audio/EncoderFeed.h"
 #include "SineReference.h"
 #include "support/FrameCheck.h"
 #include "support/ParecRecording.h"

@@ -1,7 +1,7 @@
 // The encoder child process: start failures, dead and stalled encoders, and a complete
 // feed through a copying "encoder" (dd) checked byte for byte.
 
-#include "audio/AudioBackend.h"
+#include "audio/EncoderFeed.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The header-only probe on files made by the real encoders, on files still being written,
 // and on files that are not audio at all.
 
-#include "audio/AudioBackend.h"
+#include "audio/FileProbe.h"
 #include "audio/WavHeader.h"
 
 #include <QtTest>

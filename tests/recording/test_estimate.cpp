@@ -1,4 +1,4 @@
-#include "audio/AudioBackend.h"
+#include "audio/FileProbe.h"
 #include "recording/CaptureHistory.h"
 #include "recording/Estimate.h"
 #include "recording/RecordedLength.h"

@@ -1,6 +1,7 @@
 // Drives real recordings: the test sound server's 440 Hz sine, captured and encoded by the
 // encoders of the build's Plugins folder with the shipped presets.
 #include "audio/AudioBackend.h"
+#include "audio/EncoderFeed.h"
 #include "core/DayCount.h"
 #include "core/TextLimits.h"
 #include "recording/Estimate.h"

@@ -1,5 +1,5 @@
 // The watch over a recording with a clock of the test's own, and the event log's file.
-#include "audio/AudioBackend.h"
+#include "audio/Capture.h"
 #include "recording/EventLog.h"
 #include "recording/RecordingWatch.h"
 

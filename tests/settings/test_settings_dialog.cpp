@@ -1,8 +1,8 @@
 // The settings dialog on a recorder of its own, offscreen, with the test sound server's
 // device lists and a program folder per case.
 #include "app/ProgramFolder.h"
-#include "app/Recorder.h"
 #include "audio/AudioBackend.h"
+#include "app/Recorder.h"
 #include "settings/PresetList.h"
 #include "settings/SettingsDialog.h"
 
