@@ -2,12 +2,11 @@
 // The running recording: capture from the recording device, the encoder process fed with
 // the captured samples, the captured-byte count and the length limit. At most one runs.
 //
-// Threads: everything here is called on the main thread, except the capture callback,
-// which runs on the sound server's mainloop thread: it queues the block into the current
-// encoder feed, keeps it in the capture history and adds its size to the stream position.
-// The main thread changes what the callback writes to only between two blocks (see
-// audio::CaptureStream::runBetweenBlocks), so a block goes whole to one file, and a feed
-// is stopped only once no block can reach it any more.
+// Its parts: the CaptureTap is all that runs on the audio thread (see there); OutputFiles
+// names, makes and closes the files and keeps their encoders, which a FileStarter starts;
+// the LossAccount counts what was lost. This class is the state machine over them (idle,
+// recording, capture lost), on a capture interface and clocks it is given. Everything here
+// is called on the main thread.
 //
 // A recording never gives up on audio while it can help it:
 // - A start while recording goes on from the same capture into the new file, cut between
@@ -41,67 +40,32 @@
 // What happened is also kept as SessionEvents, in order, until takeEvents().
 
 #include "audio/Capture.h"
-#include "audio/EncoderFeed.h"
-#include "recording/CaptureHistory.h"
+#include "recording/CaptureTap.h"
+#include "recording/EncoderDeaths.h"
+#include "recording/FileStarter.h"
+#include "recording/LossAccount.h"
+#include "recording/OutputFiles.h"
+#include "recording/RecordingConfig.h"
+#include "recording/RecordingFailure.h"
+#include "recording/SessionClock.h"
 #include "recording/SessionEvent.h"
-#include "settings/CodecPreset.h"
-
-#include <QElapsedTimer>
 
 #include <QDateTime>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace recording {
 
-// Settings a recording starts with; later changes apply to the next start.
-struct RecordingConfig {
-    QString programFolder;        // ends in '/'; encoders are looked for in its Plugins/
-    QString saveFolder;           // SaveFolder
-    QString saveFilename;         // SaveFilename, the name template
-    int sampleRate = 44100;       // SampleRate, Hz
-    settings::CodecPreset codec;  // the current codec
-};
-
-// What the archive keeps of a finished recording.
-struct FinishedRecording {
-    double startTime = 0;    // day count, local time
-    qint32 lengthSeconds = 0;  // captured length, truncated to whole seconds
-    QString path;            // the whole path the encoder wrote
-};
-
-enum class Failure {
-    None,
-    CaptureFailed,  // capture could not start: nothing recorded
-    EncoderFailed,  // the encoder could not start, or ended without writing a file
-    EncoderDied,    // the encoder ended early; what it wrote is archived
-    CaptureLost,    // the server ended the capture; the file is archived and the capture retried
-    CannotWrite,    // the save folder could not be made: nothing recorded
-    FileRemoved,    // the file (or its folder) vanished while being written: no record
-};
-
-// Short English texts for the status line: "capture failed", "encoder failed",
-// "encoder stopped", "capture lost", "cannot write", "file removed"; empty for None.
-QString failureText(Failure failure);
-// A failure with its cause as the status line says it: "capture failed: recording device 3
-// not found", "cannot write /srv/rec: permission denied", "capture lost: the sound server
-// went away — retrying". `words` is the failure's text and `retrying` the word for a lost
-// capture, in the language shown (failureText() and "retrying" in English).
-QString failureSentence(Failure failure, const QString &words, const QString &cause, const QString &retrying);
-
-// Shown with the status while a recording lost audio, until the next start.
-inline QString audioDroppedText() { return QStringLiteral("audio dropped"); }
-
 class RecordingSession {
 public:
-    explicit RecordingSession(audio::CaptureBackend &backend);
+    // `capture`, `files` and `clock` must outlive the session: by default the encoder
+    // processes of the codec and the system's clocks.
+    explicit RecordingSession(audio::CaptureBackend &capture, FileStarter &files = encoderProcesses(),
+                              SessionClock &clock = systemClock());
     // Ends a running recording without making a record: call stop() first.
     ~RecordingSession();
     RecordingSession(const RecordingSession &) = delete;
@@ -137,12 +101,12 @@ public:
 
     // An encoder that dies more than maxDeaths times within windowMs ends the recording
     // (3 within a minute unless set).
-    void setEncoderRestartLimit(int maxDeaths, qint64 windowMs);
+    void setEncoderRestartLimit(int maxDeaths, qint64 windowMs) { m_encoderDeaths.setLimit(maxDeaths, windowMs); }
 
     // True from a start that succeeded until stop(), also while the capture is lost.
-    bool isRecording() const { return m_recording; }
+    bool isRecording() const { return m_state != State::Idle; }
     // The capture went away and is being retried: a recording, but not one that records.
-    bool captureLost() const { return m_captureLost; }
+    bool captureLost() const { return m_state == State::CaptureLost; }
     Failure failure() const { return m_failure; }
     // failureText() with its cause: "encoder failed: oggenc not found", "capture failed:
     // recording device 3 not found", "cannot write /srv/rec: permission denied"; empty for None.
@@ -154,11 +118,11 @@ public:
     // denied", "the recording device went away"; for a front-end that words the failure itself.
     QString failureCause() const { return m_failureCause; }
     // The running or last recording lost audio; cleared by the next start.
-    bool audioDropped() const { return m_audioDropped; }
+    bool audioDropped() const { return m_loss.audioDropped(); }
 
     // Bytes captured for the running or last recording since its start (or its cut from the
     // one before); the span of a lost capture is not in it.
-    std::uint64_t capturedBytes() const;
+    std::uint64_t capturedBytes() const { return m_tap.position() - m_recordingStart; }
     std::uint64_t limitBytes() const { return m_limitBytes; }
     // True while recording with a limit that the captured bytes and the time without
     // capture have reached together.
@@ -168,13 +132,13 @@ public:
     // Level word of the capture (see audio::CaptureStream::level), kNoLevel while idle.
     std::uint32_t level() const;
     // Samples the encoder feeds of the running or last recording had to drop because the
-    // encoder fell behind.
-    std::uint64_t droppedBytes() const;
+    // encoder fell behind, with audio lost with an encoder that died.
+    std::uint64_t droppedBytes() const { return m_loss.droppedBytes(feedDropped()); }
     // Times the server dropped audio of the running or last recording's capture.
-    std::uint64_t captureOverflows() const;
+    std::uint64_t captureOverflows() const { return m_loss.overflows(captureOverflowCount()); }
 
-    QString currentFile() const { return m_currentFile; }
-    double startTime() const { return m_startTime; }
+    QString currentFile() const { return m_files.path(); }
+    double startTime() const { return m_files.startTime(); }
     int sampleRate() const { return m_sampleRate; }
 
     // Bit rate (kbit/s) of the file being written (see runningBitrate). 0 while idle or
@@ -184,86 +148,49 @@ public:
     QString remainingText() const;
 
 private:
-    // An encoder started into a new file, not yet written to.
-    struct NextFile {
-        QString path;
-        std::unique_ptr<audio::EncoderFeed> feed;
-        QString encoderName;
-        Failure failure = Failure::None;
-        QString why;
-    };
+    enum class State { Idle, Recording, CaptureLost };
 
-    void captureBlock(const char *data, std::size_t bytes) noexcept;
     bool startCapture(QString *why);
-    NextFile prepareFile(const QDateTime &now);
-    void startEncoder(NextFile &next);
-    NextFile openNextFile(const QDateTime &now);
-    void adoptFile(NextFile &&next, const QDateTime &now, std::uint64_t firstByte);
-    void betweenBlocks(const std::function<void()> &change);
+    void adoptFile(OutputFiles::Next &&next, const QDateTime &now, std::uint64_t firstByte);
     std::optional<FinishedRecording> changeFile(const RecordingConfig &config, quint32 limitMs,
                                                 const QDateTime &now);
     std::optional<FinishedRecording> closeFile(std::uint64_t endPosition, bool encoderDied,
                                                std::uint64_t fileHoldsAtMost = UINT64_MAX);
     std::optional<FinishedRecording> finish(bool encoderDied, bool sayEncoderEnd = true);
     void encoderDied(PollResult &result);
+    void restartEncoder(PollResult &result);
     void loseCapture(PollResult &result);
     void retryCapture(PollResult &result);
+    void resumeCapture(PollResult &result, std::uint64_t limitLeft);
+    void stopCapture();
     void release();
-    void fail(Failure failure, const QString &cause);
+    void fail(Failure failure, const QString &cause, SessionEventKind kind = SessionEventKind::Failed);
     void addEvent(SessionEventKind kind, const QString &file, const QString &details = {});
     bool noticeDroppedAudio();
-    void reportDroppedAudio(std::uint64_t bytes, const QString &cause);
+    void clearFailure();
     std::uint64_t lostSpanBytes() const;
-    bool fileRemoved();
-    bool isPathTaken(const QString &path);
+    std::uint64_t feedDropped() const { return m_files.encoder() ? m_files.encoder()->droppedBytes() : 0; }
+    std::uint64_t captureOverflowCount() const { return m_capture ? m_capture->overflows() : 0; }
 
     audio::CaptureBackend &m_backend;
+    SessionClock &m_clock;
+    OutputFiles m_files;
+    CaptureTap m_tap;
+    LossAccount m_loss;
     RecordingConfig m_config;  // of the running recording: its later files are made with it
-    std::unique_ptr<audio::CaptureStream> m_capture;  // RecordChannel
-    int m_captureDevice = 0;                          // the recording device it captures
+    std::unique_ptr<audio::CaptureStream> m_capture;
+    int m_captureDevice = 0;              // the recording device it captures
     audio::CaptureSource m_captureSource;  // what that number stood for at the start
-    std::unique_ptr<audio::EncoderFeed> m_encoder;
-    // What the capture callback writes into and counts; changed between blocks only.
-    std::atomic<audio::EncoderFeed *> m_feedForCallback{nullptr};  // null: not counted
-    std::atomic<std::uint64_t> m_streamPosition{0};  // bytes counted since the recording began
-    std::atomic<std::uint64_t> m_limitEnd{0};        // stream position of the limit; 0 = none
-    std::unique_ptr<CaptureHistory> m_history;
-    // Stopped encoders that may still be writing their files, with those files' paths.
-    struct FinishingEncoder {
-        QString path;
-        std::unique_ptr<audio::EncoderFeed> feed;
-    };
-    std::vector<FinishingEncoder> m_finishingEncoders;
 
-    bool m_recording = false;                      // Recording
-    std::uint64_t m_recordingStart = 0;  // stream position where the recording began
-    std::uint64_t m_fileStart = 0;       // stream position of the current file's first byte
-    std::uint64_t m_limitBytes = 0;                // LimitBytes
-    QString m_currentFile;                         // CurrentFile
-    QString m_pendingArchiveName;                  // PendingArchiveName
-    double m_startTime = 0;                        // StartTime
+    State m_state = State::Idle;
+    std::uint64_t m_recordingStart = 0;  // stream position where the recording (or its file) began
+    std::uint64_t m_limitBytes = 0;      // from m_recordingStart; 0: none
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;
     QString m_failureCause;
-    QString m_encoderName;                 // file name of the encoder program, for reasons
-    qint64 m_encoderStartedMs = 0;
-    std::uint64_t m_droppedBytes = 0;      // of the feeds, kept when the recording ends
-    std::uint64_t m_droppedBefore = 0;     // of the feeds of this recording's earlier files
-    std::uint64_t m_droppedReported = 0;   // in AudioDropped events so far
-    std::uint64_t m_overflowsBefore = 0;   // of this recording's earlier captures
-    std::uint64_t m_overflowBase = 0;      // the current capture's count at the recording's start
-    std::uint64_t m_overflowsReported = 0; // in AudioDropped events so far
-    bool m_audioDropped = false;
-    bool m_fileSeen = false;               // the encoder has created the output file
 
-    QElapsedTimer m_clock;                 // monotonic, for deaths and the lost span
-    std::deque<qint64> m_encoderDeaths;    // when, on m_clock
-    int m_maxEncoderDeaths = 3;
-    qint64 m_encoderDeathWindowMs = 60000;
-    bool m_captureLost = false;
-    qint64 m_captureLostAtMs = 0;
+    EncoderDeaths m_encoderDeaths;
     qint64 m_nextCaptureRetryMs = 0;
-    qint64 m_lostMsBefore = 0;             // the spans without capture that ended, since the limit's start
     std::vector<SessionEvent> m_events;
 };
 

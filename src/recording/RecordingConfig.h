@@ -1,0 +1,26 @@
+#pragma once
+// What a recording starts from and what the archive keeps of each file it wrote.
+#include "settings/CodecPreset.h"
+
+#include <QString>
+#include <QtGlobal>
+
+namespace recording {
+
+// Settings a recording starts with; later changes apply to the next start.
+struct RecordingConfig {
+    QString programFolder;        // ends in '/'; encoders are looked for in its Plugins/
+    QString saveFolder;           // SaveFolder
+    QString saveFilename;         // SaveFilename, the name template
+    int sampleRate = 44100;       // SampleRate, Hz
+    settings::CodecPreset codec;  // the current codec
+};
+
+// What the archive keeps of a finished recording.
+struct FinishedRecording {
+    double startTime = 0;      // day count, local time
+    qint32 lengthSeconds = 0;  // captured length, truncated to whole seconds
+    QString path;              // the whole path the encoder wrote
+};
+
+}  // namespace recording
