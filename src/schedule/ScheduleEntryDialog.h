@@ -19,6 +19,9 @@
 class QButtonGroup;
 class QComboBox;
 class QDateTime;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -44,6 +47,11 @@ public:
     static ScheduleEntry newEntry(const QDateTime &now) { return newEntryAfter(now); }
 
 private:
+    // The parts of the window, top to bottom; each makes its controls and connects them.
+    QGridLayout *makeTimeAndLengthRows(const QString &minuteWord, const QString &hourWord, const QString &hoursWord);
+    QGroupBox *makeActionGroup();
+    QHBoxLayout *makeButtonRow();
+
     void applyLengthPreset(int index);
     void lengthTextEdited();
     void acceptIfLengthComplete();
