@@ -12,6 +12,7 @@
 #include "core/DayCount.h"
 #include "core/TextLimits.h"
 #include "core/ProgramFiles.h"
+#include "core/WindowFont.h"
 #include "i18n/AboutDialog.h"
 #include "i18n/HelpLinks.h"
 #include "i18n/LanguageApply.h"
@@ -49,8 +50,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QStringLiteral("Vantrel"), QStringLiteral(VANTREL_VERSION)));
-    QFont font(QStringLiteral("Tahoma"), 8);
-    setFont(font);
+    setFont(QFont(core::look::windowFontFamily(), core::look::kWindowFontPoints));
     setMinimumSize(kDesignWidth, kDesignHeight);
     resize(kDesignWidth, kDesignHeight);
 

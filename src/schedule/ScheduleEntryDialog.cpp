@@ -1,6 +1,7 @@
 #include "schedule/ScheduleEntryDialog.h"
 
 #include "core/DayCount.h"
+#include "core/WindowFont.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -25,9 +26,7 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
 {
     setObjectName(QStringLiteral("frmScEdit"));
     setWindowTitle(QStringLiteral("Schedule"));
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPointSize(8);
-    setFont(f);
+    setFont(QFont(core::look::windowFontFamily(), core::look::kWindowFontPoints));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
