@@ -8,10 +8,25 @@ namespace core { class Ini; }
 
 namespace i18n {
 
-// The status, failure and warning texts, one line each: field, key in "Strings", built-in
-// English text. %1, %2, … stand for what the program fills in (a path, a cause, a time);
-// causes that come from elsewhere (an encoder's own message, a device name) stay as they are.
-#define VT_MESSAGE_TEXTS(X)                                                                       \
+// Every key of section "Strings", one line each: field, key, built-in English text. %1, %2, …
+// stand for what the program fills in (a path, a cause, a time); causes that come from
+// elsewhere (an encoder's own message, a device name) stay as they are. The keys are those
+// the language files have always used, however the fields are named.
+#define VT_STRING_TABLE(X)                                                                         \
+    /* the schedule's action column */                                                             \
+    X(actionRecord, "_action1", "Record")                                                          \
+    X(actionStop, "_action2", "Stop")                                                              \
+    /* the status line when there is nothing more to say */                                        \
+    X(statusRecording, "_status1", "recording")                                                    \
+    X(statusStopped, "_status2", "stopped")                                                        \
+    /* unit words of the schedule dialog's length presets: "15 min", "1 hour", "2 hours" */        \
+    X(unitMinutes, "_lts1", "min")                                                                 \
+    X(unitHour, "_lts2", "hour")                                                                   \
+    X(unitHours, "_lts3", "hours")                                                                 \
+    /* Edit in the schedule with no entry selected */                                              \
+    X(nothingSelected, "Message1", "Nothing is selected!")                                         \
+    /* the locale of Qt's own texts (file dialogs, shortcut names): "de"; none for English */      \
+    X(qtLocale, "_qtLocale", "")                                                                   \
     /* the status line and the status bar */                                                      \
     X(captureFailed, "_captureFailed", "capture failed")                                           \
     X(encoderFailed, "_encoderFailed", "encoder failed")                                           \
@@ -49,28 +64,17 @@ namespace i18n {
     X(chooseFolderTitle, "_chooseFolderTitle", "Folder")
 
 struct StringTable {
-    QString action1 = QStringLiteral("Record");
-    QString action2 = QStringLiteral("Stop");
-    QString status1 = QStringLiteral("recording");
-    QString status2 = QStringLiteral("stopped");
-    QString lts1 = QStringLiteral("min");
-    QString lts2 = QStringLiteral("hour");
-    QString lts3 = QStringLiteral("hours");  // the plural of lts2
-    QString message1 = QStringLiteral("Nothing is selected!");
-    // The locale of Qt's own texts (file dialogs, shortcut names): "de"; none for English.
-    QString qtLocale;
-
-#define VT_MESSAGE_FIELD(field, key, english) QString field = QStringLiteral(english);
-    VT_MESSAGE_TEXTS(VT_MESSAGE_FIELD)
-#undef VT_MESSAGE_FIELD
+#define VT_STRING_FIELD(field, key, english) QString field = QStringLiteral(english);
+    VT_STRING_TABLE(VT_STRING_FIELD)
+#undef VT_STRING_FIELD
 };
 
 // The keys of section "Strings", for checks that a language file has them all.
 QStringList stringTableKeys();
 
 // The string table from section "Strings". A missing key gives the built-in English text, so
-// a file without "_action1" brings back "Record" after another language; "Message1" alone
-// keeps its current text.
+// a file without "_action1" brings back "Record" after another language; "Message1"
+// (nothingSelected) alone keeps its current text.
 StringTable readStringTable(const core::Ini &languageFile, const StringTable &current);
 
 // The language file of `code` in `languagesFolder` (see languageFolder()); an empty document

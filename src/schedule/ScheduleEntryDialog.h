@@ -1,7 +1,7 @@
 #pragma once
 // ScheduleEntryDialog: the modal dialog in which one schedule entry is created or changed.
 //
-//   ScheduleEntryDialog dialog(this, strings.lts1, strings.lts2, strings.lts3);
+//   ScheduleEntryDialog dialog(this, strings.unitMinutes, strings.unitHour, strings.unitHours);
 //   dialog.setEntry(isAdd ? ScheduleEntryDialog::newEntry(QDateTime::currentDateTime()) : current);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.entry());
 //
