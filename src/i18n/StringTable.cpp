@@ -37,11 +37,10 @@ QStringList stringTableKeys()
 StringTable readStringTable(const core::Ini &languageFile, const StringTable &current)
 {
     const StringTable builtIn;
-    const QString section = QStringLiteral("Strings");
     StringTable table;
     for (const StringKey &k : kStringKeys) {
         const StringTable &fallback = k.field == kKeptWhenMissing ? current : builtIn;
-        table.*k.field = languageFile.readString(section, QString::fromLatin1(k.key), fallback.*k.field);
+        table.*k.field = languageFile.readString(langfile::strings, QString::fromLatin1(k.key), fallback.*k.field);
     }
     return table;
 }
@@ -49,7 +48,7 @@ StringTable readStringTable(const core::Ini &languageFile, const StringTable &cu
 core::Ini languageFileOf(const QString &languagesFolder, const QString &code)
 {
     const QString folder = languageFolder(languagesFolder, code);
-    return folder.isEmpty() ? core::Ini() : core::Ini::load(folder + QStringLiteral("vtlang.ini"));
+    return folder.isEmpty() ? core::Ini() : core::Ini::load(folder + langfile::fileName());
 }
 
 }  // namespace i18n
