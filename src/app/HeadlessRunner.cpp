@@ -61,7 +61,7 @@ void HeadlessRunner::reportStatus()
     // encoder that ended, audio lost during a recording that goes on.
     const RecorderStatus status = m_recorder->status();
     const i18n::StringTable &words = m_recorder->strings();
-    const bool plain = status.text == words.status1 || status.text == words.status2;
+    const bool plain = status.text == words.statusRecording || status.text == words.statusStopped;
     const QString failure = plain ? QString() : status.text;
     // A running time in the text ("silence 0:01:05") changes every second: one line for the
     // condition, not one a second.

@@ -12,9 +12,11 @@
 #include "core/DayCount.h"
 #include "core/TextLimits.h"
 #include "core/ProgramFiles.h"
+#include "core/WindowFont.h"
 #include "i18n/AboutDialog.h"
 #include "i18n/HelpLinks.h"
 #include "i18n/LanguageApply.h"
+#include "i18n/LanguageFile.h"
 #include "i18n/UrlLabel.h"
 #include "i18n/LanguageFolders.h"
 #include "meter/LevelMeter.h"
@@ -49,8 +51,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QStringLiteral("Vantrel"), QStringLiteral(VANTREL_VERSION)));
-    QFont font(QStringLiteral("Tahoma"), 8);
-    setFont(font);
+    setFont(QFont(core::look::windowFontFamily(), core::look::kWindowFontPoints));
     setMinimumSize(kDesignWidth, kDesignHeight);
     resize(kDesignWidth, kDesignHeight);
 
@@ -216,8 +217,8 @@ void MainWindow::openSettingsDialog()
 {
     settings::SettingsDialog dialog(*m_recorder, this);
     const core::Ini languageFile = loadLanguageFile();
-    i18n::applyLanguageSection(&dialog, languageFile, QStringLiteral("Form.Settings"), i18n::TextKind::Caption);
-    i18n::applyLanguageSection(&dialog, languageFile, QStringLiteral("Form.Settings.Hints"), i18n::TextKind::Hint);
+    i18n::applyLanguageSection(&dialog, languageFile, i18n::langfile::settingsCaptions, i18n::TextKind::Caption);
+    i18n::applyLanguageSection(&dialog, languageFile, i18n::langfile::settingsHints, i18n::TextKind::Hint);
     if (dialog.exec() == QDialog::Accepted)
         m_recordingTab->showCodec();
 }
@@ -261,8 +262,7 @@ void MainWindow::chooseLanguage(const QString &code)
 // The current language's file; an empty document when the language has no folder.
 core::Ini MainWindow::loadLanguageFile() const
 {
-    const QString folder = i18n::languageFolder(app::programPath(core::files::languages()), settings().lang);
-    return folder.isEmpty() ? core::Ini() : core::Ini::load(folder + QStringLiteral("vtlang.ini"));
+    return i18n::languageFileOf(app::programPath(core::files::languages()), settings().lang);
 }
 
 // A text that one file sets and the next does not keep stays until the program restarts;
@@ -273,12 +273,12 @@ void MainWindow::applyMainLanguage()
     {
         const i18n::RepaintHold hold(this);
         using i18n::TextKind;
-        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.Captions"), TextKind::Caption);
-        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.Hints"), TextKind::Hint);
-        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.MenuHints"), TextKind::Hint);
-        i18n::applyLanguageSection(this, languageFile, QStringLiteral("Main.MenuItems"), TextKind::Caption);
-        i18n::applyColumnTitles(m_recorder->scheduleModel(), languageFile, QStringLiteral("ScheduleList.Columns"));
-        i18n::applyColumnTitles(m_recorder->archive().model(), languageFile, QStringLiteral("HistoryList.Columns"));
+        i18n::applyLanguageSection(this, languageFile, i18n::langfile::mainCaptions, TextKind::Caption);
+        i18n::applyLanguageSection(this, languageFile, i18n::langfile::mainHints, TextKind::Hint);
+        i18n::applyLanguageSection(this, languageFile, i18n::langfile::mainMenuHints, TextKind::Hint);
+        i18n::applyLanguageSection(this, languageFile, i18n::langfile::mainMenuItems, TextKind::Caption);
+        i18n::applyColumnTitles(m_recorder->scheduleModel(), languageFile, i18n::langfile::scheduleColumns);
+        i18n::applyColumnTitles(m_recorder->archive().model(), languageFile, i18n::langfile::historyColumns);
         // Refreshes the status line from the new table.
         m_recorder->setStrings(i18n::readStringTable(languageFile, m_recorder->strings()));
     }

@@ -259,11 +259,11 @@ std::uint32_t Recorder::level() const { return m_session->level(); }
 RecorderStatus Recorder::status() const
 {
     const QString failure = failureWords(m_session->failure(), m_session->failureCause(), m_strings);
-    RecorderStatus s{m_strings.status2, StatusKind::Stopped};
+    RecorderStatus s{m_strings.statusStopped, StatusKind::Stopped};
     if (m_session->captureLost())
         s = {failure, StatusKind::Failed};
     else if (m_session->isRecording())
-        s = {m_strings.status1, StatusKind::Recording};
+        s = {m_strings.statusRecording, StatusKind::Recording};
     else if (m_session->failure() != recording::Failure::None)
         s = {failure, StatusKind::Failed};
     const auto add = [&s](const QString &text, bool alarm) {
@@ -461,7 +461,7 @@ void Recorder::setLanguage(const QString &code)
 void Recorder::setStrings(const i18n::StringTable &strings)
 {
     m_strings = strings;
-    m_scheduleModel.setActionTexts({strings.action1, strings.action2});
+    m_scheduleModel.setActionTexts({strings.actionRecord, strings.actionStop});
     Q_EMIT statusChanged();
 }
 

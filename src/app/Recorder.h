@@ -54,7 +54,7 @@ struct RecorderStatus {
 struct FrontEndLayout {
     WindowBounds bounds;
     std::array<int, kHistoryColumns> historyWidths{};
-    int levelMin = -24;
+    int levelMin = meter::kDefaultBottomDb;
 };
 
 class Recorder : public QObject {

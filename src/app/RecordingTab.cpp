@@ -197,10 +197,10 @@ void RecordingTab::editEntry(bool newEntry)
     const int row = selectedRow(m_scheduleView);
     const i18n::StringTable &strings = m_recorder.strings();
     if (!newEntry && row < 0) {
-        QMessageBox::information(this, QStringLiteral("Vantrel"), strings.message1);
+        QMessageBox::information(this, QStringLiteral("Vantrel"), strings.nothingSelected);
         return;
     }
-    schedule::ScheduleEntryDialog dialog(this, strings.lts1, strings.lts2, strings.lts3);
+    schedule::ScheduleEntryDialog dialog(this, strings.unitMinutes, strings.unitHour, strings.unitHours);
     dialog.setEntry(newEntry ? schedule::ScheduleEntryDialog::newEntry(QDateTime::currentDateTime())
                              : m_recorder.scheduleModel().list().entries().at(size_t(row)));
     if (dialog.exec() != QDialog::Accepted)

@@ -32,7 +32,7 @@ Settings readSettings(const core::Ini &ini)
     // 0 would give a scale without height, and a value above it (the minus sign forgotten)
     // one that lights both bars at full scale whatever the input.
     if (s.levelMin >= 0)
-        s.levelMin = -24;
+        s.levelMin = meter::kDefaultBottomDb;
     s.saveFolder = ini.readString(options, saveFolder, s.saveFolder);
     s.saveFilename = ini.readString(options, saveFilename, s.saveFilename);
     s.storeTime = qBound(core::limits::kStoreTimeMinDays, ini.readInt(options, storeTime, s.storeTime),

@@ -7,6 +7,7 @@
 
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
+#include "meter/LevelPoll.h"
 
 #include <QRect>
 #include <QString>
@@ -55,7 +56,7 @@ constexpr int kSilenceSecondsMax = 3600;
 enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
 
 struct Settings {
-    int levelMin = -24;
+    int levelMin = meter::kDefaultBottomDb;
     QString saveFolder = defaultSaveFolder();
     QString saveFilename = QStringLiteral("%y-%m-%d_%t");
     int storeTime = core::limits::kStoreTimeDefaultDays;
@@ -67,7 +68,7 @@ struct Settings {
 
     int recDev = 0;
     int recSrc = 0;
-    int sampleRate = 44100;
+    int sampleRate = core::limits::kDefaultSampleRate;
     int playDev = 1;
 
     QString codecName;

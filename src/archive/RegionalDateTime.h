@@ -36,10 +36,6 @@ public:
     // that records on the hour repeats the same few start times every day.
     double parse(const QString &text);
 
-    const QString &dateFormat() const { return m_dateFormat; }
-    const QString &timeFormat() const { return m_timeFormat; }
-    bool writesRegionalForm() const { return m_regional; }
-
 private:
     bool roundTrips() const;
     QDate regionalDate(const QString &text);

@@ -1,6 +1,6 @@
 #pragma once
-// The program folder's files and the limits that more than one module shares, in one
-// place. Paths are relative to the program folder (app::programPath() makes them whole).
+// The program folder's files and the limits and defaults that more than one module shares,
+// in one place. Paths are relative to the program folder (app::programPath() makes them whole).
 
 #include <QString>
 
@@ -26,6 +26,9 @@ namespace core::limits {
 constexpr int kStoreTimeMinDays = 1;
 constexpr int kStoreTimeMaxDays = 365;
 constexpr int kStoreTimeDefaultDays = 30;
+
+// The sample rate of a recording when the settings name none, in Hz.
+constexpr int kDefaultSampleRate = 44100;
 
 // Byte limits of a codec's fields, in the settings file and the preset records alike.
 constexpr int kCodecNameBytes = 100;

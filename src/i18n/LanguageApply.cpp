@@ -1,5 +1,7 @@
 #include "i18n/LanguageApply.h"
 
+#include "i18n/LanguageFile.h"
+
 #include <QAbstractButton>
 #include <algorithm>
 #include <QAbstractItemModel>
@@ -130,7 +132,7 @@ int applyLanguageSection(QWidget *window, const core::Ini &languageFile, const Q
 void applyColumnTitles(QAbstractItemModel &model, const core::Ini &languageFile, const QString &section)
 {
     for (int column = 0; column < model.columnCount(); ++column) {
-        const QString key = QStringLiteral("c%1").arg(column);
+        const QString key = langfile::columnKey(column);
         if (const std::optional<QString> title = languageFile.value(section, key))
             model.setHeaderData(column, Qt::Horizontal, *title);
     }

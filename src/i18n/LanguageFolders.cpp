@@ -1,5 +1,7 @@
 #include "i18n/LanguageFolders.h"
 
+#include "i18n/LanguageFile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -11,7 +13,7 @@ QList<LanguageFolder> languageFolders(const QString &languagesFolder)
     const QDir root(languagesFolder);
     for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)) {
         const QDir folder(root.filePath(name));
-        if (name.size() < 2 || !folder.exists(QStringLiteral("vtlang.ini")))
+        if (name.size() < 2 || !folder.exists(langfile::fileName()))
             continue;
         LanguageFolder language{name.left(2), name};
         QFile nameFile(folder.filePath(QStringLiteral("name")));

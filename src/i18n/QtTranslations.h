@@ -17,7 +17,6 @@ public:
     // gives Qt's built-in English. False when a translation was asked for and not found
     // (*folder then names where it was looked for).
     bool use(const QString &locale, QString *folder = nullptr);
-    QString locale() const { return m_locale; }
 
 private:
     std::unique_ptr<QTranslator> m_translator;

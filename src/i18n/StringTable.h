@@ -1,6 +1,9 @@
 #pragma once
 // Texts the program puts into its windows itself; a language file replaces them from its
-// section "Strings".
+// section "Strings". The fields, their keys and English texts are VT_STRING_TABLE
+// (i18n/LanguageFile.h).
+#include "i18n/LanguageFile.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,69 +11,18 @@ namespace core { class Ini; }
 
 namespace i18n {
 
-// The status, failure and warning texts, one line each: field, key in "Strings", built-in
-// English text. %1, %2, … stand for what the program fills in (a path, a cause, a time);
-// causes that come from elsewhere (an encoder's own message, a device name) stay as they are.
-#define VT_MESSAGE_TEXTS(X)                                                                       \
-    /* the status line and the status bar */                                                      \
-    X(captureFailed, "_captureFailed", "capture failed")                                           \
-    X(encoderFailed, "_encoderFailed", "encoder failed")                                           \
-    X(encoderStopped, "_encoderStopped", "encoder stopped")                                        \
-    X(captureLost, "_captureLost", "capture lost")                                                 \
-    X(retrying, "_retrying", "retrying")                                                           \
-    X(cannotWrite, "_cannotWrite", "cannot write")                                                 \
-    X(fileRemoved, "_fileRemoved", "file removed")                                                 \
-    X(silence, "_silence", "silence")                                                              \
-    X(encoderRestarted, "_encoderRestarted", "encoder restarted")                                  \
-    X(droppedSeconds, "_droppedSeconds", "dropped %1 s")                                           \
-    X(audioDropped, "_audioDropped", "audio dropped")                                              \
-    /* desktop notifications */                                                                   \
-    X(recordingFailed, "_recordingFailed", "recording failed")                                     \
-    X(encoderGaveUp, "_encoderGaveUp", "the encoder stopped for good")                             \
-    X(silenceBelow, "_silenceBelow", "below %1 dBFS for %2 s")                                     \
-    /* notices in boxes */                                                                        \
-    X(saveFailedCaption, "_saveFailedCaption", "Error!")                                           \
-    X(saveFailed, "_saveFailed", "Cannot save!")                                                   \
-    X(unableToWrite, "_unableToWrite", "Unable to write to %1")                                    \
-    X(trashFailed, "_trashFailed", "Could not move %1 to the trash; it stays on disk.")            \
-    X(scheduleUnreadable, "_scheduleUnreadable", "Unable to read %1: %2")                          \
-    X(scheduleEmpty, "_scheduleEmpty", "%1 holds no schedule entries.")                            \
-    X(defaultScheduleUnreadable, "_defaultScheduleUnreadable", "Cannot read %1 (%2); it is kept as it is") \
-    X(defaultScheduleDamaged, "_defaultScheduleDamaged",                                           \
-      "%1 holds damaged records, which are left out; the file is kept as %2 before the schedule is written") \
-    X(recordingAdopted, "_recordingAdopted",                                                       \
-      "%1 was left unfinished by the last run; it is in the archive now.")                         \
-    X(folderInUseBy, "_folderInUseBy", "%1 is already in use by Vantrel, process %2 on %3")        \
-    X(folderInUse, "_folderInUse", "%1 is already in use by another Vantrel")                      \
-    X(cannotLock, "_cannotLock", "cannot lock %1")                                                 \
-    /* titles of file dialogs */                                                                  \
-    X(saveListTitle, "_saveListTitle", "Save list...")                                             \
-    X(loadListTitle, "_loadListTitle", "Load list...")                                             \
-    X(chooseFolderTitle, "_chooseFolderTitle", "Folder")
-
 struct StringTable {
-    QString action1 = QStringLiteral("Record");
-    QString action2 = QStringLiteral("Stop");
-    QString status1 = QStringLiteral("recording");
-    QString status2 = QStringLiteral("stopped");
-    QString lts1 = QStringLiteral("min");
-    QString lts2 = QStringLiteral("hour");
-    QString lts3 = QStringLiteral("hours");  // the plural of lts2
-    QString message1 = QStringLiteral("Nothing is selected!");
-    // The locale of Qt's own texts (file dialogs, shortcut names): "de"; none for English.
-    QString qtLocale;
-
-#define VT_MESSAGE_FIELD(field, key, english) QString field = QStringLiteral(english);
-    VT_MESSAGE_TEXTS(VT_MESSAGE_FIELD)
-#undef VT_MESSAGE_FIELD
+#define VT_STRING_FIELD(field, key, english) QString field = QStringLiteral(english);
+    VT_STRING_TABLE(VT_STRING_FIELD)
+#undef VT_STRING_FIELD
 };
 
 // The keys of section "Strings", for checks that a language file has them all.
 QStringList stringTableKeys();
 
 // The string table from section "Strings". A missing key gives the built-in English text, so
-// a file without "_action1" brings back "Record" after another language; "Message1" alone
-// keeps its current text.
+// a file without "_action1" brings back "Record" after another language; "Message1"
+// (nothingSelected) alone keeps its current text.
 StringTable readStringTable(const core::Ini &languageFile, const StringTable &current);
 
 // The language file of `code` in `languagesFolder` (see languageFolder()); an empty document

@@ -14,6 +14,10 @@ struct LevelPair {
 // Low 16 bits left, high 16 bits right, both unsigned; all bits set (no level) is silence.
 LevelPair splitLevelWord(std::uint32_t word);
 
+// The scale bottom of a new settings file, in dB; a bottom of 0 has no size, and the meter
+// then draws this scale too.
+constexpr int kDefaultBottomDb = -24;
+
 // −12 → −24 → −42 → −60 → −90 → −120 → −12; any other value → −12.
 int nextScaleBottom(int current);
 

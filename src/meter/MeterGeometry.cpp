@@ -1,5 +1,7 @@
 #include "meter/MeterGeometry.h"
 
+#include "meter/LevelPoll.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -64,7 +66,7 @@ int barTop(int height, int textHeight, int bottomDb, int maxLev, int level)
     if (maxLev <= 0)
         maxLev = 1;
     if (bottomDb == 0)
-        bottomDb = kFallbackBottomDb;
+        bottomDb = kDefaultBottomDb;
     const int th = std::max(textHeight, 1);
     return barAt(0, levelToDb(level, maxLev, bottomDb), scaleFor(height, th, bottomDb), th, height).top;
 }
@@ -75,7 +77,7 @@ MeterGeometry computeMeterGeometry(int width, int height, int textHeight, int te
     if (maxLev <= 0)
         maxLev = 1;
     if (bottomDb == 0)
-        bottomDb = kFallbackBottomDb;
+        bottomDb = kDefaultBottomDb;
 
     MeterGeometry g;
     g.width = width;

@@ -13,8 +13,6 @@ namespace meter {
 constexpr int kMargin = 5;       // bars keep this distance from the top, bottom and side edges
 constexpr int kBarWidth = 10;
 constexpr float kMinScale = 0.2f;  // pixels per dB, for controls too low to hold the scale
-// A scale bottom of 0 has no size; the meter then draws the scale of the usual setting.
-constexpr int kFallbackBottomDb = -24;
 
 struct MeterLabel {
     int x = 0;
@@ -52,7 +50,7 @@ float levelToDb(int level, int maxLev, int bottomDb);
 // that keeps it needs no repaint.
 int barTop(int height, int textHeight, int bottomDb, int maxLev, int level);
 
-// maxLev ≤ 0 counts as 1; bottomDb 0 as kFallbackBottomDb. Levels above maxLev draw as full
+// maxLev ≤ 0 counts as 1; bottomDb 0 as kDefaultBottomDb (meter/LevelPoll.h). Levels above maxLev draw as full
 // scale.
 MeterGeometry computeMeterGeometry(int width, int height, int textHeight, int textWidth,
                                    int bottomDb, int maxLev, int leftLev, int rightLev);

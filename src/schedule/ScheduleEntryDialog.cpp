@@ -1,6 +1,7 @@
 #include "schedule/ScheduleEntryDialog.h"
 
 #include "core/DayCount.h"
+#include "core/WindowFont.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -25,10 +26,24 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
 {
     setObjectName(QStringLiteral("frmScEdit"));
     setWindowTitle(QStringLiteral("Schedule"));
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPointSize(8);
-    setFont(f);
+    setFont(QFont(core::look::windowFontFamily(), core::look::kWindowFontPoints));
 
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(6);
+    layout->addLayout(makeTimeAndLengthRows(minuteWord, hourWord, hoursWord));
+    layout->addWidget(makeActionGroup());
+    layout->addStretch(1);
+    layout->addLayout(makeButtonRow());
+
+    setEntry(ScheduleEntry{});
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(hint.width(), 219), std::max(hint.height(), 172));
+}
+
+QGridLayout *ScheduleEntryDialog::makeTimeAndLengthRows(const QString &minuteWord, const QString &hourWord,
+                                                        const QString &hoursWord)
+{
     auto *timeLabel = new QLabel(QStringLiteral("Time:"), this);
     timeLabel->setObjectName(QStringLiteral("Label1"));
     m_time = new QTimeEdit(this);
@@ -61,6 +76,8 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     keepSpace.setRetainSizeWhenHidden(true);
     m_lengthProblem->setSizePolicy(keepSpace);
     m_lengthProblem->hide();
+    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &ScheduleEntryDialog::applyLengthPreset);
+    connect(m_length, &QLineEdit::textEdited, this, &ScheduleEntryDialog::lengthTextEdited);
 
     auto *grid = new QGridLayout;
     grid->addWidget(timeLabel, 0, 0);
@@ -71,7 +88,11 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     grid->addWidget(unitLabel, 1, 3);
     grid->addWidget(m_lengthProblem, 2, 0, 1, 4);
     grid->setColumnStretch(1, 1);
+    return grid;
+}
 
+QGroupBox *ScheduleEntryDialog::makeActionGroup()
+{
     auto *group = new QGroupBox(QStringLiteral(" Action: "), this);
     group->setObjectName(QStringLiteral("GroupBox1"));
     m_start = new QRadioButton(QStringLiteral("Start recording"), group);
@@ -86,33 +107,23 @@ ScheduleEntryDialog::ScheduleEntryDialog(QWidget *parent, const QString &minuteW
     groupLayout->setSpacing(2);
     groupLayout->addWidget(m_start);
     groupLayout->addWidget(m_stop);
+    return group;
+}
 
+QHBoxLayout *ScheduleEntryDialog::makeButtonRow()
+{
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Button1"));
     ok->setDefault(true);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("Button2"));
+    connect(ok, &QPushButton::clicked, this, &ScheduleEntryDialog::acceptIfLengthComplete);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(6);
-    layout->addLayout(grid);
-    layout->addWidget(group);
-    layout->addStretch(1);
-    layout->addLayout(buttons);
-
-    connect(m_lengthPresets, &QComboBox::currentIndexChanged, this, &ScheduleEntryDialog::applyLengthPreset);
-    connect(m_length, &QLineEdit::textEdited, this, &ScheduleEntryDialog::lengthTextEdited);
-    connect(ok, &QPushButton::clicked, this, &ScheduleEntryDialog::acceptIfLengthComplete);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    setEntry(ScheduleEntry{});
-    const QSize hint = sizeHint();
-    setFixedSize(std::max(hint.width(), 219), std::max(hint.height(), 172));
+    return buttons;
 }
 
 void ScheduleEntryDialog::setEntry(const ScheduleEntry &entry)

@@ -1,7 +1,7 @@
 #pragma once
 // ScheduleEntryDialog: the modal dialog in which one schedule entry is created or changed.
 //
-//   ScheduleEntryDialog dialog(this, strings.lts1, strings.lts2, strings.lts3);
+//   ScheduleEntryDialog dialog(this, strings.unitMinutes, strings.unitHour, strings.unitHours);
 //   dialog.setEntry(isAdd ? ScheduleEntryDialog::newEntry(QDateTime::currentDateTime()) : current);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.entry());
 //
@@ -19,6 +19,9 @@
 class QButtonGroup;
 class QComboBox;
 class QDateTime;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
@@ -44,6 +47,11 @@ public:
     static ScheduleEntry newEntry(const QDateTime &now) { return newEntryAfter(now); }
 
 private:
+    // The parts of the window, top to bottom; each makes its controls and connects them.
+    QGridLayout *makeTimeAndLengthRows(const QString &minuteWord, const QString &hourWord, const QString &hoursWord);
+    QGroupBox *makeActionGroup();
+    QHBoxLayout *makeButtonRow();
+
     void applyLengthPreset(int index);
     void lengthTextEdited();
     void acceptIfLengthComplete();

@@ -30,7 +30,6 @@ public:
 
     // Words of the "Action" column and the column titles, set by the language code.
     void setActionTexts(const ActionTexts &texts);
-    const ActionTexts &actionTexts() const { return m_actions; }
     QStringList columnTitles() const { return m_titles; }
 
     // The text of one cell; empty for a row or column out of range.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 
 namespace schedule {
 
@@ -51,6 +52,117 @@ struct Candidate {
     bool alreadyFired;
 };
 
+// The wall-clock span a tick covers: (fromWallMs, toWallMs].
+struct Span {
+    qint64 fromWallMs;
+    qint64 toWallMs;
+    bool catchUp;  // more real time than kCatchUpAfterMs passed: only the latest entry counts
+};
+
+struct SpanCandidates {
+    std::vector<Candidate> due;             // in the span, in time order, then list order
+    std::optional<Candidate> latestBefore;  // a catch-up only: the latest entry before the span
+};
+
+using FiredOnDay = std::unordered_map<quint64, qint64>;  // entry id -> Julian day it fired
+
+bool firedOn(const FiredOnDay &firedOnDay, quint64 id, qint64 day)
+{
+    const auto it = firedOnDay.find(id);
+    return it != firedOnDay.end() && it->second == day;
+}
+
+// The span of a tick at `to` after the one at `from`; none when it covers no time.
+std::optional<Span> spanBetween(const Instant &from, const Instant &to)
+{
+    const qint64 realElapsedMs = to.utcMs - from.utcMs;
+    if (to.wallMs > from.wallMs)
+        return Span{from.wallMs, to.wallMs, realElapsedMs > SchedulePlanner::kCatchUpAfterMs};
+    // The wall clock went back. When it was the local offset that changed (the end of
+    // summer time), the moments between the previous tick and the change still count;
+    // after it, the once-a-day memory keeps the repeated hour quiet. A clock set back
+    // by hand adds nothing.
+    if (realElapsedMs <= 0 || realElapsedMs > SchedulePlanner::kCatchUpAfterMs) return std::nullopt;
+    const std::optional<qint64> changeUtcMs = offsetChangeUtcMs(from.utcMs, to.utcMs);
+    if (!changeUtcMs) return std::nullopt;
+    const qint64 toWallMs = from.wallMs + (*changeUtcMs - from.utcMs) - 1;  // up to the change, excluded
+    if (toWallMs <= from.wallMs) return std::nullopt;
+    return Span{from.wallMs, toWallMs, false};
+}
+
+// The entries whose time falls in the span, each at the latest moment at or before the
+// span's end with its time of day; they count as fired on that day from now on.
+SpanCandidates candidatesIn(const Span &span, const ScheduleList &list, FiredOnDay &firedOnDay)
+{
+    const qint64 toDay = floorDiv(span.toWallMs, kMsPerDay);
+    const qint64 toTimeOfDay = span.toWallMs - toDay * kMsPerDay;
+    SpanCandidates found;
+    for (int row = 0; row < list.count(); ++row) {
+        const qint64 timeOfDay = list.timeOfDayMsAt(row);
+        const qint64 day = timeOfDay <= toTimeOfDay ? toDay : toDay - 1;
+        const qint64 at = day * kMsPerDay + timeOfDay;
+        const quint64 id = list.idAt(row);
+        if (at <= span.fromWallMs) {
+            // Only a catch-up looks back before the span.
+            if (span.catchUp && (!found.latestBefore || at >= found.latestBefore->wallMs))
+                found.latestBefore = Candidate{at, row, firedOn(firedOnDay, id, day)};
+            continue;
+        }
+        found.due.push_back({at, row, firedOn(firedOnDay, id, day)});
+        firedOnDay[id] = day;
+    }
+    std::sort(found.due.begin(), found.due.end(), [](const Candidate &a, const Candidate &b) {
+        return std::tie(a.wallMs, a.row) < std::tie(b.wallMs, b.row);
+    });
+    return found;
+}
+
+// A catch-up without an entry in the span: the Record entry that fired last before it
+// ends its recording when its length ran out within the span.
+std::vector<DueEntry> lengthEndedDuringCatchUp(const std::optional<Candidate> &latestBefore, const Span &span,
+                                               const ScheduleList &list)
+{
+    if (!latestBefore || !latestBefore->alreadyFired) return {};
+    const ScheduleEntry &entry = list.at(latestBefore->row);
+    const qint32 limitMs = recordingLimitMs(entry);
+    const qint64 endWallMs = latestBefore->wallMs + limitMs;
+    if (limitMs <= 0 || endWallMs <= span.fromWallMs || endWallMs > span.toWallMs) return {};
+    return {{latestBefore->row, entry, ActionStop, 0, span.toWallMs - endWallMs, true}};
+}
+
+// A catch-up: only the latest entry of the span takes effect, a Record entry with what is
+// left of its length, or as a Stop when none is left.
+std::vector<DueEntry> catchUpEntries(const SpanCandidates &found, const Span &span, const ScheduleList &list)
+{
+    if (found.due.empty()) return lengthEndedDuringCatchUp(found.latestBefore, span, list);
+    const Candidate &last = found.due.back();
+    if (last.alreadyFired) return {};
+    const ScheduleEntry &entry = list.at(last.row);
+    DueEntry d{last.row, entry, entry.action, recordingLimitMs(entry), span.toWallMs - last.wallMs};
+    if (d.limitMs > 0) {
+        const qint64 remaining = qint64(d.limitMs) - d.lateMs;
+        if (remaining > 0) {
+            d.limitMs = qint32(remaining);
+        } else {
+            d.action = ActionStop;
+            d.limitMs = 0;
+        }
+    }
+    return {d};
+}
+
+// An ordinary tick: every entry of the span that has not fired on its day yet, in order.
+std::vector<DueEntry> dueEntries(const SpanCandidates &found, const ScheduleList &list)
+{
+    std::vector<DueEntry> out;
+    for (const Candidate &c : found.due) {
+        if (c.alreadyFired) continue;
+        const ScheduleEntry &entry = list.at(c.row);
+        out.push_back({c.row, entry, entry.action, recordingLimitMs(entry), 0});
+    }
+    return out;
+}
+
 }  // namespace
 
 void SchedulePlanner::start(const QDateTime &startedAt)
@@ -67,12 +179,6 @@ void SchedulePlanner::reset()
 {
     m_hasPrevious = false;
     m_firedOnDay.clear();
-}
-
-bool SchedulePlanner::firedOn(quint64 id, qint64 day) const
-{
-    const auto it = m_firedOnDay.find(id);
-    return it != m_firedOnDay.end() && it->second == day;
 }
 
 void SchedulePlanner::prune(qint64 today)
@@ -92,95 +198,19 @@ void SchedulePlanner::prune(qint64 today)
 std::vector<DueEntry> SchedulePlanner::tick(const QDateTime &now, const ScheduleList &list)
 {
     if (!now.isValid()) return {};
-    const auto [wallMs, utcMs] = instantOf(now);
+    const Instant at = instantOf(now);
+    const bool firstTick = !m_hasPrevious;
+    const Instant previous{m_previousWallMs, m_previousUtcMs};
+    m_hasPrevious = true;
+    m_previousWallMs = at.wallMs;
+    m_previousUtcMs = at.utcMs;
+    if (firstTick) return {};
 
-    if (!m_hasPrevious) {
-        m_hasPrevious = true;
-        m_previousWallMs = wallMs;
-        m_previousUtcMs = utcMs;
-        return {};
-    }
-    const qint64 fromWallMs = m_previousWallMs;
-    const qint64 fromUtcMs = m_previousUtcMs;
-    const qint64 realElapsedMs = utcMs - fromUtcMs;
-    m_previousWallMs = wallMs;
-    m_previousUtcMs = utcMs;
-
-    qint64 toWallMs = wallMs;
-    bool catchUp = false;
-    if (wallMs <= fromWallMs) {
-        // The wall clock went back. When it was the local offset that changed (the end of
-        // summer time), the moments between the previous tick and the change still count;
-        // after it, the once-a-day memory keeps the repeated hour quiet. A clock set back
-        // by hand adds nothing.
-        if (realElapsedMs <= 0 || realElapsedMs > kCatchUpAfterMs) return {};
-        const std::optional<qint64> changeUtcMs = offsetChangeUtcMs(fromUtcMs, utcMs);
-        if (!changeUtcMs) return {};
-        toWallMs = fromWallMs + (*changeUtcMs - fromUtcMs) - 1;  // up to the change, excluded
-        if (toWallMs <= fromWallMs) return {};
-    } else {
-        catchUp = realElapsedMs > kCatchUpAfterMs;
-    }
-
-    const qint64 toDay = floorDiv(toWallMs, kMsPerDay);
-    const qint64 toTimeOfDay = toWallMs - toDay * kMsPerDay;
-    prune(floorDiv(wallMs, kMsPerDay));
-
-    std::vector<Candidate> due;
-    std::optional<Candidate> latestBefore;  // the latest entry before the span
-    for (int row = 0; row < list.count(); ++row) {
-        // The latest moment at or before the end of the span with the entry's time of day.
-        const qint64 timeOfDay = list.timeOfDayMsAt(row);
-        const qint64 day = timeOfDay <= toTimeOfDay ? toDay : toDay - 1;
-        const qint64 at = day * kMsPerDay + timeOfDay;
-        const quint64 id = list.idAt(row);
-        if (at <= fromWallMs) {
-            // Only a catch-up looks back before the span.
-            if (catchUp && (!latestBefore || at >= latestBefore->wallMs))
-                latestBefore = Candidate{at, row, firedOn(id, day)};
-            continue;
-        }
-        due.push_back({at, row, firedOn(id, day)});
-        m_firedOnDay[id] = day;
-    }
-
-    std::sort(due.begin(), due.end(), [](const Candidate &a, const Candidate &b) {
-        return std::tie(a.wallMs, a.row) < std::tie(b.wallMs, b.row);
-    });
-
-    std::vector<DueEntry> out;
-    if (catchUp) {
-        if (due.empty()) {
-            if (!latestBefore || !latestBefore->alreadyFired) return out;
-            const ScheduleEntry &entry = list.at(latestBefore->row);
-            const qint32 limitMs = recordingLimitMs(entry);
-            const qint64 endWallMs = latestBefore->wallMs + limitMs;
-            if (limitMs > 0 && endWallMs > fromWallMs && endWallMs <= toWallMs)
-                out.push_back({latestBefore->row, entry, ActionStop, 0, toWallMs - endWallMs, true});
-            return out;
-        }
-        const Candidate &last = due.back();
-        if (last.alreadyFired) return out;
-        const ScheduleEntry &entry = list.at(last.row);
-        DueEntry d{last.row, entry, entry.action, recordingLimitMs(entry), toWallMs - last.wallMs};
-        if (d.limitMs > 0) {
-            const qint64 remaining = qint64(d.limitMs) - d.lateMs;
-            if (remaining > 0) {
-                d.limitMs = qint32(remaining);
-            } else {
-                d.action = ActionStop;
-                d.limitMs = 0;
-            }
-        }
-        out.push_back(d);
-        return out;
-    }
-    for (const Candidate &c : due) {
-        if (c.alreadyFired) continue;
-        const ScheduleEntry &entry = list.at(c.row);
-        out.push_back({c.row, entry, entry.action, recordingLimitMs(entry), 0});
-    }
-    return out;
+    const std::optional<Span> span = spanBetween(previous, at);
+    if (!span) return {};
+    prune(floorDiv(at.wallMs, kMsPerDay));
+    const SpanCandidates found = candidatesIn(*span, list, m_firedOnDay);
+    return span->catchUp ? catchUpEntries(found, *span, list) : dueEntries(found, list);
 }
 
 }  // namespace schedule

@@ -65,7 +65,6 @@ public:
     void reset();
 
 private:
-    bool firedOn(quint64 id, qint64 day) const;
     void prune(qint64 today);
 
     bool m_hasPrevious = false;

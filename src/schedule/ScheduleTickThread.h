@@ -30,7 +30,6 @@ public:
 
     // Tick period in milliseconds; the main window sets 1000. May change while running.
     void setInterval(quint32 ms) { m_intervalMs.store(ms); }
-    quint32 interval() const { return m_intervalMs.load(); }
 
     // Asks the thread to end and waits until it has. Returns false only when called from
     // inside a tick handler, where it cannot wait; the thread ends right after the handler.

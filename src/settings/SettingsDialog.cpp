@@ -3,6 +3,7 @@
 #include "app/Recorder.h"
 #include "audio/AudioBackend.h"
 #include "core/ProgramFiles.h"
+#include "core/WindowFont.h"
 #include "recording/OutputFileName.h"
 #include "settings/Logging.h"
 
@@ -27,7 +28,6 @@ namespace settings {
 
 namespace {
 
-constexpr int kFallbackSampleRate = 44100;
 constexpr int kVisiblePresetRows = 15;
 // Wide enough for a folder, a template and a time-stamped example of usual length.
 constexpr int kMinimumWidth = 560;
@@ -127,9 +127,7 @@ SettingsDialog::SettingsDialog(app::Recorder &recorder, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPointSize(8);
-    setFont(f);
+    setFont(QFont(core::look::windowFontFamily(), core::look::kWindowFontPoints));
 
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Button1"));
@@ -426,7 +424,7 @@ app::Settings SettingsDialog::settingsFromControls() const
     s.recDev = m_recordingDevices->currentIndex();
     s.recSrc = m_inputs->currentIndex();
     const int rateIndex = m_sampleRate->currentIndex();
-    s.sampleRate = rateIndex >= 0 ? sampleRates().at(rateIndex) : kFallbackSampleRate;
+    s.sampleRate = rateIndex >= 0 ? sampleRates().at(rateIndex) : core::limits::kDefaultSampleRate;
     const CodecPreset codec = codecFields();
     s.codecName = codec.name;
     s.codecCmd = codec.command;

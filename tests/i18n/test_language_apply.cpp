@@ -1,4 +1,5 @@
 #include "i18n/LanguageApply.h"
+#include "i18n/StringTable.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -28,6 +29,21 @@ private slots:
         QCOMPARE(applyLanguageSection(&window, ini, QStringLiteral("form.main"), TextKind::Caption), 2);
         QCOMPARE(title->text(), QStringLiteral("Erster"));
         QCOMPARE(state->text(), QStringLiteral("Bereit"));
+    }
+
+    // Section "Strings" by the keys the files use: a missing key brings back the English
+    // text, except Message1, which keeps the text before.
+    void stringTableFallsBackToEnglishExceptMessage1()
+    {
+        StringTable before;
+        before.statusStopped = QStringLiteral("gestoppt");
+        before.nothingSelected = QStringLiteral("Nichts gewaehlt!");
+        const StringTable read =
+            readStringTable(core::Ini::fromText("[Strings]\n_status1=laeuft\n_lts3=Stunden\n"), before);
+        QCOMPARE(read.statusRecording, QStringLiteral("laeuft"));
+        QCOMPARE(read.unitHours, QStringLiteral("Stunden"));
+        QCOMPARE(read.statusStopped, QStringLiteral("stopped"));
+        QCOMPARE(read.nothingSelected, QStringLiteral("Nichts gewaehlt!"));
     }
 };
 
