@@ -1,5 +1,6 @@
 #pragma once
 // What a recording starts from and what the archive keeps of each file it wrote.
+#include "core/ProgramFiles.h"
 #include "settings/CodecPreset.h"
 
 #include <QString>
@@ -12,7 +13,7 @@ struct RecordingConfig {
     QString programFolder;        // ends in '/'; encoders are looked for in its Plugins/
     QString saveFolder;           // SaveFolder
     QString saveFilename;         // SaveFilename, the name template
-    int sampleRate = 44100;       // SampleRate, Hz
+    int sampleRate = core::limits::kDefaultSampleRate;  // SampleRate, Hz
     settings::CodecPreset codec;  // the current codec
 };
 
