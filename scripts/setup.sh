@@ -17,6 +17,8 @@ packages=(
   qt6-translations-l10n
   # tests: a real sound server with a test signal, real windows for screenshots
   pulseaudio pulseaudio-utils sox xvfb xauth imagemagick xdotool
+  # the same tests on PipeWire, with a session bus of their own
+  pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon
   # the install test's validators; the Debian package's library dependencies
   desktop-file-utils appstream systemd dpkg-dev
 )

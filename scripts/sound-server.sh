@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# A private PulseAudio server for the tests: a null sink "vtsrc" fed in real time with a test
+# A private sound server for the tests: a null sink "vtsrc" fed in real time with a test
 # signal at 48000 Hz (its monitor is the default source) and a null sink "vtout" as the
 # default playback sink. Clients find it through PULSE_SERVER; tests that change the signal
 # or stop the server find its state folder through VT_SOUND_DIR. Both sinks run at 48000 Hz
-# s16le stereo with every volume at 100 %, so 48 kHz streams pass bit for bit. The feed
+# stereo with every volume at 100 %, so 48 kHz s16le streams pass bit for bit. The feed
 # buffers 250 ms: with less, a busy machine starves it and the sink plays a moment of
 # silence that every capture hears.
+#
+# VT_SOUND_SERVER chooses the server at start (later commands follow the folder's):
+#   pulseaudio  (the default) one pulseaudio process; the sinks mix in s16le.
+#   pipewire    pipewire, wireplumber and pipewire-pulse on a session bus of their own. The
+#               sinks are nodes of pipewire's own configuration, so they exist before any
+#               client and outlive pipewire-pulse; they mix in float, which carries 16-bit
+#               samples exactly. wireplumber watches no hardware: it never opens a sound card.
+#               "The server" of stop-server and start-server is pipewire-pulse, the one
+#               PULSE_SERVER reaches: its clients lose their connection when it goes, as
+#               with pulseaudio, while the graph and the sinks stay up.
+# Everything either keeps (runtime folder, bus, configuration, state) stays inside DIR.
 #
 # The signal comes from the build's vt_test_feeder (VT_TEST_FEEDER, or
 # build/tests/support/vt_test_feeder): a 440 Hz sine at half scale, a counting signal
@@ -14,7 +25,10 @@
 #
 #   scripts/sound-server.sh start DIR          starts it; prints "export PULSE_SERVER=..." and
 #                                              "export VT_SOUND_DIR=..." lines
-#   scripts/sound-server.sh stop DIR           stops the feed and the server by their process ids
+#   scripts/sound-server.sh stop DIR           stops the feed and every server process by its
+#                                              process id
+#   scripts/sound-server.sh describe DIR       prints "sound server: NAME VERSION" as the
+#                                              running server reports itself
 #   scripts/sound-server.sh signal DIR MODE    MODE: sine, count or silence; captures hear the
 #                                              change within about 0.3 s
 #   scripts/sound-server.sh stop-server DIR    stops the server alone; the feed waits for it
@@ -23,14 +37,41 @@
 #   scripts/sound-server.sh restart-server DIR SECONDS   both, SECONDS apart
 set -euo pipefail
 
-cmd=${1:?start|stop|signal|stop-server|start-server|restart-server}
+cmd=${1:?start|stop|describe|signal|stop-server|start-server|restart-server}
 dir=${2:?state folder}
 root=$(cd "$(dirname "$0")/.." && pwd)
 feeder=${VT_TEST_FEEDER:-$root/build/tests/support/vt_test_feeder}
+if [[ $cmd == start ]]; then
+  mkdir -p "$dir/runtime" "$dir/state" "$dir/config"
+  chmod 700 "$dir/runtime"
+fi
+[[ -d $dir ]] && dir=$(cd "$dir" && pwd)
 socket=$dir/pulse.sock
-# Root needs --system=no plus a private runtime dir; HOME keeps cookies out of the user's.
-export XDG_RUNTIME_DIR=$dir/runtime HOME=$dir/state PULSE_STATE_PATH=$dir/state
+kind=${VT_SOUND_SERVER:-pulseaudio}
+[[ $cmd != start && -f $dir/server.kind ]] && kind=$(cat "$dir/server.kind")
+case $kind in
+pulseaudio | pipewire) ;;
+*) echo "sound-server: unknown VT_SOUND_SERVER '$kind' (pulseaudio or pipewire)" >&2; exit 2 ;;
+esac
+
+# Nothing of the user's session: a private runtime folder (which root needs besides
+# --system=no), HOME and XDG_CONFIG_HOME keep cookies, configuration and state in DIR, the
+# session bus is the one start makes for PipeWire (for PulseAudio none answers there), and
+# no display.
+export XDG_RUNTIME_DIR=$dir/runtime HOME=$dir/state PULSE_STATE_PATH=$dir/state XDG_CONFIG_HOME=$dir/config
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/runtime/bus
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME DISPLAY WAYLAND_DISPLAY \
+  PIPEWIRE_RUNTIME_DIR PIPEWIRE_REMOTE PIPEWIRE_CONFIG_DIR WIREPLUMBER_CONFIG_DIR
 export PULSE_SERVER=unix:$socket
+
+# running PID: whether the process still runs. A zombie counts as gone: it has closed its
+# sockets already, and the reaper of orphans may take seconds to collect it.
+running() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [[ ${stat%% *} != Z ]]
+}
 
 # end_process FILE: ends the process group whose leader's id FILE holds, then removes FILE.
 end_process() {
@@ -38,7 +79,7 @@ end_process() {
   [[ -f $f ]] || return 0
   pid=$(cat "$f")
   kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
   kill -9 -- "-$pid" 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
   rm -f "$f"
 }
@@ -46,17 +87,85 @@ end_process() {
 stop_all() {
   end_process feeder.pid
   end_process server.pid
+  end_process session-manager.pid
+  end_process pipewire.pid
+  end_process bus.pid
   rm -f "$dir/signal"
+}
+
+# wait_for_socket PATH LOG WHAT: until PATH exists; fails naming WHAT and its log.
+wait_for_socket() {
+  for _ in $(seq 100); do [[ -S $1 ]] && return 0; sleep 0.05; done
+  echo "sound-server: $3 did not start; see $dir/$2" >&2
+  return 1
+}
+
+write_pipewire_config() {
+  local sink conf=$dir/config
+  mkdir -p "$conf/pipewire/pipewire.conf.d" "$conf/pipewire/pipewire-pulse.conf.d" \
+    "$conf/wireplumber/main.lua.d" "$conf/wireplumber/bluetooth.lua.d"
+  {
+    echo 'context.properties = { default.clock.rate = 48000  default.clock.allowed-rates = [ 48000 ] }'
+    echo 'context.objects = ['
+    for sink in vtsrc vtout; do
+      cat <<CONF
+    { factory = adapter
+      args = {
+        factory.name = support.null-audio-sink
+        node.name = $sink
+        node.description = $sink
+        media.class = Audio/Sink
+        audio.rate = 48000
+        audio.channels = 2
+        audio.position = [ FL FR ]
+        monitor.channel-volumes = true
+      }
+    }
+CONF
+    done
+    echo ']'
+  } > "$conf/pipewire/pipewire.conf.d/vantrel-test.conf"
+  echo "pulse.properties = { server.address = [ \"unix:$socket\" ] }" \
+    > "$conf/pipewire/pipewire-pulse.conf.d/vantrel-test.conf"
+  printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
+    'libcamera_monitor.enabled = false' > "$conf/wireplumber/main.lua.d/51-vantrel-test.lua"
+  echo 'bluez_monitor.enabled = false' > "$conf/wireplumber/bluetooth.lua.d/51-vantrel-test.lua"
+}
+
+# The session bus, pipewire with the sinks, and wireplumber, until wireplumber has made the
+# "default" metadata that the default sink and source are kept in.
+start_pipewire_graph() {
+  write_pipewire_config
+  rm -f "$dir/runtime/bus" "$dir/runtime/pipewire-0"  # a stale one would pass for ready
+  setsid dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" \
+    </dev/null >"$dir/bus.log" 2>&1 &
+  echo $! > "$dir/bus.pid"
+  wait_for_socket "$dir/runtime/bus" bus.log "the session bus" || return 1
+  setsid pipewire </dev/null >"$dir/pipewire.log" 2>&1 &
+  echo $! > "$dir/pipewire.pid"
+  wait_for_socket "$dir/runtime/pipewire-0" pipewire.log pipewire || return 1
+  setsid wireplumber </dev/null >"$dir/session-manager.log" 2>&1 &
+  echo $! > "$dir/session-manager.pid"
+  for _ in $(seq 100); do
+    pw-metadata -n default 2>/dev/null | grep -q '^Found "default" metadata' && return 0
+    sleep 0.05
+  done
+  echo "sound-server: wireplumber did not start; see $dir/session-manager.log" >&2
+  return 1
 }
 
 launch_server() {
   rm -f "$socket"
-  env -u PULSE_SERVER setsid pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
-    --disallow-exit --disable-shm=no --log-target=file:"$dir/server.log" \
-    -F "$dir/server.pa" </dev/null >/dev/null 2>&1 &
+  if [[ $kind == pipewire ]]; then
+    env -u PULSE_SERVER setsid pipewire-pulse </dev/null >"$dir/server.log" 2>&1 &
+  else
+    env -u PULSE_SERVER setsid pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
+      --disallow-exit --disable-shm=no --log-target=file:"$dir/server.log" \
+      -F "$dir/server.pa" </dev/null >/dev/null 2>&1 &
+  fi
   echo $! > "$dir/server.pid"
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
-  echo "sound-server: the test PulseAudio server did not start; see $dir/server.log" >&2
+  echo "sound-server: the test $kind server did not start; see $dir/server.log" >&2
   return 1
 }
 
@@ -70,15 +179,9 @@ wait_for_signal() {
   fi
 }
 
-case $cmd in
-start)
-  mkdir -p "$dir/runtime" "$dir/state"
-  chmod 700 "$dir/runtime"
-  dir=$(cd "$dir" && pwd)
-  socket=$dir/pulse.sock
-  export XDG_RUNTIME_DIR=$dir/runtime HOME=$dir/state PULSE_STATE_PATH=$dir/state
-  export PULSE_SERVER=unix:$socket
-  stop_all
+# The pulseaudio server's configuration; PipeWire's sinks are in its own, and its defaults
+# are set once pipewire-pulse answers (wireplumber keeps them across its restarts).
+write_pulseaudio_config() {
   cat > "$dir/server.pa" <<PA
 load-module module-native-protocol-unix socket=$socket auth-anonymous=1
 load-module module-null-sink sink_name=vtsrc sink_properties=device.description=vtsrc rate=48000 format=s16le channels=2
@@ -89,7 +192,23 @@ set-sink-volume vtout 65536
 set-default-sink vtout
 set-default-source vtsrc.monitor
 PA
-  launch_server || { stop_all; exit 1; }
+}
+
+start_servers() {
+  echo "$kind" > "$dir/server.kind"
+  if [[ $kind == pipewire ]]; then
+    start_pipewire_graph && launch_server &&
+      pactl set-default-sink vtout && pactl set-default-source vtsrc.monitor
+  else
+    write_pulseaudio_config
+    launch_server
+  fi
+}
+
+case $cmd in
+start)
+  stop_all
+  start_servers || { stop_all; exit 1; }
   if [[ -x $feeder ]]; then
     echo sine > "$dir/signal"
     source=("$feeder" "$dir/signal")
@@ -109,6 +228,18 @@ PA
   ;;
 stop)
   stop_all
+  ;;
+describe)
+  info=$(LC_ALL=C pactl info 2>/dev/null) || { echo "sound-server: no test server answers in $dir" >&2; exit 1; }
+  name=$(sed -n 's/^Server Name: //p' <<<"$info")
+  version=$(sed -n 's/^Server Version: //p' <<<"$info")
+  if [[ $name =~ \(on\ PipeWire\ ([^\)]+)\) ]]; then
+    echo "sound server: PipeWire ${BASH_REMATCH[1]} (pipewire-pulse)"
+  elif [[ $name == pulseaudio ]]; then
+    echo "sound server: PulseAudio $version"
+  else
+    echo "sound server: $name $version"
+  fi
   ;;
 signal)
   mode=${3:?sine|count|silence}
@@ -137,6 +268,6 @@ restart-server)
   launch_server && wait_for_signal
   ;;
 *)
-  echo "usage: $0 start|stop|signal|stop-server|start-server|restart-server DIR [MODE|SECONDS]" >&2
+  echo "usage: $0 start|stop|describe|signal|stop-server|start-server|restart-server DIR [MODE|SECONDS]" >&2
   exit 2 ;;
 esac

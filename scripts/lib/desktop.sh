@@ -33,9 +33,23 @@ vt_start_display() {
 # for scripts/sound-server.sh signal and restart-server); vt_end_session stops it.
 vt_ensure_sound_server() {
   if [[ -z ${PULSE_SERVER:-} ]]; then
-    eval "$("$vt_scripts/sound-server.sh" start "$vt_work/sound")"
+    local exports
+    exports=$("$vt_scripts/sound-server.sh" start "$vt_work/sound") || return 1
+    eval "$exports"
     export PULSE_SERVER
   fi
+}
+
+# vt_start_sound_server KIND: starts the test sound server in vt_work/sound as KIND
+# (pulseaudio or pipewire), in place of the one running there, and prints one line naming
+# it and its version. Exports PULSE_SERVER, VT_SOUND_DIR and VT_SOUND_SERVER, so that a test
+# that starts a server of its own starts one of the same kind.
+vt_start_sound_server() {
+  local exports
+  exports=$(VT_SOUND_SERVER=$1 "$vt_scripts/sound-server.sh" start "$vt_work/sound") || return 1
+  eval "$exports"
+  export PULSE_SERVER VT_SOUND_SERVER=$1
+  "$vt_scripts/sound-server.sh" describe "$vt_work/sound"
 }
 
 # vt_make_home HOME BUILD SAVEFOLDER: a program folder using the build's encoders, with
@@ -66,14 +80,14 @@ vt_main_window() {
   return 1
 }
 
-# vt_start_test_services FIRST LAST: what the test suite runs against: a sound server of
-# its own in vt_work/sound (whatever PULSE_SERVER the caller had; VT_SOUND_DIR names that
-# folder for tests that change its signal or restart it), an X display from the
-# range, and runtime, data and home folders inside vt_work, so that tests that move files
-# to the trash or write settings never touch the user's.
+# vt_start_test_services FIRST LAST [KIND]: what the test suite runs against: a sound server
+# of its own in vt_work/sound (whatever PULSE_SERVER the caller had; VT_SOUND_DIR names that
+# folder for tests that change its signal or restart it), of KIND (VT_SOUND_SERVER, or
+# pulseaudio, unless given), an X display from the range, and runtime, data and home folders
+# inside vt_work, so that tests that move files to the trash or write settings never touch
+# the user's.
 vt_start_test_services() {
-  eval "$("$vt_scripts/sound-server.sh" start "$vt_work/sound")"
-  export PULSE_SERVER
+  vt_start_sound_server "${3:-${VT_SOUND_SERVER:-pulseaudio}}"
   vt_start_display "$1" "$2"
   export XDG_RUNTIME_DIR=$vt_work/sound/runtime XDG_DATA_HOME=$vt_work/data HOME=$vt_work/home
   mkdir -p "$XDG_DATA_HOME" "$HOME"

@@ -173,7 +173,8 @@ private slots:
 
     // The recording tests judge split recordings by their frame numbers: the checker must
     // read this writer's files and a header nobody rewrote (unknown sizes, an odd chunk
-    // before fmt), and tell a repeat at a join from a gap or a repeat elsewhere.
+    // before fmt), tell a repeat at a join from a gap or a repeat elsewhere, and skip the
+    // zeros a capture may begin with, but no zeros after them.
     void countedFramesAreCheckedAcrossFiles()
     {
         using namespace testsupport;
@@ -213,6 +214,12 @@ private slots:
         r = checkCountedFrames({a, b, c, inner}, FrameDelivery::AtLeastOnce, 10);
         QVERIFY2(r.message.startsWith("repeat of 2 frames in count-inner.wav at frame 5"), qPrintable(r.message));
         QVERIFY(!checkCountedFrames({dir.filePath("count-none.wav")}).ok);
+
+        const QString zeroLed = dir.filePath("count-zeros.wav");
+        QCOMPARE(runWriter(zeroLed, streamHeader(48000) + QByteArray(512 * 4, '\0') + countedFrames(first, 100)), 0);
+        r = checkCountedFrames({zeroLed});
+        QVERIFY2(r.ok && r.totalFrames == 100 && r.firstNumber == first, qPrintable(r.message));
+        QVERIFY(!checkCountedFrames({a, zeroLed}, FrameDelivery::AtLeastOnce, 3).ok);
     }
 };
 

@@ -49,11 +49,17 @@ public:
         m_frameInPart = 0;
     }
 
-    // pcm holds whole frames. False once a fault has been found.
+    // pcm holds whole frames. False once a fault has been found. Zero frames before the
+    // first counted one are skipped (a fresh capture on PipeWire begins with one block of
+    // zeros); zeros after it are a break like any other.
     bool add(const char *pcm, qint64 bytes)
     {
         for (qint64 i = 0; i + 4 <= bytes && m_fault.isEmpty(); i += 4, ++m_frameInPart) {
             const quint32 number = countedFrameNumber(pcm + i);
+            if (m_total == 0 && number == 0) {
+                ++m_leadingZeros;
+                continue;
+            }
             if (m_total > 0 && number != m_last + 1)
                 judgeBreak(number);
             if (m_total == 0)
@@ -80,8 +86,10 @@ public:
         r.lastNumber = m_last;
         r.ok = m_fault.isEmpty() && m_total > 0;
         r.message = !m_fault.isEmpty() ? m_fault
-                    : m_total == 0     ? QStringLiteral("no frames")
+                    : m_total == 0     ? QStringLiteral("no counted frames")
                                        : QStringLiteral("%1 frames, #%2 to #%3").arg(m_total).arg(m_first).arg(m_last);
+        if (m_fault.isEmpty() && m_leadingZeros > 0)
+            r.message += QStringLiteral(" after %1 zero frames").arg(m_leadingZeros);
         return r;
     }
 
@@ -109,6 +117,7 @@ private:
     qint64 m_dataOffset = 0;
     qint64 m_frameInPart = 0;
     qint64 m_total = 0;
+    qint64 m_leadingZeros = 0;
     quint32 m_first = 0;
     quint32 m_last = 0;
     QString m_fault;
