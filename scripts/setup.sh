@@ -4,6 +4,9 @@
 #
 #   scripts/setup.sh              builds everything: the program, tests and benchmarks
 #   scripts/setup.sh TARGET...    builds only those targets (run.sh: just the program)
+#
+# The sound servers the tests run privately are installed only for the whole build: on a
+# desktop, installing one would change which server the user's session runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,13 +18,17 @@ packages=(
   # run time: encoders, desktop hand-off, fonts, Qt's translations
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
   qt6-translations-l10n
-  # tests: a real sound server with a test signal, real windows for screenshots
-  pulseaudio pulseaudio-utils sox xvfb xauth imagemagick xdotool
-  # the same tests on PipeWire, with a session bus of their own
-  pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon
+  # tests: the test signal and its checks, real windows for screenshots
+  pulseaudio-utils sox xvfb xauth imagemagick xdotool
   # the install test's validators; the Debian package's library dependencies
   desktop-file-utils appstream systemd dpkg-dev
 )
+if (($# == 0)); then
+  packages+=(
+    # the tests' private sound servers: PulseAudio, and PipeWire with a session bus of its own
+    pulseaudio pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
