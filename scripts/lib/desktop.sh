@@ -11,9 +11,12 @@ vt_begin_session() {
   vt_work=$(mktemp -d "/tmp/$1.XXXXXX")
   trap vt_end_session EXIT
 }
+vt_sound_dirs=()
 vt_end_session() {
   for p in "${vt_pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  "$vt_scripts/sound-server.sh" stop "$vt_work/sound" >/dev/null 2>&1 || true
+  for dir in "$vt_work/sound" "${vt_sound_dirs[@]}"; do
+    "$vt_scripts/sound-server.sh" stop "$dir" >/dev/null 2>&1 || true
+  done
   rm -rf "$vt_work"
 }
 
@@ -40,16 +43,17 @@ vt_ensure_sound_server() {
   fi
 }
 
-# vt_start_sound_server KIND: starts the test sound server in vt_work/sound as KIND
-# (pulseaudio or pipewire), in place of the one running there, and prints one line naming
+# vt_start_sound_server KIND [DIR]: starts the test sound server in DIR (vt_work/sound) as
+# KIND (pulseaudio or pipewire), in place of one running there, and prints one line naming
 # it and its version. Exports PULSE_SERVER, VT_SOUND_DIR and VT_SOUND_SERVER, so that a test
 # that starts a server of its own starts one of the same kind.
 vt_start_sound_server() {
-  local exports
-  exports=$(VT_SOUND_SERVER=$1 "$vt_scripts/sound-server.sh" start "$vt_work/sound") || return 1
+  local dir=${2:-$vt_work/sound} exports
+  vt_sound_dirs+=("$dir")
+  exports=$(VT_SOUND_SERVER=$1 "$vt_scripts/sound-server.sh" start "$dir") || return 1
   eval "$exports"
   export PULSE_SERVER VT_SOUND_SERVER=$1
-  "$vt_scripts/sound-server.sh" describe "$vt_work/sound"
+  "$vt_scripts/sound-server.sh" describe "$dir"
 }
 
 # vt_make_home HOME BUILD SAVEFOLDER: a program folder using the build's encoders, with
@@ -80,16 +84,17 @@ vt_main_window() {
   return 1
 }
 
-# vt_start_test_services FIRST LAST [KIND]: what the test suite runs against: a sound server
-# of its own in vt_work/sound (whatever PULSE_SERVER the caller had; VT_SOUND_DIR names that
-# folder for tests that change its signal or restart it), of KIND (VT_SOUND_SERVER, or
-# pulseaudio, unless given), an X display from the range, and runtime, data and home folders
-# inside vt_work, so that tests that move files to the trash or write settings never touch
-# the user's.
+# vt_start_test_services FIRST LAST [KIND [PLACE]]: what the test suite runs against: a sound
+# server of its own in vt_work/PLACE/sound (whatever PULSE_SERVER the caller had;
+# VT_SOUND_DIR names that folder for tests that change its signal or restart it), of KIND
+# (VT_SOUND_SERVER, or pulseaudio, unless given), an X display from the range, and runtime,
+# data and home folders in vt_work/PLACE, so that tests that move files to the trash or
+# write settings never touch the user's. Two PLACEs run side by side without meeting.
 vt_start_test_services() {
-  vt_start_sound_server "${3:-${VT_SOUND_SERVER:-pulseaudio}}"
+  local place=$vt_work/${4:-.}
+  vt_start_sound_server "${3:-${VT_SOUND_SERVER:-pulseaudio}}" "$place/sound"
   vt_start_display "$1" "$2"
-  export XDG_RUNTIME_DIR=$vt_work/sound/runtime XDG_DATA_HOME=$vt_work/data HOME=$vt_work/home
+  export XDG_RUNTIME_DIR=$place/sound/runtime XDG_DATA_HOME=$place/data HOME=$place/home
   mkdir -p "$XDG_DATA_HOME" "$HOME"
 }
 

@@ -141,14 +141,15 @@ public:
     double startTime() const { return m_files.startTime(); }
     int sampleRate() const { return m_sampleRate; }
 
-    // Bit rate (kbit/s) of the file being written (see runningBitrate). 0 while idle or
-    // unknown.
-    int estimateBitrate() const;
     // The remaining-time text for the running recording; "? d ?:??:??" while idle.
     QString remainingText() const;
 
 private:
     enum class State { Idle, Recording, CaptureLost };
+
+    // Bit rate (kbit/s) of the file being written (see runningBitrate); 0 while not
+    // recording or unknown.
+    int estimateBitrate() const;
 
     bool startCapture(QString *why);
     void adoptFile(OutputFiles::Next &&next, const QDateTime &now, std::uint64_t firstByte);

@@ -126,7 +126,7 @@ private slots:
     // A Record entry every minute, none with a length, the way an hourly schedule runs: each
     // entry goes on from the one before without a break, so that together the files hold
     // every frame of the five "minutes" once, in order. VT_SCHEDULE_MINUTE sets the seconds
-    // of such a minute: 60 for the real thing (5 minutes), 15 unless set, to keep the test
+    // of such a minute: 60 for the real thing (5 minutes), 6 unless set, to keep the test
     // command short; the rule does not depend on the spacing.
     void recordEntriesAMinuteApartLoseNoFrame()
     {
@@ -136,7 +136,7 @@ private slots:
         QVERIFY(signal.set(QStringLiteral("count")));
         QTemporaryDir home;
         makeHome(home, QStringLiteral("WAV\nCmd=vtwav ::s\nExt=wav"));
-        const int minute = qEnvironmentVariableIsSet("VT_SCHEDULE_MINUTE") ? qEnvironmentVariableIntValue("VT_SCHEDULE_MINUTE") : 15;
+        const int minute = qEnvironmentVariableIsSet("VT_SCHEDULE_MINUTE") ? qEnvironmentVariableIntValue("VT_SCHEDULE_MINUTE") : 6;
         const QDateTime t0 = wholeSecondAhead(4);
         std::vector<schedule::ScheduleEntry> entries;
         for (int m = 0; m < 5; ++m)
