@@ -15,8 +15,10 @@
 
 namespace audio {
 
-// Feeds a server playback stream from the decoder's buffer on the mainloop thread, applying
-// the gain factor as samples are written.
+// Feeds a server playback stream from the decoder's ring on the mainloop thread, applying
+// the gain factor as samples are written. Taking from the decoder never waits on it (see
+// FileDecoder.h); the decoder thread calls feed() itself, under the loop's lock, when a take
+// had come up short.
 //
 // A seek replaces the server stream with a new one that starts at the asked byte: what the
 // old one still held is dropped at once, and the new stream's clock (which the server
