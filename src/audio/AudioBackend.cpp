@@ -202,24 +202,23 @@ std::unique_ptr<CaptureStream> AudioBackend::startCaptureFrom(const CaptureSourc
 }
 
 std::unique_ptr<PlaybackStream> AudioBackend::openPlayback(const QString &path, int playDevice,
-                                                          QString *error, bool *unreadableFile)
+                                                          PlaybackFailure *failure)
 {
-    if (unreadableFile)
-        *unreadableFile = false;
-    QString why;
-    std::unique_ptr<FileDecoder> decoder = FileDecoder::open(path, &why);
+    PlaybackFailure ignored;
+    PlaybackFailure &result = failure ? *failure : ignored;
+    result = {};
+    std::unique_ptr<FileDecoder> decoder = FileDecoder::open(path, &result.text);
     if (!decoder) {
-        if (unreadableFile)
-            *unreadableFile = true;
-        if (error)
-            *error = why;
+        result.cause = PlaybackFailure::Cause::FileUnreadable;
         return nullptr;
     }
     if (playDevice == 0)
         return std::make_unique<SilentPlayback>(std::move(decoder));
-    PulseConnection *c = d->ready(error);
-    if (!c)
+    PulseConnection *c = d->ready(&result.text);
+    if (!c) {
+        result.cause = PlaybackFailure::Cause::NoSoundServer;
         return nullptr;
+    }
     std::string sink;  // empty: the server's default sink
     if (playDevice >= 2) {
         const std::vector<std::string> sinks = sinkNames(*c);
@@ -229,7 +228,7 @@ std::unique_ptr<PlaybackStream> AudioBackend::openPlayback(const QString &path, 
             qCWarning(lcAudio) << "playback device" << playDevice
                                << "is not there any more; playing on the default device";
     }
-    return PulsePlayback::open(d->connection, sink, std::move(decoder), error);
+    return PulsePlayback::open(d->connection, sink, std::move(decoder), &result);
 }
 
 }  // namespace audio

@@ -73,11 +73,10 @@ public:
     // Opens `path` for playback on playback device `playDevice` (0 = "No sound", 1 = the
     // default sink, 2… = sinks; a sink the server no longer lists falls back to the default,
     // and so does -1, "no selection", which older settings dialogs stored for such a sink).
-    // The stream starts paused at byte 0. Null (and *error, *unreadableFile) when the file
-    // cannot be decoded or the server refuses the stream.
+    // The stream starts paused at byte 0. Null (and *failure) when the file cannot be
+    // decoded, no server is reachable or the server refuses the stream.
     std::unique_ptr<PlaybackStream> openPlayback(const QString &path, int playDevice,
-                                                 QString *error = nullptr,
-                                                 bool *unreadableFile = nullptr);
+                                                 PlaybackFailure *failure = nullptr);
 
     struct Impl;
 

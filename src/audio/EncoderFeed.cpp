@@ -352,20 +352,129 @@ private:
     std::shared_ptr<FeedState> m_state;
 };
 
+// The program and its arguments as the system takes them: file-name encoded, and an array of
+// pointers into them that ends with a null.
+struct ChildArguments {
+    explicit ChildArguments(const QStringList &argv)
+    {
+        args.reserve(static_cast<std::size_t>(argv.size()));
+        for (const QString &arg : argv)
+            args.push_back(QFile::encodeName(arg));
+        for (QByteArray &arg : args)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+    }
+    ChildArguments(const ChildArguments &) = delete;
+    ChildArguments &operator=(const ChildArguments &) = delete;
+
+    std::vector<QByteArray> args;
+    std::vector<char *> pointers;
+};
+
+// A close-on-exec pipe whose end `childEnd` (0 = read, 1 = write), the one the child gets as
+// a standard descriptor, is numbered 3 or above, so that the dup2 onto 0…2 always clears
+// its close-on-exec flag. 0, or the errno that stopped it with nothing left open.
+int openChildPipe(int fds[2], int childEnd)
+{
+    if (::pipe2(fds, O_CLOEXEC) < 0)
+        return errno;
+    if (fds[childEnd] >= 3)
+        return 0;
+    const int moved = ::fcntl(fds[childEnd], F_DUPFD_CLOEXEC, 3);
+    const int code = errno;
+    ::close(fds[childEnd]);
+    if (moved < 0) {
+        ::close(fds[1 - childEnd]);
+        return code;
+    }
+    fds[childEnd] = moved;
+    return 0;
+}
+
+// The child's start: standard input from `inputFd`, output to /dev/null, error into
+// `errorFd`, no other descriptor; SIGPIPE back to its default, no signal blocked, a process
+// group of its own.
 struct SpawnSetup {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
-    SpawnSetup()
+    SpawnSetup(int inputFd, int errorFd)
     {
         posix_spawn_file_actions_init(&actions);
         posix_spawnattr_init(&attr);
+        posix_spawn_file_actions_adddup2(&actions, inputFd, STDIN_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigset_t noMask;
+        sigemptyset(&noMask);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setsigmask(&attr, &noMask);
+        posix_spawnattr_setpgroup(&attr, 0);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                            POSIX_SPAWN_SETPGROUP);
     }
     ~SpawnSetup()
     {
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
     }
+    SpawnSetup(const SpawnSetup &) = delete;
+    SpawnSetup &operator=(const SpawnSetup &) = delete;
 };
+
+// Starts the encoder (searched on PATH unless its name holds a slash): 0 and *pid, or the
+// error code.
+int spawnEncoder(const ChildArguments &arguments, int inputFd, int errorFd, pid_t *pid)
+{
+    const SpawnSetup setup(inputFd, errorFd);
+    char *const *argv = arguments.pointers.data();
+    return arguments.args.front().contains('/')
+               ? ::posix_spawn(pid, argv[0], &setup.actions, &setup.attr, argv, environ)
+               : ::posix_spawnp(pid, argv[0], &setup.actions, &setup.attr, argv, environ);
+}
+
+// The feed's state with the WAV header already queued.
+std::shared_ptr<FeedState> makeFeedState(int sampleRate, int inputFd, int errorFd, pid_t pid)
+{
+    std::size_t capacity = static_cast<std::size_t>(sampleRate) * kBytesPerFrame * kBufferSeconds;
+    auto state = std::make_shared<FeedState>(capacity, inputFd, pid);
+    const auto header = wav::streamingWavHeader(sampleRate);
+    state->ring.write(header.data(), header.size());
+    state->headerBytes = header.size();
+    state->wakeBytes = static_cast<std::size_t>(sampleRate) * kBytesPerFrame / kWakeDivisor;
+    state->errorFd = errorFd;
+    state->errorTail.reserve(kErrorTailBytes + 1024);
+    return state;
+}
+
+// Starts the error reader and the writer; empty, or why not (the pipe is then closed and
+// the child reaped here).
+QString startFeedThreads(const std::shared_ptr<FeedState> &state)
+{
+    try {
+        // Joined by the writer, which holds the state: a plain reference is enough here.
+        state->errorReader = std::thread([&s = *state] {
+            core::nameThisThread("vt-encoder-err");
+            readErrors(s);
+        });
+        std::thread writer([state] {
+            core::nameThisThread("vt-encoder-feed");
+            runFeed(state);
+        });
+        registry().add(state, std::move(writer));
+    } catch (const std::system_error &e) {
+        if (!state->errorReader.joinable())
+            ::close(state->errorFd);
+        state->stopRequested.store(true);
+        runFeed(state);  // closes the pipe and reaps the child here
+        return QStringLiteral("cannot start the encoder feed: %1")
+            .arg(QString::fromLocal8Bit(e.what()));
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -384,113 +493,34 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     ignoreSigpipeOnce();
     registry().collect();
 
-    std::vector<QByteArray> args;
-    args.reserve(static_cast<std::size_t>(argv.size()));
-    for (const QString &arg : argv)
-        args.push_back(QFile::encodeName(arg));
-    std::vector<char *> cargs;
-    for (QByteArray &arg : args)
-        cargs.push_back(arg.data());
-    cargs.push_back(nullptr);
-
-    int errorFds[2];
-    if (::pipe2(errorFds, O_CLOEXEC) < 0)
-        return fail(startError(argv.front(), errno));
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) < 0) {
-        const int code = errno;
+    const ChildArguments arguments(argv);
+    int errorFds[2];  // the encoder's standard error, write end the child's
+    int code = openChildPipe(errorFds, 1);
+    if (code != 0)
+        return fail(startError(argv.front(), code));
+    int fds[2];  // the encoder's standard input, read end the child's
+    code = openChildPipe(fds, 0);
+    if (code != 0) {
         ::close(errorFds[0]);
         ::close(errorFds[1]);
         return fail(startError(argv.front(), code));
     }
-    // Keep the read end off 0…2 so that the dup2 below always clears its close-on-exec flag.
-    if (fds[0] < 3) {
-        const int moved = ::fcntl(fds[0], F_DUPFD_CLOEXEC, 3);
-        ::close(fds[0]);
-        if (moved < 0) {
-            const int code = errno;
-            ::close(fds[1]);
-            ::close(errorFds[0]);
-            ::close(errorFds[1]);
-            return fail(startError(argv.front(), code));
-        }
-        fds[0] = moved;
-    }
-
-    // The same for the error pipe's write end, which becomes the child's descriptor 2.
-    if (errorFds[1] < 3) {
-        const int moved = ::fcntl(errorFds[1], F_DUPFD_CLOEXEC, 3);
-        ::close(errorFds[1]);
-        if (moved < 0) {
-            const int code = errno;
-            ::close(fds[0]);
-            ::close(fds[1]);
-            ::close(errorFds[0]);
-            return fail(startError(argv.front(), code));
-        }
-        errorFds[1] = moved;
-    }
-
-    SpawnSetup setup;
-    posix_spawn_file_actions_adddup2(&setup.actions, fds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, errorFds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigset_t noMask;
-    sigemptyset(&noMask);
-    posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-    posix_spawnattr_setsigmask(&setup.attr, &noMask);
-    posix_spawnattr_setpgroup(&setup.attr, 0);
-    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETPGROUP);
-
     pid_t pid = -1;
-    const bool searchPath = !args.front().contains('/');
-    const int spawnError =
-        searchPath ? ::posix_spawnp(&pid, cargs[0], &setup.actions, &setup.attr, cargs.data(),
-                                    environ)
-                   : ::posix_spawn(&pid, cargs[0], &setup.actions, &setup.attr, cargs.data(),
-                                   environ);
+    code = spawnEncoder(arguments, fds[0], errorFds[1], &pid);
     ::close(fds[0]);
     ::close(errorFds[1]);
-    if (spawnError != 0) {
+    if (code != 0) {
         ::close(fds[1]);
         ::close(errorFds[0]);
-        return fail(startError(argv.front(), spawnError));
+        return fail(startError(argv.front(), code));
     }
     ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     registry().spawned();
 
-    std::size_t capacity = static_cast<std::size_t>(sampleRate) * kBytesPerFrame * kBufferSeconds;
-    auto state = std::make_shared<FeedState>(capacity, fds[1], pid);
-    const auto header = wav::streamingWavHeader(sampleRate);
-    state->ring.write(header.data(), header.size());
-    state->headerBytes = header.size();
-    state->wakeBytes = static_cast<std::size_t>(sampleRate) * kBytesPerFrame / kWakeDivisor;
-    state->errorFd = errorFds[0];
-    state->errorTail.reserve(kErrorTailBytes + 1024);
-    try {
-        // Joined by the writer, which holds the state: a plain reference is enough here.
-        state->errorReader = std::thread([&s = *state] {
-            core::nameThisThread("vt-encoder-err");
-            readErrors(s);
-        });
-        std::thread writer([state] {
-            core::nameThisThread("vt-encoder-feed");
-            runFeed(state);
-        });
-        registry().add(state, std::move(writer));
-    } catch (const std::system_error &e) {
-        if (!state->errorReader.joinable())
-            ::close(state->errorFd);
-        state->stopRequested.store(true);
-        runFeed(state);  // closes the pipe and reaps the child here
-        return fail(QStringLiteral("cannot start the encoder feed: %1")
-                        .arg(QString::fromLocal8Bit(e.what())));
-    }
+    std::shared_ptr<FeedState> state = makeFeedState(sampleRate, fds[1], errorFds[0], pid);
+    const QString threadFailure = startFeedThreads(state);
+    if (!threadFailure.isEmpty())
+        return fail(threadFailure);
     return std::make_unique<PipeEncoderFeed>(std::move(state));
 }
 

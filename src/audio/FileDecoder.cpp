@@ -5,7 +5,8 @@
 #include "core/ThreadName.h"
 
 #include <algorithm>
-#include <cstring>
+#include <chrono>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +21,9 @@ namespace audio {
 namespace {
 
 constexpr int kBufferSeconds = 2;
+// The longest the decoder sleeps without looking at the consumer's state: the bound on a
+// wake-up lost to a busy lock (see FileDecoder.h).
+constexpr std::chrono::milliseconds kWakeCheck{20};
 // Decoding starts this far before a seek target: lossy frames lean on the ones before them
 // (the MP3 bit reservoir, overlapping transforms), so the first frames after a key point
 // are not yet the true signal. What precedes the target is dropped.
@@ -40,6 +44,9 @@ struct FormatCloser {
 };
 struct PacketFree {
     void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct FrameFree {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
 };
 
 // The end of the stream's last packet, in its time base, reading from where `format` stands;
@@ -88,9 +95,43 @@ std::int64_t scanLengthFrames(const QString &path, int sampleRate)
     return std::max<std::int64_t>(0, av_rescale_q(end - start, stream->time_base, AVRational{1, sampleRate}));
 }
 
+// The file's length in frames: the stream's duration, the container's, or a scan of the
+// time stamps at its end.
+std::int64_t lengthFrames(const AVFormatContext &format, const AVStream &stream,
+                          const QString &path, int sampleRate)
+{
+    const AVRational perFrame{1, sampleRate};
+    if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0)
+        return av_rescale_q(stream.duration, stream.time_base, perFrame);
+    if (format.duration != AV_NOPTS_VALUE && format.duration > 0)
+        return av_rescale_q(format.duration, AVRational{1, AV_TIME_BASE}, perFrame);
+    return scanLengthFrames(path, sampleRate);
+}
+
 }  // namespace
 
+// The FFmpeg side: contexts set up by open(), then the decoder thread's alone.
 struct FileDecoder::Impl {
+    explicit Impl(FileDecoder &owner) : decoder(owner) {}
+    ~Impl()
+    {
+        swr_free(&resampler);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+
+    QString openCodec(const QString &path);
+    QString openResampler();
+
+    void run();
+    void restartAt(std::int64_t targetFrame);
+    void decodeNextPacket();
+    void finishDecoding(int readResult);
+    void receiveFrames();
+    void convertAndDeliver();
+    void deliver(const char *data, std::size_t bytes);
+
+    FileDecoder &decoder;
     AVFormatContext *format = nullptr;
     AVCodecContext *codec = nullptr;
     SwrContext *resampler = nullptr;
@@ -98,83 +139,92 @@ struct FileDecoder::Impl {
     AVRational timeBase{1, 1};
     std::int64_t startPts = 0;
 
-    ~Impl()
-    {
-        swr_free(&resampler);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
-    }
+    std::unique_ptr<AVPacket, PacketFree> packet;
+    std::unique_ptr<AVFrame, FrameFree> frame;
+    std::vector<std::uint8_t> converted;
+    std::uint64_t generation = 0;     // the one being decoded
+    std::int64_t nextFrame = 0;       // output frame number of the next converted sample
+    std::int64_t dropBefore = 0;      // output frames before this one are not delivered
+    bool frameNumberUnknown = false;  // after a seek: taken from the next frame's time stamp
+    bool reachedEnd = false;          // the codec was told the file has ended
 };
 
-FileDecoder::FileDecoder() : d(std::make_unique<Impl>()) {}
+FileDecoder::FileDecoder() : d(std::make_unique<Impl>(*this)) {}
 
 FileDecoder::~FileDecoder()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_quit = true;
+        m_quit.store(true);
     }
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
 }
 
+// Opens the container and the codec of its best audio stream; the failure, or empty.
+QString FileDecoder::Impl::openCodec(const QString &path)
+{
+    int rc = avformat_open_input(&format, path.toUtf8().constData(), nullptr, nullptr);
+    if (rc < 0)
+        return QStringLiteral("cannot open the file (%1)").arg(ffmpegError(rc));
+    rc = avformat_find_stream_info(format, nullptr);
+    if (rc < 0)
+        return QStringLiteral("cannot read the file (%1)").arg(ffmpegError(rc));
+    const AVCodec *found = nullptr;
+    streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &found, 0);
+    if (streamIndex < 0 || !found)
+        return QStringLiteral("no audio the player can decode in the file");
+    const AVStream *stream = format->streams[streamIndex];
+    codec = avcodec_alloc_context3(found);
+    if (!codec || avcodec_parameters_to_context(codec, stream->codecpar) < 0 ||
+        avcodec_open2(codec, found, nullptr) < 0)
+        return QStringLiteral("cannot open the decoder for the file");
+    if (codec->sample_rate <= 0 || codec->ch_layout.nb_channels <= 0)
+        return QStringLiteral("the file gives no sample rate or channels");
+    timeBase = stream->time_base;
+    startPts = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return {};
+}
+
+// Sets up the conversion to 16-bit stereo at the codec's rate; the failure, or empty.
+QString FileDecoder::Impl::openResampler()
+{
+    AVChannelLayout input;
+    if (codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&input, codec->ch_layout.nb_channels);
+    else
+        av_channel_layout_copy(&input, &codec->ch_layout);
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    const int rc = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, codec->sample_rate,
+                                       &input, codec->sample_fmt, codec->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&input);
+    if (rc < 0 || swr_init(resampler) < 0)
+        return QStringLiteral("cannot convert the file's samples");
+    return {};
+}
+
 std::unique_ptr<FileDecoder> FileDecoder::open(const QString &path, QString *error)
 {
-    auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return nullptr;
-    };
     // FFmpeg's notices about timestamps of trimmed padding are no fault of the file.
     if (av_log_get_level() > AV_LOG_ERROR)
         av_log_set_level(AV_LOG_ERROR);
     std::unique_ptr<FileDecoder> decoder(new FileDecoder);
     Impl &d = *decoder->d;
-    int rc = avformat_open_input(&d.format, path.toUtf8().constData(), nullptr, nullptr);
-    if (rc < 0)
-        return fail(QStringLiteral("cannot open the file (%1)").arg(ffmpegError(rc)));
-    rc = avformat_find_stream_info(d.format, nullptr);
-    if (rc < 0)
-        return fail(QStringLiteral("cannot read the file (%1)").arg(ffmpegError(rc)));
-    const AVCodec *codec = nullptr;
-    d.streamIndex = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (d.streamIndex < 0 || !codec)
-        return fail(QStringLiteral("no audio the player can decode in the file"));
-    AVStream *stream = d.format->streams[d.streamIndex];
-    d.codec = avcodec_alloc_context3(codec);
-    if (!d.codec || avcodec_parameters_to_context(d.codec, stream->codecpar) < 0 ||
-        avcodec_open2(d.codec, codec, nullptr) < 0)
-        return fail(QStringLiteral("cannot open the decoder for the file"));
-    if (d.codec->sample_rate <= 0 || d.codec->ch_layout.nb_channels <= 0)
-        return fail(QStringLiteral("the file gives no sample rate or channels"));
+    QString failure = d.openCodec(path);
+    if (failure.isEmpty())
+        failure = d.openResampler();
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return nullptr;
+    }
     decoder->m_sampleRate = d.codec->sample_rate;
-    d.timeBase = stream->time_base;
-    d.startPts = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-
-    AVChannelLayout input;
-    if (d.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&input, d.codec->ch_layout.nb_channels);
-    else
-        av_channel_layout_copy(&input, &d.codec->ch_layout);
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    rc = swr_alloc_set_opts2(&d.resampler, &stereo, AV_SAMPLE_FMT_S16, decoder->m_sampleRate,
-                             &input, d.codec->sample_fmt, decoder->m_sampleRate, 0, nullptr);
-    av_channel_layout_uninit(&input);
-    if (rc < 0 || swr_init(d.resampler) < 0)
-        return fail(QStringLiteral("cannot convert the file's samples"));
-
-    std::int64_t frames = 0;
-    const AVRational perFrame{1, decoder->m_sampleRate};
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        frames = av_rescale_q(stream->duration, stream->time_base, perFrame);
-    else if (d.format->duration != AV_NOPTS_VALUE && d.format->duration > 0)
-        frames = av_rescale_q(d.format->duration, AVRational{1, AV_TIME_BASE}, perFrame);
-    else
-        frames = scanLengthFrames(path, decoder->m_sampleRate);
-    decoder->m_lengthBytes = frames * kBytesPerFrame;
-    decoder->m_buffer.resize(static_cast<std::size_t>(decoder->m_sampleRate) * kBytesPerFrame *
-                             kBufferSeconds);
+    decoder->m_lengthBytes =
+        lengthFrames(*d.format, *d.format->streams[d.streamIndex], path, decoder->m_sampleRate) *
+        kBytesPerFrame;
+    decoder->m_ring = std::make_unique<RingBuffer>(static_cast<std::size_t>(decoder->m_sampleRate) *
+                                                   kBytesPerFrame * kBufferSeconds);
     return decoder;
 }
 
@@ -182,197 +232,252 @@ void FileDecoder::start()
 {
     m_thread = std::thread([this] {
         core::nameThisThread("vt-decoder");
-        run();
+        d->run();
     });
 }
 
+// ---- Consumer side: never locks, never waits ----
+
 std::size_t FileDecoder::take(char *dst, std::size_t bytes)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
     const std::size_t wanted = bytes / kBytesPerFrame * kBytesPerFrame;
-    const std::size_t n = std::min(wanted, m_filled);
-    const std::size_t capacity = m_buffer.size();
-    const std::size_t first = std::min(n, capacity - m_readAt);
-    std::memcpy(dst, m_buffer.data() + m_readAt, first);
-    std::memcpy(dst + first, m_buffer.data(), n - first);
-    m_readAt = (m_readAt + n) % capacity;
-    m_filled -= n;
-    if (n < wanted && !m_decodedAll)
-        m_starved = true;
-    lock.unlock();
-    if (n > 0)
-        m_wake.notify_all();
+    bool freedRoom = false;
+    std::size_t n = takeFromAskedGeneration(dst, wanted, &freedRoom);
+    if (n < wanted && !askedGenerationEnded()) {
+        m_starved.store(true, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        // The decoder may have added bytes since the first look without seeing the flag.
+        n += takeFromAskedGeneration(dst + n, wanted - n, &freedRoom);
+    }
+    if (freedRoom)
+        wakeDecoder();
     return n;
+}
+
+std::size_t FileDecoder::takeFromAskedGeneration(char *dst, std::size_t bytes, bool *freedRoom)
+{
+    if (m_startedGeneration.load(std::memory_order_acquire) !=
+        m_askedGeneration.load(std::memory_order_relaxed))
+        return 0;
+    // Bytes before the generation's start were decoded for an earlier position.
+    const std::uint64_t start = m_generationStart.load(std::memory_order_relaxed);
+    const std::uint64_t consumed = m_ring->consumedBytes();
+    if (consumed < start) {
+        m_ring->consume(static_cast<std::size_t>(start - consumed));
+        *freedRoom = true;
+    }
+    const std::size_t n = m_ring->read(dst, bytes);
+    if (n > 0)
+        *freedRoom = true;
+    return n;
+}
+
+bool FileDecoder::askedGenerationEnded() const
+{
+    return m_endedGeneration.load(std::memory_order_acquire) ==
+           m_askedGeneration.load(std::memory_order_relaxed);
 }
 
 bool FileDecoder::finished() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_decodedAll && m_filled == 0 && m_seekTarget < 0;
+    if (!askedGenerationEnded())
+        return false;
+    // Ended implies started: the generation's bytes are those from its start to the last written.
+    const std::uint64_t start = m_generationStart.load(std::memory_order_relaxed);
+    return m_ring->producedBytes() <= std::max(m_ring->consumedBytes(), start);
 }
 
 QString FileDecoder::failure() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_failure;
+    return askedGenerationEnded() ? m_failure : QString();
 }
 
 void FileDecoder::seek(std::int64_t bytes)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_generation;
-        m_seekTarget = std::max<std::int64_t>(0, bytes) / kBytesPerFrame;
-        m_readAt = 0;
-        m_filled = 0;
-        m_decodedAll = false;
-        m_failure.clear();
-    }
-    m_wake.notify_all();
+    // All that is queued before the new generation is asked was decoded for the old position.
+    const std::size_t stale = m_ring->readable();
+    m_seekFrame.store(std::max<std::int64_t>(0, bytes) / kBytesPerFrame, std::memory_order_relaxed);
+    m_askedGeneration.store(m_askedGeneration.load(std::memory_order_relaxed) + 1,
+                            std::memory_order_release);
+    m_ring->consume(stale);
+    wakeDecoder();
 }
 
-void FileDecoder::run()
+void FileDecoder::wakeDecoder()
 {
-    Impl &impl = *d;
-    AVPacket *packet = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    std::vector<std::uint8_t> converted;
-    const AVRational perFrame{1, m_sampleRate};
-    std::int64_t nextFrame = 0;   // output frame number of the next converted sample
-    std::int64_t dropBefore = 0;  // output frames before this one are not delivered
-    bool frameNumberUnknown = false;  // after a seek: taken from the next frame's time stamp
-    bool flushed = false;             // the decoder was told the file has ended
-    std::uint64_t generation = 0;
+    // The decoder holds the lock only to look at the state and to start waiting: a failed
+    // try-lock means it is about to look anyway, or its timeout stands in for this wake-up.
+    if (!m_mutex.try_lock())
+        return;
+    m_mutex.unlock();
+    m_wake.notify_one();
+}
 
-    // Adds bytes unless a seek made them stale; waits while the buffer is full.
-    auto deliver = [&](const char *data, std::size_t bytes) {
-        while (bytes > 0) {
-            bool wakeConsumer = false;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [&] {
-                    return m_quit || m_generation != generation || m_filled < m_buffer.size();
-                });
-                if (m_quit || m_generation != generation)
-                    return;
-                const std::size_t capacity = m_buffer.size();
-                const std::size_t writeAt = (m_readAt + m_filled) % capacity;
-                const std::size_t n = std::min({bytes, capacity - m_filled, capacity - writeAt});
-                std::memcpy(m_buffer.data() + writeAt, data, n);
-                m_filled += n;
-                data += n;
-                bytes -= n;
-                wakeConsumer = m_starved;
-                m_starved = false;
-            }
-            if (wakeConsumer && m_onData)
-                m_onData();
-        }
+// ---- Decoder thread ----
+
+bool FileDecoder::waitForRoom(std::uint64_t generation)
+{
+    auto moot = [&] {
+        return m_quit.load() || m_askedGeneration.load(std::memory_order_acquire) != generation;
     };
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!moot() && m_ring->writable() == 0)
+        m_wake.wait_for(lock, kWakeCheck);
+    return !moot();
+}
 
-    auto convertAndDeliver = [&] {
-        if (frameNumberUnknown) {
-            const std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
-                                         ? frame->best_effort_timestamp : frame->pts;
-            nextFrame = pts != AV_NOPTS_VALUE ? av_rescale_q(pts - impl.startPts, impl.timeBase, perFrame)
-                                              : dropBefore;
-            frameNumberUnknown = false;
-        }
-        const int capacityFrames = swr_get_out_samples(impl.resampler, frame->nb_samples);
-        converted.resize(static_cast<std::size_t>(std::max(capacityFrames, 0)) * kBytesPerFrame);
-        std::uint8_t *out = converted.data();
-        const int got = swr_convert(impl.resampler, &out, capacityFrames,
-                                    const_cast<const std::uint8_t **>(frame->extended_data),
-                                    frame->nb_samples);
-        if (got <= 0)
-            return;
-        const std::int64_t first = nextFrame;
-        nextFrame += got;
-        if (nextFrame <= dropBefore)
-            return;
-        const std::int64_t skip = std::max<std::int64_t>(0, dropBefore - first);
-        deliver(reinterpret_cast<const char *>(converted.data()) + skip * kBytesPerFrame,
-                static_cast<std::size_t>(got - skip) * kBytesPerFrame);
-    };
+void FileDecoder::waitForCommand(std::uint64_t generation)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_quit.load() && m_askedGeneration.load(std::memory_order_acquire) == generation)
+        m_wake.wait_for(lock, kWakeCheck);
+}
 
-    auto receiveFrames = [&] {
-        while (avcodec_receive_frame(impl.codec, frame) == 0) {
-            convertAndDeliver();
-            av_frame_unref(frame);
-        }
-    };
+void FileDecoder::publishStart(std::uint64_t generation)
+{
+    m_generationStart.store(m_ring->producedBytes(), std::memory_order_relaxed);
+    m_startedGeneration.store(generation, std::memory_order_release);
+    // A consumer that came up short while the ring held only stale bytes takes again and
+    // drops them, which makes room for this generation's.
+    wakeConsumerIfStarved();
+}
 
-    for (;;) {
-        std::int64_t seekTarget = -1;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_quit || m_seekTarget >= 0 || !m_decodedAll; });
-            if (m_quit)
-                break;
-            if (m_seekTarget >= 0) {
-                seekTarget = m_seekTarget;
-                m_seekTarget = -1;
-            }
-            generation = m_generation;
+void FileDecoder::publishEnd(std::uint64_t generation, const QString &failure)
+{
+    if (m_askedGeneration.load(std::memory_order_acquire) != generation)
+        return;  // a seek came first: this end is no longer the consumer's
+    m_failure = failure;
+    if (!failure.isEmpty())
+        qCWarning(lcAudio).noquote() << failure;
+    m_endedGeneration.store(generation, std::memory_order_release);
+    // A consumer waiting for more learns there is none, so it can drain.
+    wakeConsumerIfStarved();
+}
+
+void FileDecoder::wakeConsumerIfStarved()
+{
+    // Pairs with the fence in take(): either take() sees what was just published, or this
+    // sees its flag.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (m_starved.load(std::memory_order_relaxed) && m_starved.exchange(false) && m_onData)
+        m_onData();
+}
+
+void FileDecoder::Impl::run()
+{
+    packet.reset(av_packet_alloc());
+    frame.reset(av_frame_alloc());
+    while (!decoder.m_quit.load()) {
+        const std::uint64_t asked = decoder.m_askedGeneration.load(std::memory_order_acquire);
+        if (asked != generation) {
+            generation = asked;
+            restartAt(decoder.m_seekFrame.load(std::memory_order_relaxed));
+            decoder.publishStart(generation);
+        } else if (reachedEnd) {
+            decoder.waitForCommand(generation);
+        } else {
+            decodeNextPacket();
         }
-        if (seekTarget >= 0) {
-            const std::int64_t from = std::max<std::int64_t>(
-                0, seekTarget - kSeekPrerollMs * m_sampleRate / 1000);
-            const std::int64_t ts = av_rescale_q(from, perFrame, impl.timeBase) + impl.startPts;
-            int rc = av_seek_frame(impl.format, impl.streamIndex, ts, AVSEEK_FLAG_BACKWARD);
-            if (rc < 0)
-                rc = avformat_seek_file(impl.format, impl.streamIndex, INT64_MIN, ts, ts, 0);
-            if (rc < 0) {
-                // No seeking in this file: decode from its start and drop up to the target.
-                qCWarning(lcAudio).noquote() << "seek failed, decoding from the start:"
-                                             << ffmpegError(rc);
-                av_seek_frame(impl.format, impl.streamIndex, impl.startPts, AVSEEK_FLAG_BACKWARD);
-                frameNumberUnknown = false;
-                nextFrame = 0;
-            } else {
-                frameNumberUnknown = true;
-            }
-            avcodec_flush_buffers(impl.codec);
-            dropBefore = seekTarget;
-            flushed = false;
-            continue;
-        }
-        if (flushed)
-            continue;
-        const int rc = av_read_frame(impl.format, packet);
-        if (rc == AVERROR(EAGAIN))
-            continue;
-        if (rc < 0) {
-            avcodec_send_packet(impl.codec, nullptr);
-            receiveFrames();
-            avcodec_flush_buffers(impl.codec);
-            flushed = true;
-            bool wakeConsumer = false;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_generation == generation) {
-                    m_decodedAll = true;
-                    if (rc != AVERROR_EOF) {
-                        m_failure =
-                            QStringLiteral("cannot read the file (%1)").arg(ffmpegError(rc));
-                        qCWarning(lcAudio).noquote() << m_failure;
-                    }
-                    // A consumer waiting for more learns there is none, so it can drain.
-                    wakeConsumer = m_starved;
-                    m_starved = false;
-                }
-            }
-            m_wake.notify_all();
-            if (wakeConsumer && m_onData)
-                m_onData();
-            continue;
-        }
-        if (packet->stream_index == impl.streamIndex && avcodec_send_packet(impl.codec, packet) == 0)
-            receiveFrames();
-        av_packet_unref(packet);
     }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
+}
+
+void FileDecoder::Impl::restartAt(std::int64_t targetFrame)
+{
+    const int sampleRate = decoder.m_sampleRate;
+    const std::int64_t from =
+        std::max<std::int64_t>(0, targetFrame - kSeekPrerollMs * sampleRate / 1000);
+    const std::int64_t ts = av_rescale_q(from, AVRational{1, sampleRate}, timeBase) + startPts;
+    int rc = av_seek_frame(format, streamIndex, ts, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0)
+        rc = avformat_seek_file(format, streamIndex, INT64_MIN, ts, ts, 0);
+    if (rc < 0) {
+        // No seeking in this file: decode from its start and drop up to the target.
+        qCWarning(lcAudio).noquote() << "seek failed, decoding from the start:" << ffmpegError(rc);
+        av_seek_frame(format, streamIndex, startPts, AVSEEK_FLAG_BACKWARD);
+        frameNumberUnknown = false;
+        nextFrame = 0;
+    } else {
+        frameNumberUnknown = true;
+    }
+    avcodec_flush_buffers(codec);
+    dropBefore = targetFrame;
+    reachedEnd = false;
+}
+
+void FileDecoder::Impl::decodeNextPacket()
+{
+    const int rc = av_read_frame(format, packet.get());
+    if (rc == AVERROR(EAGAIN))
+        return;
+    if (rc < 0) {
+        finishDecoding(rc);
+        return;
+    }
+    if (packet->stream_index == streamIndex && avcodec_send_packet(codec, packet.get()) == 0)
+        receiveFrames();
+    av_packet_unref(packet.get());
+}
+
+// The demuxer has no more packets: the codec gives what it still holds, then the end (and
+// its cause, unless it is the file's end) is published.
+void FileDecoder::Impl::finishDecoding(int readResult)
+{
+    avcodec_send_packet(codec, nullptr);
+    receiveFrames();
+    avcodec_flush_buffers(codec);
+    reachedEnd = true;
+    decoder.publishEnd(generation, readResult == AVERROR_EOF
+                                       ? QString()
+                                       : QStringLiteral("cannot read the file (%1)")
+                                             .arg(ffmpegError(readResult)));
+}
+
+void FileDecoder::Impl::receiveFrames()
+{
+    while (avcodec_receive_frame(codec, frame.get()) == 0) {
+        convertAndDeliver();
+        av_frame_unref(frame.get());
+    }
+}
+
+void FileDecoder::Impl::convertAndDeliver()
+{
+    if (frameNumberUnknown) {
+        const std::int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                     ? frame->best_effort_timestamp : frame->pts;
+        nextFrame = pts != AV_NOPTS_VALUE
+                        ? av_rescale_q(pts - startPts, timeBase, AVRational{1, decoder.m_sampleRate})
+                        : dropBefore;
+        frameNumberUnknown = false;
+    }
+    const int capacityFrames = swr_get_out_samples(resampler, frame->nb_samples);
+    converted.resize(static_cast<std::size_t>(std::max(capacityFrames, 0)) * kBytesPerFrame);
+    std::uint8_t *out = converted.data();
+    const int got = swr_convert(resampler, &out, capacityFrames,
+                                const_cast<const std::uint8_t **>(frame->extended_data),
+                                frame->nb_samples);
+    if (got <= 0)
+        return;
+    const std::int64_t first = nextFrame;
+    nextFrame += got;
+    if (nextFrame <= dropBefore)
+        return;
+    const std::int64_t skip = std::max<std::int64_t>(0, dropBefore - first);
+    deliver(reinterpret_cast<const char *>(converted.data()) + skip * kBytesPerFrame,
+            static_cast<std::size_t>(got - skip) * kBytesPerFrame);
+}
+
+// Adds bytes, waiting for room, unless a seek made them stale.
+void FileDecoder::Impl::deliver(const char *data, std::size_t bytes)
+{
+    RingBuffer &ring = *decoder.m_ring;
+    while (bytes > 0 && decoder.waitForRoom(generation)) {
+        const std::size_t n = std::min(bytes, ring.writable());
+        ring.write(data, n);
+        data += n;
+        bytes -= n;
+        decoder.wakeConsumerIfStarved();
+    }
 }
 
 }  // namespace audio

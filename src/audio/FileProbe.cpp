@@ -124,6 +124,72 @@ struct IoFree {
     }
 };
 
+// The container read through the bounded reader; format null when it cannot be opened. The
+// format is declared last so that it is closed before the reader it reads through.
+struct OpenedHeaders {
+    std::unique_ptr<AVIOContext, IoFree> io;
+    FormatContext format;
+};
+
+// Opens the container's headers: a probe of the first 32 KiB, never a decoder.
+OpenedHeaders openHeaders(const QByteArray &localPath, BoundedFile &file)
+{
+    OpenedHeaders opened;
+    AVDictionary *rawOptions = nullptr;
+    av_dict_set(&rawOptions, "probesize", "32768", 0);
+    av_dict_set(&rawOptions, "analyzeduration", "0", 0);
+    av_dict_set(&rawOptions, "codec_whitelist", "none", 0);  // headers only, never decode
+    av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
+    std::unique_ptr<AVDictionary, DictionaryFree> options(rawOptions);
+
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kReadBufferBytes));
+    if (!buffer)
+        return opened;
+    opened.io.reset(avio_alloc_context(buffer, kReadBufferBytes, 0, &file, readBounded, nullptr,
+                                       seekBounded));
+    if (!opened.io) {
+        av_free(buffer);
+        return opened;
+    }
+    AVFormatContext *raw = avformat_alloc_context();
+    if (!raw)
+        return opened;
+    raw->pb = opened.io.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // The name only hints at the format; the bytes come from the reader above, so a name
+    // with a colon is never taken for a protocol.
+    rawOptions = options.release();
+    const int result = avformat_open_input(&raw, localPath.constData(), nullptr, &rawOptions);
+    options.reset(rawOptions);
+    if (result >= 0)  // raw is freed on failure
+        opened.format.reset(raw);
+    return opened;
+}
+
+// The duration the headers give: the stream's, a WAV's that is still being written from the
+// file size, or FFmpeg's estimate; 0 when none tells.
+double headerSeconds(AVFormatContext &format, const AVStream &stream, std::int64_t fileBytes)
+{
+    double seconds = streamSeconds(stream);
+    const bool wav = std::strcmp(format.iformat->name, "wav") == 0;
+    if (seconds < 0 && wav && stream.codecpar->bit_rate > 0) {
+        // Data size 0xFFFFFFFF: the file is still being written; its size tells the length.
+        const std::int64_t dataBytes = fileBytes - kStandardWavHeaderBytes;
+        seconds = dataBytes > 0
+                      ? static_cast<double>(dataBytes) * 8.0 /
+                            static_cast<double>(stream.codecpar->bit_rate)
+                      : 0.0;
+    }
+    if (seconds < 0) {
+        if (avformat_find_stream_info(&format, nullptr) >= 0 &&
+            format.duration != AV_NOPTS_VALUE && format.duration > 0)
+            seconds = static_cast<double>(format.duration) / AV_TIME_BASE;
+        else
+            seconds = 0;
+    }
+    return seconds;
+}
+
 }  // namespace
 
 FileProbe probeFile(const QString &path)
@@ -140,59 +206,13 @@ FileProbe probeFile(const QString &path)
     struct stat info {};
     if (file->fd < 0 || ::fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode))
         return probe;
-
-    AVDictionary *rawOptions = nullptr;
-    av_dict_set(&rawOptions, "probesize", "32768", 0);
-    av_dict_set(&rawOptions, "analyzeduration", "0", 0);
-    av_dict_set(&rawOptions, "codec_whitelist", "none", 0);  // headers only, never decode
-    av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
-    std::unique_ptr<AVDictionary, DictionaryFree> options(rawOptions);
-
-    auto *buffer = static_cast<unsigned char *>(av_malloc(kReadBufferBytes));
-    if (!buffer)
+    OpenedHeaders headers = openHeaders(local, *file);
+    if (!headers.format)
         return probe;
-    std::unique_ptr<AVIOContext, IoFree> io(avio_alloc_context(
-        buffer, kReadBufferBytes, 0, file.get(), readBounded, nullptr, seekBounded));
-    if (!io) {
-        av_free(buffer);
-        return probe;
-    }
-    AVFormatContext *raw = avformat_alloc_context();
-    if (!raw)
-        return probe;
-    raw->pb = io.get();
-    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // The name only hints at the format; the bytes come from the reader above, so a name
-    // with a colon is never taken for a protocol.
-    rawOptions = options.release();
-    const int opened = avformat_open_input(&raw, local.constData(), nullptr, &rawOptions);
-    options.reset(rawOptions);
-    if (opened < 0)  // raw is freed on failure
-        return probe;
-    FormatContext format(raw);
-
-    const AVStream *stream = firstAudioStream(*format);
+    const AVStream *stream = firstAudioStream(*headers.format);
     if (!stream)
         return probe;
-
-    double seconds = streamSeconds(*stream);
-    const bool wav = std::strcmp(format->iformat->name, "wav") == 0;
-    if (seconds < 0 && wav && stream->codecpar->bit_rate > 0) {
-        // Data size 0xFFFFFFFF: the file is still being written; its size tells the length.
-        const std::int64_t dataBytes = info.st_size - kStandardWavHeaderBytes;
-        seconds = dataBytes > 0
-                      ? static_cast<double>(dataBytes) * 8.0 /
-                            static_cast<double>(stream->codecpar->bit_rate)
-                      : 0.0;
-    }
-    if (seconds < 0) {
-        if (avformat_find_stream_info(format.get(), nullptr) >= 0 &&
-            format->duration != AV_NOPTS_VALUE && format->duration > 0)
-            seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
-        else
-            seconds = 0;
-    }
-
+    double seconds = headerSeconds(*headers.format, *stream, static_cast<std::int64_t>(info.st_size));
     if (file->cutOff)
         seconds = 0;  // whatever was found covers only the part read
     probe.ok = true;

@@ -7,6 +7,21 @@
 
 namespace audio {
 
+// Why a file could not be opened for playback, as its cause and in a few words for the log
+// and the user. Set where the failure arises; no one reads the cause back from the text.
+struct PlaybackFailure {
+    enum class Cause {
+        None,
+        FileUnreadable,  // missing, unreadable, or no audio the decoder can play
+        NoSoundServer,   // a real device asked for and no server reachable
+        OutputRefused,   // the server refused the stream, or the file's format
+    };
+    Cause cause = Cause::None;
+    QString text;
+
+    bool failed() const { return cause != Cause::None; }
+};
+
 // One decoded file played on a playback device. A decoder thread of its own fills a buffer
 // of decoded 16-bit stereo at the file's rate; the server's stream (or, on "No sound", a
 // real-time clock) takes from it. Positions are byte counts of that decoded output.

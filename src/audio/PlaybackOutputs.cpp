@@ -37,41 +37,38 @@ PulsePlayback::PulsePlayback(std::shared_ptr<PulseConnection> connection, std::s
 std::unique_ptr<PlaybackStream> PulsePlayback::open(std::shared_ptr<PulseConnection> connection,
                                                     const std::string &sink,
                                                     std::unique_ptr<FileDecoder> decoder,
-                                                    QString *error)
+                                                    PlaybackFailure *failure)
 {
-    if (!connection) {
-        if (error)
-            *error = QStringLiteral("no sound server");
+    auto fail = [failure](PlaybackFailure why) {
+        if (failure)
+            *failure = std::move(why);
         return nullptr;
-    }
+    };
+    if (!connection)
+        return fail({PlaybackFailure::Cause::NoSoundServer, QStringLiteral("no sound server")});
     std::unique_ptr<PulsePlayback> playback(
         new PulsePlayback(std::move(connection), sink, std::move(decoder)));
-    if (!pa_sample_spec_valid(&playback->m_spec)) {
-        if (error)
-            *error = QStringLiteral("unsupported sample rate %1 Hz").arg(playback->m_spec.rate);
-        return nullptr;
-    }
-    QString failure;
+    if (!pa_sample_spec_valid(&playback->m_spec))
+        return fail({PlaybackFailure::Cause::OutputRefused,
+                     QStringLiteral("unsupported sample rate %1 Hz").arg(playback->m_spec.rate)});
+    PlaybackFailure opened;
     QString fellBack;  // logged once the loop runs again: nothing waits on log output there
     {
         LoopLock lock(playback->m_connection->loop());
-        if (!playback->connectStream(&failure) && !playback->m_sink.empty()) {
+        opened = playback->connectStream();
+        if (opened.failed() && !playback->m_sink.empty()) {
             // The chosen device went away between listing and opening: play on the default.
-            fellBack = failure;
+            fellBack = opened.text;
             playback->dropStream();
             playback->m_sink.clear();
-            failure.clear();
-            playback->connectStream(&failure);
+            opened = playback->connectStream();
         }
     }
     if (!fellBack.isEmpty())
         qCWarning(lcAudio).noquote() << "playback device" << QString::fromStdString(sink)
                                      << "failed (" << fellBack << "), using the default";
-    if (!failure.isEmpty()) {
-        if (error)
-            *error = failure;
-        return nullptr;
-    }
+    if (opened.failed())
+        return fail(std::move(opened));
     PulsePlayback *self = playback.get();
     playback->m_decoder->setOnData([self] {
         LoopLock lock(self->m_connection->loop());
@@ -92,23 +89,22 @@ PulsePlayback::~PulsePlayback()
     m_decoder.reset();  // joins the decoder thread, whose wake-up finds no stream
 }
 
-bool PulsePlayback::connectStream(QString *error)
+PlaybackFailure PulsePlayback::connectStream()
 {
     PulseConnection &c = *m_connection;
     m_written = 0;
     m_draining = false;
     m_drained.store(false);
-    if (!c.isReady()) {
-        *error = QStringLiteral("no sound server");
-        return false;
-    }
+    if (!c.isReady())
+        return {PlaybackFailure::Cause::NoSoundServer, QStringLiteral("no sound server")};
+    auto refused = [](QString why) {
+        return PlaybackFailure{PlaybackFailure::Cause::OutputRefused, std::move(why)};
+    };
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     m_stream = pa_stream_new(c.context(), "Playback", &m_spec, &map);
-    if (!m_stream) {
-        *error = c.lastError();
-        return false;
-    }
+    if (!m_stream)
+        return refused(c.lastError());
     pa_stream_set_state_callback(m_stream, &PulsePlayback::onState, this);
     pa_stream_set_write_callback(m_stream, &PulsePlayback::onWrite, this);
     pa_buffer_attr attr;
@@ -118,20 +114,17 @@ bool PulsePlayback::connectStream(QString *error)
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
         (m_running ? 0 : PA_STREAM_START_CORKED));
     if (pa_stream_connect_playback(m_stream, m_sink.empty() ? nullptr : m_sink.c_str(), &attr,
-                                   flags, nullptr, nullptr) < 0) {
-        *error = c.lastError();
-        return false;
-    }
+                                   flags, nullptr, nullptr) < 0)
+        return refused(c.lastError());
     pa_stream *stream = m_stream;
     c.waitFor([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
               kStreamTimeoutMs);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY)
-        return true;
-    *error = state == PA_STREAM_CREATING
-                 ? QStringLiteral("the sound server did not open the playback in time")
-                 : c.lastError();
-    return false;
+        return {};
+    return refused(state == PA_STREAM_CREATING
+                       ? QStringLiteral("the sound server did not open the playback in time")
+                       : c.lastError());
 }
 
 void PulsePlayback::dropStream()
@@ -250,19 +243,20 @@ std::int64_t PulsePlayback::positionBytes() const
 
 void PulsePlayback::seek(std::int64_t bytes)
 {
-    QString failure;
+    PlaybackFailure failure;
     {
         LoopLock lock(m_connection->loop());
         dropStream();
         m_decoder->seek(bytes);
         m_segmentStart = bytes;
-        if (connectStream(&failure))
+        failure = connectStream();
+        if (!failure.failed())
             return;
         dropStream();
-        m_failure = failure;
+        m_failure = failure.text;
         m_failed.store(true);
     }
-    qCWarning(lcAudio).noquote() << "playback stopped after a seek:" << failure;
+    qCWarning(lcAudio).noquote() << "playback stopped after a seek:" << failure.text;
 }
 
 bool PulsePlayback::hasEnded() const

@@ -15,8 +15,10 @@
 
 namespace audio {
 
-// Feeds a server playback stream from the decoder's buffer on the mainloop thread, applying
-// the gain factor as samples are written.
+// Feeds a server playback stream from the decoder's ring on the mainloop thread, applying
+// the gain factor as samples are written. Taking from the decoder never waits on it (see
+// FileDecoder.h); the decoder thread calls feed() itself, under the loop's lock, when a take
+// had come up short.
 //
 // A seek replaces the server stream with a new one that starts at the asked byte: what the
 // old one still held is dropped at once, and the new stream's clock (which the server
@@ -24,11 +26,11 @@ namespace audio {
 // At the end of the decoded output the stream is drained; the drain completing ends it.
 class PulsePlayback final : public PlaybackStream, private ServerStream {
 public:
-    // `sink` empty = the server's default sink.
+    // `sink` empty = the server's default sink; one that fails to open falls back to it.
     static std::unique_ptr<PlaybackStream> open(std::shared_ptr<PulseConnection> connection,
                                                 const std::string &sink,
                                                 std::unique_ptr<FileDecoder> decoder,
-                                                QString *error);
+                                                PlaybackFailure *failure);
     ~PulsePlayback() override;
 
     int sampleRate() const override { return m_decoder->sampleRate(); }
@@ -45,7 +47,7 @@ private:
     PulsePlayback(std::shared_ptr<PulseConnection> connection, std::string sink,
                   std::unique_ptr<FileDecoder> decoder);
     void stopStream() override;
-    bool connectStream(QString *error);  // lock held
+    PlaybackFailure connectStream();     // lock held
     void dropStream();                   // lock held
     void feed();                         // lock held
     void applyCork();                    // lock held

@@ -29,8 +29,7 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
                                                    BlockCallback onBlock,
                                                    int timeoutMs, QString *error)
 {
-    QString failure;
-    pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(sampleRate), 2};
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(sampleRate), 2};
     if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate ||
         !pa_sample_spec_valid(&spec)) {
         if (error)
@@ -44,45 +43,10 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
     }
     std::unique_ptr<PulseCapture> capture(
         new PulseCapture(std::move(connection), sampleRate, std::move(onBlock)));
-    PulseConnection &c = *capture->m_connection;
+    QString failure;
     {
-        LoopLock lock(c.loop());
-        pa_channel_map map;
-        pa_channel_map_init_stereo(&map);
-        capture->m_stream =
-            c.isReady() ? pa_stream_new(c.context(), "Recording", &spec, &map) : nullptr;
-        if (!capture->m_stream) {
-            failure = c.isReady() ? c.lastError()
-                                  : QStringLiteral("not connected to a sound server");
-        } else {
-            pa_stream *stream = capture->m_stream;
-            pa_stream_set_state_callback(stream, &PulseCapture::onState, capture.get());
-            pa_stream_set_read_callback(stream, &PulseCapture::onRead, capture.get());
-            pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, capture.get());
-            // Without an explicit fragment size the server delivers in bursts of seconds.
-            pa_buffer_attr attr;
-            attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kServerBufferUsec, &spec));
-            attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-            attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
-            // A stream on the default source follows the default; one on a chosen device
-            // ends with it rather than quietly recording another device.
-            const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_ADJUST_LATENCY | (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
-            if (pa_stream_connect_record(stream, source.empty() ? nullptr : source.c_str(),
-                                         &attr, flags) < 0) {
-                failure = c.lastError();
-            } else {
-                c.waitFor([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
-                          timeoutMs);
-                const pa_stream_state_t state = pa_stream_get_state(stream);
-                if (state == PA_STREAM_CREATING)
-                    failure = QStringLiteral("the sound server did not open the recording in time");
-                else if (state != PA_STREAM_READY)
-                    failure = c.lastError();
-                else if (const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream))
-                    capture->m_stallLimitUsec = pa_bytes_to_usec(granted->maxlength, &spec);
-            }
-        }
+        LoopLock lock(capture->m_connection->loop());
+        failure = capture->connectStream(source, spec, timeoutMs);
     }
     if (!failure.isEmpty()) {
         if (error)
@@ -91,6 +55,42 @@ std::unique_ptr<CaptureStream> PulseCapture::start(std::shared_ptr<PulseConnecti
     }
     capture->m_connection->addStream(capture.get());
     return capture;
+}
+
+QString PulseCapture::connectStream(const std::string &source, const pa_sample_spec &spec,
+                                    int timeoutMs)
+{
+    PulseConnection &c = *m_connection;
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    m_stream = c.isReady() ? pa_stream_new(c.context(), "Recording", &spec, &map) : nullptr;
+    if (!m_stream)
+        return c.isReady() ? c.lastError() : QStringLiteral("not connected to a sound server");
+    pa_stream *stream = m_stream;
+    pa_stream_set_state_callback(stream, &PulseCapture::onState, this);
+    pa_stream_set_read_callback(stream, &PulseCapture::onRead, this);
+    pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, this);
+    // Without an explicit fragment size the server delivers in bursts of seconds.
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kServerBufferUsec, &spec));
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // A stream on the default source follows the default; one on a chosen device ends with
+    // it rather than quietly recording another device.
+    const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    if (pa_stream_connect_record(stream, source.empty() ? nullptr : source.c_str(), &attr,
+                                 flags) < 0)
+        return c.lastError();
+    c.waitFor([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }, timeoutMs);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_CREATING)
+        return QStringLiteral("the sound server did not open the recording in time");
+    if (state != PA_STREAM_READY)
+        return c.lastError();
+    if (const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream))
+        m_stallLimitUsec = pa_bytes_to_usec(granted->maxlength, &spec);
+    return {};
 }
 
 PulseCapture::~PulseCapture()

@@ -43,6 +43,8 @@ private:
     PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
                  BlockCallback onBlock);
     void stopStream() override { stop(); }
+    // Creates and connects the record stream and waits for it; the failure, or empty. Lock held.
+    QString connectStream(const std::string &source, const pa_sample_spec &spec, int timeoutMs);
     void readAvailable();
     void deliver(const char *data, std::size_t bytes);
 

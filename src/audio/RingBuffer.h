@@ -1,11 +1,12 @@
 #pragma once
 // A byte ring buffer for exactly one producer thread and one consumer thread.
 //
-// The producer (the capture callback) writes whole blocks or nothing; the consumer (an
-// encoder's writer thread) reads contiguous spans and releases them. The two positions are
-// 64-bit running counts that never wrap in practice, so "full" and "empty" are never
-// confused; the capacity is a power of two so a position maps to an offset with a mask.
-// Neither side allocates, locks or blocks.
+// The producer (the capture callback, a file decoder's thread) writes whole blocks or nothing;
+// the consumer (an encoder's writer thread, a playback stream) reads contiguous spans and
+// releases them. The two positions are 64-bit running counts that never wrap in practice, so
+// "full" and "empty" are never confused; the capacity is a power of two so a position maps to
+// an offset with a mask. Neither side allocates, locks or blocks. "One consumer" means one at
+// a time: threads that take turns under a lock may share that role.
 
 #include <atomic>
 #include <cstddef>
@@ -45,6 +46,15 @@ public:
         m_head.store(head + bytes, std::memory_order_release);
         return true;
     }
+    // Producer side: room for a write now (more may free up meanwhile, never less).
+    std::size_t writable() const noexcept
+    {
+        return m_capacity - static_cast<std::size_t>(m_head.load(std::memory_order_relaxed) -
+                                                     m_tail.load(std::memory_order_acquire));
+    }
+    // Bytes ever written: the running count a consumer can compare with consumedBytes().
+    // Exact on the producer's thread; elsewhere at least what the consumer has seen.
+    std::uint64_t producedBytes() const noexcept { return m_head.load(std::memory_order_acquire); }
 
     // Consumer side: the bytes queued, and the longest contiguous span starting at the
     // oldest of them. Release what was consumed with consume().
@@ -67,6 +77,24 @@ public:
     {
         m_tail.store(m_tail.load(std::memory_order_relaxed) + bytes, std::memory_order_release);
     }
+    // Copies up to `bytes` of the oldest queued bytes to dst and releases them; returns how many.
+    std::size_t read(char *dst, std::size_t bytes) noexcept
+    {
+        std::size_t done = 0;
+        while (done < bytes) {
+            std::size_t span = 0;
+            const char *src = peek(&span);
+            const std::size_t n = span < bytes - done ? span : bytes - done;
+            if (n == 0)
+                break;
+            std::memcpy(dst + done, src, n);
+            consume(n);
+            done += n;
+        }
+        return done;
+    }
+    // Bytes ever consumed (consumer side).
+    std::uint64_t consumedBytes() const noexcept { return m_tail.load(std::memory_order_relaxed); }
 
 private:
     std::size_t m_capacity = 0;

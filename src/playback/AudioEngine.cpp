@@ -36,6 +36,22 @@ std::int32_t bytesToMs(std::int64_t bytes, int sampleRate)
     return static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
 }
 
+// The lastError() code of a failure to open a file for playback.
+int errorCode(audio::PlaybackFailure::Cause cause)
+{
+    using Cause = audio::PlaybackFailure::Cause;
+    switch (cause) {
+    case Cause::FileUnreadable:
+        return AudioEngine::kErrorFileUnreadable;
+    case Cause::NoSoundServer:
+        return AudioEngine::kErrorNoSoundServer;
+    case Cause::None:  // no stream and no cause: the output failed
+    case Cause::OutputRefused:
+        break;
+    }
+    return AudioEngine::kErrorOutputFailed;
+}
+
 }  // namespace
 
 double AudioEngine::gainFactor(int gainDb)
@@ -76,17 +92,14 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
         qCWarning(lcPlayback).noquote() << "cannot play the line input: not available";
         return;
     }
-    QString why;
-    bool unreadable = false;
-    m_stream = m_backend.openPlayback(fileName, m_device, &why, &unreadable);
+    audio::PlaybackFailure failure;
+    m_stream = m_backend.openPlayback(fileName, m_device, &failure);
     if (!m_stream) {
-        m_lastError = unreadable ? kErrorFileUnreadable
-                      : why.startsWith(QLatin1String("no sound server")) ? kErrorNoSoundServer
-                                                                          : kErrorOutputFailed;
-        m_lastErrorText = why;
-        qCWarning(lcPlayback).noquote() << "cannot play" << fileName << ":" << why;
-        if (!unreadable)
-            emit playFailed(why);
+        m_lastError = errorCode(failure.cause);
+        m_lastErrorText = failure.text;
+        qCWarning(lcPlayback).noquote() << "cannot play" << fileName << ":" << failure.text;
+        if (failure.cause != audio::PlaybackFailure::Cause::FileUnreadable)
+            emit playFailed(failure.text);
         return;
     }
     m_sampleRate = m_stream->sampleRate();

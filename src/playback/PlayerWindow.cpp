@@ -116,7 +116,21 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     // The caption is the same in every language.
     setWindowTitle(QStringLiteral("MiniPlayer"));
     setFixedSize(442, 84);
+    makeTitle();
+    makeTimeDisplay();
+    makeSeekBar(pictures);
+    makeButtons();
+    showEngineFailures();
 
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(QStringLiteral("Timer1"));
+    m_refreshTimer->setInterval(kRefreshMs);
+    connect(m_refreshTimer, &QTimer::timeout, this, &PlayerWindow::refresh);
+    m_refreshTimer->start();
+}
+
+void PlayerWindow::makeTitle()
+{
     m_titleFrame = new QFrame(this);
     m_titleFrame->setObjectName(QStringLiteral("Bevel1"));
     m_titleFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -135,7 +149,10 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     QFont titleFont = m_title->font();
     titleFont.setPixelSize(11);
     m_title->setFont(titleFont);
+}
 
+void PlayerWindow::makeTimeDisplay()
+{
     m_time = new QLabel(kIdleTime, this);
     m_time->setObjectName(QStringLiteral("Label19"));
     m_time->setTextFormat(Qt::PlainText);
@@ -144,7 +161,10 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     mono.setPixelSize(13);
     m_time->setFont(mono);
     m_time->setGeometry(kTimeRect);
+}
 
+void PlayerWindow::makeSeekBar(const SeekBarPictures &pictures)
+{
     m_seekBar = new SeekBar(this);
     m_seekBar->setObjectName(QStringLiteral("SeekBar1"));
     m_seekBar->setGeometry(8, 27, 425, 20);
@@ -154,7 +174,10 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     m_seekBar->setPosition(1);
     connect(m_seekBar, &SeekBar::mousePressed, this, [this] { m_followEngine = false; });
     connect(m_seekBar, &SeekBar::mouseReleased, this, &PlayerWindow::seekToBar);
+}
 
+void PlayerWindow::makeButtons()
+{
     m_playButton = pictureButton(QStringLiteral("SpeedButton4"), QStringLiteral("media-playback-start"),
                                  Symbol::Play, QStringLiteral("Play"), QRect(8, 50, 26, 27), this);
     m_stopButton = pictureButton(QStringLiteral("SpeedButton2"), QStringLiteral("media-playback-stop"),
@@ -166,7 +189,10 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
     connect(m_pauseButton, &QToolButton::clicked, this, &PlayerWindow::pauseOrResume);
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     connect(space, &QShortcut::activated, this, &PlayerWindow::toggleByKey);
+}
 
+void PlayerWindow::showEngineFailures()
+{
     // A failure while playing ends the track; the next refresh shows the idle display.
     connect(&m_engine, &AudioEngine::playbackFailed, this, [this](const QString &message) {
         QMessageBox::warning(this, windowTitle(), tr("Playback stopped: %1").arg(message));
@@ -176,12 +202,6 @@ PlayerWindow::PlayerWindow(AudioEngine &engine, const QString &fileName,
         QMessageBox::critical(this, QStringLiteral("Exception"),
                               QStringLiteral("Exception: %1\nFunc: AudioEnginePlay").arg(message));
     });
-
-    m_refreshTimer = new QTimer(this);
-    m_refreshTimer->setObjectName(QStringLiteral("Timer1"));
-    m_refreshTimer->setInterval(kRefreshMs);
-    connect(m_refreshTimer, &QTimer::timeout, this, &PlayerWindow::refresh);
-    m_refreshTimer->start();
 }
 
 PlayerWindow::~PlayerWindow()

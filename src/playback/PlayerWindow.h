@@ -50,6 +50,13 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // The parts of the window, made once by the constructor.
+    void makeTitle();
+    void makeTimeDisplay();
+    void makeSeekBar(const SeekBarPictures &pictures);
+    void makeButtons();
+    void showEngineFailures();
+
     void pauseOrResume();
     void toggleByKey();
     // Sets the time display, widened over the title when the text needs it.

@@ -382,6 +382,7 @@ private slots:
             lost.play(wav);
             qputenv("PULSE_SERVER", server);
             QCOMPARE(lost.state(), State::Stopped);
+            QCOMPARE(lost.lastError(), AudioEngine::kErrorNoSoundServer);
             QCOMPARE(failed.count(), 1);
         }
 
