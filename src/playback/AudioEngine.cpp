@@ -88,7 +88,6 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
     m_notifiedEnd = false;
     if (m_isLineIn) {
         m_lastError = kErrorLineInUnavailable;
-        m_lastErrorText = QStringLiteral("line input not available");
         qCWarning(lcPlayback).noquote() << "cannot play the line input: not available";
         return;
     }
@@ -96,7 +95,6 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
     m_stream = m_backend.openPlayback(fileName, m_device, &failure);
     if (!m_stream) {
         m_lastError = errorCode(failure.cause);
-        m_lastErrorText = failure.text;
         qCWarning(lcPlayback).noquote() << "cannot play" << fileName << ":" << failure.text;
         if (failure.cause != audio::PlaybackFailure::Cause::FileUnreadable)
             emit playFailed(failure.text);
@@ -108,7 +106,6 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
     if (!startPaused)
         m_stream->start();
     m_lastError = kNoError;
-    m_lastErrorText.clear();
     setState(startPaused ? State::Paused : State::Playing);
 }
 

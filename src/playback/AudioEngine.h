@@ -23,6 +23,8 @@
 // pause() and resume() without an open stream leave Stopped. Ended keeps the stream open;
 // only stop(), play() and the destructor free it.
 
+#include "core/ProgramFiles.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -68,7 +70,6 @@ public:
     // that has gone away falls back to the default sink, as does -1 ("no selection"). Takes
     // effect at the next play().
     void setDevice(int playDevice);
-    int device() const { return m_device; }
 
     // Stops whatever plays, opens `fileName` and starts it at its beginning, or leaves it
     // paused there. The outcome is in state() and lastError(); nothing is shown to the user.
@@ -81,11 +82,9 @@ public:
 
     State state() const { return m_state; }
     QString fileName() const { return m_fileName; }
-    bool isLineIn() const { return m_isLineIn; }
     int lastError() const { return m_lastError; }
-    QString lastErrorText() const { return m_lastErrorText; }  // for the log and dialogs
 
-    // Sample rate of the current file (44100 before the first play).
+    // Sample rate of the current file (core::limits::kDefaultSampleRate before the first play).
     int sampleRate() const { return m_sampleRate; }
     // Length of the current file; 0 while none is open. lengthBytes() is a multiple of 4.
     std::int64_t lengthBytes() const { return m_lengthBytes; }
@@ -101,13 +100,10 @@ public:
 
     // Gain of the gain stage, -30…+30 dB (clamped); takes effect at once.
     void setGainDb(int gainDb);
-    int gainDb() const { return m_gainDb; }
     // Volume 0…100 on the chosen curve (linear, or logarithmic: 100 = 0 dB, each step down
     // 0.6 dB, 0 = silent); multiplied with the gain into the one factor the gain stage applies.
     void setVolume(int percent);
-    int volume() const { return m_volume; }
     void setVolumeCurveLogarithmic(bool logarithmic);
-    bool volumeCurveLogarithmic() const { return m_volumeLogarithmic; }
 
     // The end watch, run every 50 ms by the engine's timer; public so tests can step it.
     void watchEnd();
@@ -135,8 +131,7 @@ private:
     bool m_isLineIn = false;
     State m_state = State::Stopped;
     int m_lastError = kNoError;
-    QString m_lastErrorText;
-    int m_sampleRate = 44100;
+    int m_sampleRate = core::limits::kDefaultSampleRate;
     std::int64_t m_lengthBytes = 0;
     int m_gainDb = 0;
     int m_volume = 100;
