@@ -173,7 +173,7 @@ private slots:
 
     // The recording tests judge split recordings by their frame numbers: the checker must
     // read this writer's files and a header nobody rewrote (unknown sizes, an odd chunk
-    // before fmt), tell a repeat at a join from a gap or a repeat elsewhere, and skip the
+    // before fmt), tell a repeat at a join from a gap or a repeat elsewhere, and skip the start
     // zeros a capture may begin with, but no zeros after them.
     void countedFramesAreCheckedAcrossFiles()
     {
@@ -220,6 +220,14 @@ private slots:
         r = checkCountedFrames({zeroLed});
         QVERIFY2(r.ok && r.totalFrames == 100 && r.firstNumber == first, qPrintable(r.message));
         QVERIFY(!checkCountedFrames({a, zeroLed}, FrameDelivery::AtLeastOnce, 3).ok);
+        // A start block left over from earlier is not the signal either; a break past it is.
+        const QString staleLed = dir.filePath("count-stale.wav");
+        QCOMPARE(runWriter(staleLed, streamHeader(48000) + countedFrames(first - 9000, 1000) + countedFrames(first, 2000)), 0);
+        r = checkCountedFrames({staleLed});
+        QVERIFY2(r.ok && r.totalFrames == 2000 && r.firstNumber == first, qPrintable(r.message));
+        const QString lateBreak = dir.filePath("count-late.wav");
+        QCOMPARE(runWriter(lateBreak, streamHeader(48000) + countedFrames(first, 1100) + countedFrames(first + 1200, 10)), 0);
+        QVERIFY(!checkCountedFrames({lateBreak}).ok);
     }
 };
 

@@ -36,6 +36,9 @@ struct FrameCheckResult {
 // Fed the frames of one or more parts (files) in order; stops at the first fault.
 class FrameSequence {
 public:
+    // PipeWire's quantum at 48000 Hz: the most a capture's start block holds.
+    static constexpr qint64 kStartBlockFrames = 1024;
+
     explicit FrameSequence(FrameDelivery delivery = FrameDelivery::ExactlyOnce, qint64 maxRepeatFrames = 0)
         : m_delivery(delivery), m_maxRepeatFrames(maxRepeatFrames)
     {
@@ -46,18 +49,27 @@ public:
     {
         m_part = name;
         m_dataOffset = dataOffset;
+        ++m_parts;
         m_frameInPart = 0;
     }
 
     // pcm holds whole frames. False once a fault has been found. Zero frames before the
-    // first counted one are skipped (a fresh capture on PipeWire begins with one block of
-    // zeros); zeros after it are a break like any other.
+    // first counted one are skipped (a feed that has not started). So is the start block: a
+    // fresh capture on PipeWire begins with one block of at most kStartBlockFrames that is
+    // not the signal, zeros or, on a loaded machine, a block left over from seconds before;
+    // frames of the first part's start block that the next ones do not continue are dropped.
+    // Any other break is a fault.
     bool add(const char *pcm, qint64 bytes)
     {
         for (qint64 i = 0; i + 4 <= bytes && m_fault.isEmpty(); i += 4, ++m_frameInPart) {
             const quint32 number = countedFrameNumber(pcm + i);
+            const bool inStartBlock = m_parts == 1 && m_frameInPart < kStartBlockFrames;
+            if (m_total > 0 && number != m_last + 1 && inStartBlock) {
+                m_skippedAtStart += m_total;
+                m_total = 0;
+            }
             if (m_total == 0 && number == 0) {
-                ++m_leadingZeros;
+                ++m_skippedAtStart;
                 continue;
             }
             if (m_total > 0 && number != m_last + 1)
@@ -88,8 +100,8 @@ public:
         r.message = !m_fault.isEmpty() ? m_fault
                     : m_total == 0     ? QStringLiteral("no counted frames")
                                        : QStringLiteral("%1 frames, #%2 to #%3").arg(m_total).arg(m_first).arg(m_last);
-        if (m_fault.isEmpty() && m_leadingZeros > 0)
-            r.message += QStringLiteral(" after %1 zero frames").arg(m_leadingZeros);
+        if (m_fault.isEmpty() && m_skippedAtStart > 0)
+            r.message += QStringLiteral(" after %1 frames before the signal").arg(m_skippedAtStart);
         return r;
     }
 
@@ -117,7 +129,8 @@ private:
     qint64 m_dataOffset = 0;
     qint64 m_frameInPart = 0;
     qint64 m_total = 0;
-    qint64 m_leadingZeros = 0;
+    qint64 m_skippedAtStart = 0;
+    int m_parts = 0;
     quint32 m_first = 0;
     quint32 m_last = 0;
     QString m_fault;
