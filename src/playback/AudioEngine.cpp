@@ -36,20 +36,20 @@ std::int32_t bytesToMs(std::int64_t bytes, int sampleRate)
     return static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
 }
 
-// The lastError() code of a failure to open a file for playback.
-int errorCode(audio::PlaybackFailure::Cause cause)
+// The lastError() of a failure to open a file for playback.
+AudioEngine::Error engineError(audio::PlaybackFailure::Cause cause)
 {
     using Cause = audio::PlaybackFailure::Cause;
     switch (cause) {
     case Cause::FileUnreadable:
-        return AudioEngine::kErrorFileUnreadable;
+        return AudioEngine::Error::FileUnreadable;
     case Cause::NoSoundServer:
-        return AudioEngine::kErrorNoSoundServer;
+        return AudioEngine::Error::NoSoundServer;
     case Cause::None:  // no stream and no cause: the output failed
     case Cause::OutputRefused:
         break;
     }
-    return AudioEngine::kErrorOutputFailed;
+    return AudioEngine::Error::OutputFailed;
 }
 
 }  // namespace
@@ -87,14 +87,14 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
     m_lengthBytes = 0;
     m_notifiedEnd = false;
     if (m_isLineIn) {
-        m_lastError = kErrorLineInUnavailable;
+        m_lastError = Error::LineInUnavailable;
         qCWarning(lcPlayback).noquote() << "cannot play the line input: not available";
         return;
     }
     audio::PlaybackFailure failure;
     m_stream = m_backend.openPlayback(fileName, m_device, &failure);
     if (!m_stream) {
-        m_lastError = errorCode(failure.cause);
+        m_lastError = engineError(failure.cause);
         qCWarning(lcPlayback).noquote() << "cannot play" << fileName << ":" << failure.text;
         if (failure.cause != audio::PlaybackFailure::Cause::FileUnreadable)
             emit playFailed(failure.text);
@@ -105,7 +105,7 @@ void AudioEngine::play(const QString &fileName, bool startPaused)
     applyGain();
     if (!startPaused)
         m_stream->start();
-    m_lastError = kNoError;
+    m_lastError = Error::None;
     setState(startPaused ? State::Paused : State::Playing);
 }
 

@@ -46,12 +46,15 @@ public:
     enum class State { Stopped = 1001, Playing = 1002, Paused = 1003, Ended = 1004 };
     Q_ENUM(State)
 
-    // lastError() codes.
-    static constexpr int kNoError = 0;
-    static constexpr int kErrorFileUnreadable = 1;  // missing, unreadable or no audio in it
-    static constexpr int kErrorNoSoundServer = 2;   // a real device asked for, no server
-    static constexpr int kErrorOutputFailed = 3;    // the server refused the stream
-    static constexpr int kErrorLineInUnavailable = 500;
+    // Why the last play() plays nothing; its numbers are the engine's error codes.
+    enum class Error {
+        None = 0,
+        FileUnreadable = 1,  // missing, unreadable or no audio in it
+        NoSoundServer = 2,   // a real device asked for, no server
+        OutputFailed = 3,    // the server refused the stream
+        LineInUnavailable = 500,
+    };
+    Q_ENUM(Error)
 
     static constexpr int kMinGainDb = -30;
     static constexpr int kMaxGainDb = 30;
@@ -74,7 +77,7 @@ public:
     // Stops whatever plays, opens `fileName` and starts it at its beginning, or leaves it
     // paused there. The outcome is in state() and lastError(); nothing is shown to the user.
     // A file named "line.in" (any folder, any case) asks for the line input, which this
-    // program does not have: kErrorLineInUnavailable, nothing plays.
+    // program does not have: Error::LineInUnavailable, nothing plays.
     void play(const QString &fileName, bool startPaused = false);
     void stop();
     void pause();
@@ -82,7 +85,7 @@ public:
 
     State state() const { return m_state; }
     QString fileName() const { return m_fileName; }
-    int lastError() const { return m_lastError; }
+    Error lastError() const { return m_lastError; }
 
     // Sample rate of the current file (core::limits::kDefaultSampleRate before the first play).
     int sampleRate() const { return m_sampleRate; }
@@ -130,7 +133,7 @@ private:
     QString m_fileName;
     bool m_isLineIn = false;
     State m_state = State::Stopped;
-    int m_lastError = kNoError;
+    Error m_lastError = Error::None;
     int m_sampleRate = core::limits::kDefaultSampleRate;
     std::int64_t m_lengthBytes = 0;
     int m_gainDb = 0;

@@ -221,7 +221,7 @@ private slots:
         QVERIFY(monitor.start(QStringLiteral("vtout.monitor")));
         engine.play(file);
         QCOMPARE(engine.state(), State::Playing);
-        QCOMPARE(engine.lastError(), AudioEngine::kNoError);
+        QCOMPARE(engine.lastError(), AudioEngine::Error::None);
         QVERIFY2(std::abs(engine.lengthMs() - 2000) <= 50, qPrintable(QString::number(engine.lengthMs())));
         QTRY_COMPARE_WITH_TIMEOUT(engine.state(), State::Ended, 4000);
         QCOMPARE(ended.count(), 1);
@@ -364,10 +364,10 @@ private slots:
 
         engine.play(dir.filePath(QStringLiteral("missing.mp3")));
         QCOMPARE(engine.state(), State::Stopped);
-        QCOMPARE(engine.lastError(), AudioEngine::kErrorFileUnreadable);
+        QCOMPARE(engine.lastError(), AudioEngine::Error::FileUnreadable);
         engine.play(QStringLiteral("/any/LINE.IN"));
         QCOMPARE(engine.state(), State::Stopped);
-        QCOMPARE(engine.lastError(), AudioEngine::kErrorLineInUnavailable);
+        QCOMPARE(engine.lastError(), AudioEngine::Error::LineInUnavailable);
 
         // A readable file with no server to play on is said; an unreadable one was not.
         {
@@ -382,7 +382,7 @@ private slots:
             lost.play(wav);
             qputenv("PULSE_SERVER", server);
             QCOMPARE(lost.state(), State::Stopped);
-            QCOMPARE(lost.lastError(), AudioEngine::kErrorNoSoundServer);
+            QCOMPARE(lost.lastError(), AudioEngine::Error::NoSoundServer);
             QCOMPARE(failed.count(), 1);
         }
 
