@@ -82,11 +82,11 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     // encoder is ready are not counted.
     OutputFiles::Next next = m_files.prepare(config, now);
     m_files.name(next.path);
+    if (next.failure == Failure::None && !startCapture(&next.why))
+        next.failure = Failure::CaptureFailed;
     if (next.failure == Failure::None) {
-        if (!startCapture(&next.why))
-            next.failure = Failure::CaptureFailed;
-        else if (m_files.startEncoder(config, next); !next.feed)
-            release();
+        m_files.startEncoder(config, next);
+        if (!next.feed) release();  // no capture left running for nothing
     }
     if (next.failure != Failure::None) {
         fail(next.failure, next.why);
