@@ -61,6 +61,7 @@ std::vector<SessionEvent> RecordingSession::takeEvents() { return std::exchange(
 bool RecordingSession::startCapture(QString *why)
 {
     m_timeBase.reset(m_config.sampleRate);
+    m_driftLoggedUs = 0;
     m_streamOrigin = m_tap.position();
     if (m_state == State::CaptureLost) {
         m_capture = m_backend.startCaptureFrom(m_captureSource, m_config.sampleRate, m_tap.callback(), why);
@@ -97,13 +98,16 @@ void RecordingSession::updateTimeBase()
         qCWarning(lcRecording).noquote() << QStringLiteral("the system clock was set %1%2 s; the capture's time base follows it")
                                                 .arg(step > 0 ? QStringLiteral("+") : QString())
                                                 .arg(step / 1e6, 0, 'f', 3);
-    const qint64 nowUs = report.monotonicUs;
-    if (m_timeBase.spanUs() >= TimeBase::kDriftAfterUs
-        && (m_driftLoggedUs == 0 || nowUs - m_driftLoggedUs >= kDriftLogPeriodUs)) {
-        m_driftLoggedUs = nowUs;
-        qCInfo(lcRecording).noquote() << QStringLiteral("capture clock: %1 ppm against the system clock")
-                                             .arg(m_timeBase.driftPpm(), 0, 'f', 1);
-    }
+    if (m_driftLoggedUs == 0 || report.monotonicUs - m_driftLoggedUs >= kDriftLogPeriodUs) logDrift();
+}
+
+// The drift, once measured: when first known, hourly and at each start.
+void RecordingSession::logDrift()
+{
+    if (m_timeBase.spanUs() < TimeBase::kDriftAfterUs) return;
+    m_driftLoggedUs = m_clock.monotonicUs();
+    qCInfo(lcRecording).noquote() << QStringLiteral("capture clock: %1 ppm against the system clock")
+                                         .arg(m_timeBase.driftPpm(), 0, 'f', 1);
 }
 
 // The position of the frame captured at `at`. Until the server has reported its timing,
@@ -223,7 +227,11 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_encoderDeaths.clear();
     m_armedCut = CaptureTap::kNoEnd;
     updateTimeBase();
-    const std::uint64_t firstByte = std::max(byteAt(at.addSecs(-config.preRollSeconds)), m_tap.historyBegin());
+    // Both placed at once: the start and the limit's end must be measured alike.
+    const std::uint64_t atByte = byteAt(at);
+    const std::uint64_t firstByte =
+        std::max(atByte - std::min(atByte, std::uint64_t(config.preRollSeconds) * config.sampleRate * audio::kBytesPerFrame),
+                 m_tap.historyBegin());
     if (next.failure == Failure::None) {
         m_files.startEncoder(config, next, fileStartEnvironment(firstByte));
         if (!next.feed) release();  // no capture left running for nothing
@@ -233,11 +241,12 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
         return previous;
     }
     m_sampleRate = config.sampleRate;
-    setLimit(at, limitMs, byteAt(at));
+    setLimit(at, limitMs, atByte);
     m_recordingStart = m_tap.startFeed(next.feed.get(), firstByte, limitEnd());
     if (m_limitBytes != 0) m_limitBytes = m_limitEndByte - m_recordingStart;
     adoptFile(std::move(next), m_recordingStart);
     m_state = State::Recording;
+    logDrift();
     clearFailure();  // what became of the previous recording is in its record
     addEvent(SessionEventKind::Started, m_files.path(),
              QStringLiteral("begins ") + isoTimeWithOffset(m_files.startedAt(), true));

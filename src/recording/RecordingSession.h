@@ -194,6 +194,7 @@ private:
     // logged error of a cut placed at `cut` for `at`.
     void updateTimeBase();
     qint64 wallOffsetUs() const;
+    void logDrift();
     std::uint64_t byteAt(const QDateTime &at) const;
     std::uint64_t byteAtWaiting(const QDateTime &at);
     void noteCut(const QDateTime &at, std::uint64_t cut, const QString &file);

@@ -233,18 +233,20 @@ private slots:
         QFile file(record->path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
-        QVERIFY(bytes.size() > 44);
-        QCOMPARE(bytes.mid(36, 4), QByteArray("data"));
-        const quint32 dataBytes = qFromLittleEndian<quint32>(bytes.constData() + 40);
-        QCOMPARE(qsizetype(dataBytes), bytes.size() - 44);
+        // RIFF and fmt, the bext chunk dating the file (8 + 602 bytes), then the data.
+        constexpr int kDataAt = 44 + 610;
+        QVERIFY(bytes.size() > kDataAt);
+        QCOMPARE(bytes.mid(kDataAt - 8, 4), QByteArray("data"));
+        const quint32 dataBytes = qFromLittleEndian<quint32>(bytes.constData() + kDataAt - 4);
+        QCOMPARE(qsizetype(dataBytes), bytes.size() - kDataAt);
         QCOMPARE(std::uint64_t(dataBytes), session.capturedBytes());
         QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 24), quint32(kRate));
 
         const qsizetype frames = dataBytes / 4;
         QVERIFY(qAbs(frames / double(kRate) - 15.3) < 1.0);
-        const qint16 *s = reinterpret_cast<const qint16 *>(bytes.constData() + 44);
+        const qint16 *s = reinterpret_cast<const qint16 *>(bytes.constData() + kDataAt);
         QVERIFY2(*std::max_element(s, s + 2 * frames) > 12000, "no sine recorded");
-        const QString unheard = sine::unheardBreaks(bytes.mid(44), firstFrameMs, heard, reference.firstFrameMs());
+        const QString unheard = sine::unheardBreaks(bytes.mid(kDataAt), firstFrameMs, heard, reference.firstFrameMs());
         if (!unheard.isEmpty()) {
             const QString kept = QDir::temp().filePath("vt-broken-sine.wav");
             QFile::remove(kept);
