@@ -246,14 +246,14 @@ void Recorder::tick(const QDateTime &now)
             stopRecording(at);
         }
     }
+    // Here as well as in watch(), so that a limit never runs a second over; the file ends
+    // at the limit's frame whenever the stop comes, and a split at that second has none.
+    if (m_session->limitReached())
+        stopRecording();
     if (m_lastTick.isValid() && m_session->isRecording() && !m_session->captureLost())
         for (const QDateTime &at : schedule::splitMomentsIn(m_lastTick, now, m_settings.splitMinutes))
             splitRecording(at);
     m_lastTick = now;
-    // Here as well as in watch(), so that a limit never runs a second over; the file ends
-    // at the limit's frame whenever the stop comes.
-    if (m_session->limitReached())
-        stopRecording();
     prepareAhead(now);
 }
 

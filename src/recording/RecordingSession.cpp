@@ -32,6 +32,8 @@ constexpr qint64 kCaptureRetrySlackMs = 200;
 constexpr qint64 kCutErrorLoggedUs = 5000;
 // How long a cut waits for the capture to reach its frame (its latency, a block or two).
 constexpr int kCutWaitMs = 500;
+// An armed cut not made this long after its moment is lifted (well within the history).
+constexpr qint64 kStaleCutMs = 3000;
 constexpr qint64 kDriftLogPeriodUs = 3600LL * 1000000;
 // A timing report this far from what the capture delivered is not about this stream.
 constexpr qint64 kReportPlausibleSeconds = 10;
@@ -197,6 +199,7 @@ void RecordingSession::armCut(const QDateTime &at)
 {
     if (m_state != State::Recording) return;
     updateTimeBase();
+    m_armedMoment = at;
     m_armedCut = at.isValid() ? std::max(byteAt(at), m_recordingStart) : CaptureTap::kNoEnd;
     m_tap.setEnd(limitEnd());
 }
@@ -226,6 +229,7 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
     m_loss.captureStarted(m_capture ? m_capture->overflows() : 0);
     m_encoderDeaths.clear();
     m_armedCut = CaptureTap::kNoEnd;
+    m_armedMoment = {};
     updateTimeBase();
     // Both placed at once: the start and the limit's end must be measured alike.
     const std::uint64_t atByte = byteAt(at);
@@ -241,6 +245,7 @@ std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &
         return previous;
     }
     m_sampleRate = config.sampleRate;
+    m_fileMoment = at;
     setLimit(at, limitMs, atByte);
     m_recordingStart = m_tap.startFeed(next.feed.get(), firstByte, limitEnd());
     if (m_limitBytes != 0) m_limitBytes = m_limitEndByte - m_recordingStart;
@@ -302,6 +307,8 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     }
     m_config = config;
     m_armedCut = CaptureTap::kNoEnd;
+    m_armedMoment = {};
+    m_fileMoment = at;
     if (limitMs != UINT32_MAX) setLimit(at, limitMs, wanted);
     const std::uint64_t cut = m_tap.cutTo(next.feed.get(), wanted, limitEnd());
     // No block reaches the old feed any more: it can be stopped and its length is final.
@@ -327,8 +334,13 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
 
 std::optional<FinishedRecording> RecordingSession::split(const QDateTime &at)
 {
-    if (m_state != State::Recording || !m_capture->isRunning() || !m_files.encoder()->isAlive())
+    if (m_state != State::Recording || !m_capture->isRunning() || !m_files.encoder()->isAlive()) return std::nullopt;
+    // A file begun at that very moment (a scheduled start on the split, a clock set back
+    // over a split made) is not split again: the file goes on.
+    if (at <= m_fileMoment) {
+        if (m_armedMoment == at) armCut({});
         return std::nullopt;
+    }
     return changeFile(m_config, UINT32_MAX, at);
 }
 
@@ -362,6 +374,9 @@ RecordingSession::PollResult RecordingSession::poll()
     }
     updateTimeBase();
     followLimit();
+    // A cut armed for a moment long past that nobody made: the file goes on, given what the
+    // history kept meanwhile.
+    if (m_armedMoment.isValid() && m_armedMoment.msecsTo(m_clock.now()) > kStaleCutMs) armCut({});
     // A capture that ended first: an encoder restarted now would get a file that the loss
     // then closes at once.
     if (!m_capture->isRunning()) {
@@ -446,6 +461,7 @@ void RecordingSession::loseCapture(PollResult &result)
     m_state = State::CaptureLost;
     m_limitEndWallUs = 0;  // the limit now counts the time without capture
     m_armedCut = CaptureTap::kNoEnd;
+    m_armedMoment = {};
     m_loss.captureLost(m_clock.elapsedMs());
     m_nextCaptureRetryMs = m_clock.elapsedMs() + kCaptureRetryMs;
     fail(Failure::CaptureLost, cause, SessionEventKind::CaptureLost);

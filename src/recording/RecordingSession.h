@@ -92,7 +92,8 @@ public:
     // failure() tells why.
     [[nodiscard]] std::optional<FinishedRecording> start(const RecordingConfig &config, quint32 limitMs,
                                                          const QDateTime &at);
-    // The running recording goes on into a new file from `at`, with its config and limit.
+    // The running recording goes on into a new file from `at`, with its config and limit;
+    // nothing when its file began at `at` or later.
     [[nodiscard]] std::optional<FinishedRecording> split(const QDateTime &at);
     // The running recording's file ends at the frame captured at `at` (null: lift it), so
     // that a start, split or stop at `at` cuts there. Set it before the capture gets there.
@@ -239,6 +240,8 @@ private:
     std::uint64_t m_streamOrigin = 0;    // the position of the running stream's first byte
     qint64 m_driftLoggedUs = 0;
     std::uint64_t m_stoppedAt = 0;       // where the last finished file's stream ended
+    QDateTime m_fileMoment;              // the moment the current file is for
+    QDateTime m_armedMoment;             // the moment m_armedCut is for; null: none
     QString m_standByFailure;            // why the capture could not stand by, as last said          // monotonic time the drift was last logged
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;

@@ -433,8 +433,7 @@ private slots:
     // A day of hourly splits from a card whose clock runs 1000 ppm fast against the
     // system's, the wall clock set 90 s forward and later back: every file begins within a
     // millisecond of its second, the drift is measured, no frame is lost or repeated and no
-    // file written over (the hour the step back repeats is split again, into a file of its
-    // own).
+    // file written over (the split the step back passes again is not made twice).
     void cutsFollowADriftingCardAndClockSteps()
     {
         constexpr int rate = 1000;  // the lowest rate keeps a day in memory small
@@ -447,7 +446,7 @@ private slots:
         QDateTime next = clock.start.addSecs(3600);
         bool steppedForward = false;
         bool steppedBack = false;
-        while (plannedUs.size() < 25) {
+        while (plannedUs.size() < 24) {
             // A second of the card's clock, and the server's report of when it ended.
             capture.deliver(rate);
             const qint64 capturedUs = qint64(capture.nextFrame * 1e6 / cardRate);
@@ -457,8 +456,10 @@ private slots:
             (void)poll();
             const QDateTime now = clock.now();
             if (now >= next) {
-                plannedUs.push_back((next.toMSecsSinceEpoch() - clock.stepMs) * 1000 - epochUs);
+                const std::size_t files = starter.encoders.size();
                 keep(session->split(next));
+                if (starter.encoders.size() > files)
+                    plannedUs.push_back((next.toMSecsSinceEpoch() - clock.stepMs) * 1000 - epochUs);
                 next = next.addSecs(3600);
             } else if (now.msecsTo(next) <= 1000) {
                 session->armCut(next);
@@ -474,7 +475,7 @@ private slots:
             }
         }
         keep(session->stop());
-        QCOMPARE(starter.encoders.size(), std::size_t(26));
+        QCOMPARE(starter.encoders.size(), std::size_t(25));
         for (std::size_t i = 0; i < plannedUs.size(); ++i) {
             const std::uint32_t first = fakes::framesOf(starter.encoders[i + 1]->bytes.left(4)).front();
             const qint64 errorUs = qint64(first * 1e6 / cardRate) - plannedUs[i];
@@ -486,7 +487,6 @@ private slots:
         QStringList paths;
         for (const auto &e : starter.encoders) paths << e->path;
         QCOMPARE(paths.removeDuplicates(), 0);
-        QVERIFY(paths.contains(saveDir->filePath(QStringLiteral("2026-12-09_23-00-00_2.wav"))));
     }
 
     // A double F5 in one second: an encoder still finishing its file holds the name.
