@@ -136,6 +136,7 @@ void Recorder::start()
 {
     m_tickThread = new schedule::ScheduleTickThread(this);
     m_tickThread->setInterval(1000);
+    m_tickThread->alignToWholeSeconds(kTickAfterSecondMs);
     connect(m_tickThread, &schedule::ScheduleTickThread::tick, this,
             [this] { tick(QDateTime::currentDateTime()); });
     m_tickThread->start();
@@ -180,10 +181,10 @@ void Recorder::record()
 
 void Recorder::stop()
 {
-    stopRecording();
+    stopRecording(QDateTime::currentDateTime());
 }
 
-void Recorder::startRecording(quint32 limitMs, const QDateTime &now)
+recording::RecordingConfig Recorder::recordingConfig() const
 {
     recording::RecordingConfig config;
     config.programFolder = programFolder();
@@ -191,7 +192,14 @@ void Recorder::startRecording(quint32 limitMs, const QDateTime &now)
     config.saveFilename = m_settings.saveFilename;
     config.sampleRate = m_settings.sampleRate;
     config.codec = settings::CodecPreset::make(m_settings.codecName, m_settings.codecCmd, m_settings.codecExt);
-    if (const auto finished = m_session->start(config, limitMs, now))
+    config.preRollSeconds = m_settings.preRollSeconds;
+    return config;
+}
+
+// `at`: the moment the recording begins, its first frame the one captured then.
+void Recorder::startRecording(quint32 limitMs, const QDateTime &at)
+{
+    if (const auto finished = m_session->start(recordingConfig(), limitMs, at))
         archiveFinished(*finished);
     // From here until its record is written, the journal names the recording, so that a run
     // killed meanwhile leaves the next start enough to archive it.
@@ -200,31 +208,70 @@ void Recorder::startRecording(quint32 limitMs, const QDateTime &now)
         journal().clear();
     else if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
         qCWarning(lcApp).noquote() << error;
-    noteSessionEvents(now);
+    noteSessionEvents(QDateTime::currentDateTime());
     emit statusChanged();
 }
 
-void Recorder::stopRecording()
+// `at`: the file ends just before the frame captured then; invalid: at once.
+void Recorder::stopRecording(const QDateTime &at)
 {
-    if (const auto finished = m_session->stop())
+    if (const auto finished = m_session->stop(at))
         archiveFinished(*finished);
     noteSessionEvents(QDateTime::currentDateTime());
     emit statusChanged();
 }
 
+void Recorder::splitRecording(const QDateTime &at)
+{
+    if (const auto finished = m_session->split(at)) {
+        archiveFinished(*finished);
+        QString error;
+        if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
+            qCWarning(lcApp).noquote() << error;
+    }
+    noteSessionEvents(at);
+    emit statusChanged();
+}
+
+// Each entry, split and limit at its second: the tick comes just after it, and the cut
+// was armed on the tick before.
 void Recorder::tick(const QDateTime &now)
 {
     const auto due = m_planner.tick(now, m_scheduleModel.list());
     for (const schedule::DueEntry &d : due) {
+        const QDateTime at = d.at.isValid() ? d.at : now;
         if (d.action == schedule::ActionRecord) {
-            startRecording(quint32(d.limitMs), now);
+            startRecording(quint32(d.limitMs), at);
         } else if (!d.endsLimitedRecordingOnly || (isRecording() && m_session->limitBytes() > 0)) {
-            stopRecording();
+            stopRecording(at);
         }
     }
-    // Here as well as in watch(), so that a limit never runs a second over.
+    if (m_lastTick.isValid() && m_session->isRecording() && !m_session->captureLost())
+        for (const QDateTime &at : schedule::splitMomentsIn(m_lastTick, now, m_settings.splitMinutes))
+            splitRecording(at);
+    m_lastTick = now;
+    // Here as well as in watch(), so that a limit never runs a second over; the file ends
+    // at the limit's frame whenever the stop comes.
     if (m_session->limitReached())
         stopRecording();
+    prepareAhead(now);
+}
+
+// A cut due within the next second is armed at its frame; a recording due within the next
+// two, or the pre-roll, keeps the capture running while idle.
+void Recorder::prepareAhead(const QDateTime &now)
+{
+    const schedule::ScheduleList &list = m_scheduleModel.list();
+    if (m_session->isRecording()) {
+        std::vector<QDateTime> cuts = m_planner.upcoming(now, kArmAheadMs, list);
+        const auto splits = schedule::splitMomentsIn(now, now.addMSecs(kArmAheadMs), m_settings.splitMinutes);
+        cuts.insert(cuts.end(), splits.begin(), splits.end());
+        m_session->armCut(cuts.empty() ? QDateTime() : *std::min_element(cuts.begin(), cuts.end()));
+    } else if (m_settings.preRollSeconds > 0 || !m_planner.upcoming(now, kStandByAheadMs, list, true).empty()) {
+        m_session->standBy(recordingConfig());
+    } else {
+        m_session->leaveStandBy();
+    }
 }
 
 void Recorder::watch()

@@ -21,6 +21,8 @@
 #include "schedule/ScheduleFile.h"
 #include "schedule/ScheduleModel.h"
 #include "schedule/SchedulePlanner.h"
+#include "schedule/SplitClock.h"
+#include "recording/RecordingConfig.h"
 #include "settings/CodecPreset.h"
 #include "settings/SystemOptions.h"
 
@@ -56,6 +58,13 @@ struct FrontEndLayout {
     std::array<int, kHistoryColumns> historyWidths{};
     int levelMin = meter::kDefaultBottomDb;
 };
+
+// The schedule tick comes this long after each whole second of the wall clock, once the
+// capture has that second's frame; cuts due within kArmAheadMs are armed on the tick
+// before, and the capture opens kStandByAheadMs before a scheduled recording.
+constexpr int kTickAfterSecondMs = 150;
+constexpr qint64 kArmAheadMs = 1000;
+constexpr qint64 kStandByAheadMs = 2000;
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -148,8 +157,11 @@ signals:
 private:
     void loadDefaultSchedule();
     void adoptUnfinishedRecording();
-    void startRecording(quint32 limitMs, const QDateTime &now);
-    void stopRecording();
+    recording::RecordingConfig recordingConfig() const;
+    void startRecording(quint32 limitMs, const QDateTime &at);
+    void stopRecording(const QDateTime &at = {});
+    void splitRecording(const QDateTime &at);
+    void prepareAhead(const QDateTime &now);
     void archiveFinished(const recording::FinishedRecording &finished);
     void archiveChanged(const archive::ArchiveChange &change);
     void scheduleChanged();
@@ -176,6 +188,7 @@ private:
     recording::WatchCondition m_shownCondition;
     DesktopNotifier m_notifier;
     schedule::SchedulePlanner m_planner;
+    QDateTime m_lastTick;  // of the split clock
     schedule::ScheduleTickThread *m_tickThread = nullptr;
     QTimer m_watchTimer;
     QTimer m_sweepTimer;

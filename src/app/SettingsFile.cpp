@@ -61,6 +61,8 @@ Settings readSettings(const core::Ini &ini)
 
     s.silenceDb = qBound(kSilenceDbMin, ini.readInt(alarm, silenceDb, s.silenceDb), kSilenceDbMax);
     s.silenceSeconds = qBound(0, ini.readInt(alarm, silenceSeconds, s.silenceSeconds), kSilenceSecondsMax);
+    s.splitMinutes = qBound(0, ini.readInt(options, splitMinutes, s.splitMinutes), kSplitMinutesMax);
+    s.preRollSeconds = qBound(0, ini.readInt(options, preRollSeconds, s.preRollSeconds), kPreRollSecondsMax);
     return s;
 }
 

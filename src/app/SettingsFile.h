@@ -43,6 +43,8 @@ inline const QString history = QStringLiteral("History");
 inline const QString alarm = QStringLiteral("Alarm");
 inline const QString silenceDb = QStringLiteral("SilenceDb");
 inline const QString silenceSeconds = QStringLiteral("SilenceSeconds");
+inline const QString splitMinutes = QStringLiteral("SplitMinutes");
+inline const QString preRollSeconds = QStringLiteral("PreRollSeconds");
 }  // namespace keys
 
 constexpr int kHistorySlots = 16;
@@ -52,6 +54,11 @@ constexpr int kHistoryColumns = 6;
 constexpr int kSilenceDbMin = -96;
 constexpr int kSilenceDbMax = 0;
 constexpr int kSilenceSecondsMax = 3600;
+
+// SplitMinutes: a new file every N minutes of local time (0: never); PreRollSeconds: a
+// recording reaches back that long (0: not at all).
+constexpr int kSplitMinutesMax = 1440;
+constexpr int kPreRollSecondsMax = 10;
 
 enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
 
@@ -78,6 +85,10 @@ struct Settings {
     int silenceDb = -50;
     int silenceSeconds = 30;
 
+    // Kept only in the file, by hand: writeSettings() leaves them as they stand.
+    int splitMinutes = 0;
+    int preRollSeconds = 0;
+
     // Archive list column widths from "History"; empty when the key is missing or malformed.
     std::optional<std::array<int, kHistoryColumns>> historyWidths;
 
@@ -87,7 +98,8 @@ struct Settings {
 // Reads every key; a missing key or a value that is not a whole 32-bit number ("1 year",
 // "3000000000") gives the default.
 // Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24,
-// SilenceDb into -96…0 and SilenceSeconds into 0…3600.
+// SilenceDb into -96…0, SilenceSeconds into 0…3600, SplitMinutes into 0…1440 and
+// PreRollSeconds into 0…10.
 Settings readSettings(const core::Ini &ini);
 
 // Window bounds at close. When maximised only State is written and the stored bounds stay.

@@ -28,6 +28,15 @@ constexpr std::uint32_t kNoLevel = 0xFFFFFFFFu;
 // Called on the audio thread for every captured block; must not block.
 using BlockCallback = std::function<void(const char *data, std::size_t bytes)>;
 
+// Which byte of a stream the source was capturing at which moment, by the sound server's
+// own timing (not when the byte reached the program). Stream bytes count from the first
+// byte the stream delivered.
+struct StreamInstant {
+    std::uint64_t streamByte = 0;
+    std::int64_t wallUs = 0;       // system wall clock, µs since the epoch
+    std::int64_t monotonicUs = 0;  // the same moment on the monotonic clock (CLOCK_MONOTONIC)
+};
+
 // The source a capture records from: the server's name for it and its description (both
 // empty for the server's default source, which a capture follows wherever it goes).
 struct CaptureSource {
@@ -49,6 +58,12 @@ public:
     virtual std::uint64_t overflows() const = 0;
     // Stops capture; no callback runs after it returns.
     virtual void stop() = 0;
+    // The server's latest report of its capture timing; false while it has given none.
+    virtual bool lastInstant(StreamInstant *instant) const
+    {
+        (void)instant;
+        return false;
+    }
     // Runs `change` at a block boundary: no block callback runs meanwhile, and the next one
     // sees everything `change` did. Blocks the caller for at most one block's delivery.
     virtual void runBetweenBlocks(const std::function<void()> &change) = 0;

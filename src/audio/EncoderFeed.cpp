@@ -371,6 +371,48 @@ struct ChildArguments {
     std::vector<char *> pointers;
 };
 
+// The child's environment: the inherited one with `extra` ("NAME=value") added, an entry of
+// the same name replaced. Built before the spawn, like the arguments, so that nothing is
+// allocated between the fork and the exec; with no extra entries the child gets `environ`.
+struct ChildEnvironment {
+    explicit ChildEnvironment(const QStringList &extra)
+    {
+        if (extra.isEmpty())
+            return;
+        for (const QString &entry : extra)
+            entries.push_back(QFile::encodeName(entry));
+        for (char **inherited = environ; *inherited; ++inherited) {
+            if (!isReplaced(*inherited))
+                pointers.push_back(*inherited);
+        }
+        for (QByteArray &entry : entries)
+            pointers.push_back(entry.data());
+        pointers.push_back(nullptr);
+    }
+    ChildEnvironment(const ChildEnvironment &) = delete;
+    ChildEnvironment &operator=(const ChildEnvironment &) = delete;
+
+    char *const *envp() const { return pointers.empty() ? environ : pointers.data(); }
+
+    std::vector<QByteArray> entries;
+    std::vector<char *> pointers;
+
+private:
+    bool isReplaced(const char *inherited) const
+    {
+        const char *equals = std::strchr(inherited, '=');
+        const std::size_t nameLength =
+            equals ? std::size_t(equals - inherited) : std::strlen(inherited);
+        for (const QByteArray &entry : entries) {
+            const qsizetype entryName = entry.indexOf('=');
+            if (std::size_t(entryName < 0 ? entry.size() : entryName) == nameLength &&
+                std::strncmp(entry.constData(), inherited, nameLength) == 0)
+                return true;
+        }
+        return false;
+    }
+};
+
 // A close-on-exec pipe whose end `childEnd` (0 = read, 1 = write), the one the child gets as
 // a standard descriptor, is numbered 3 or above, so that the dup2 onto 0…2 always clears
 // its close-on-exec flag. 0, or the errno that stopped it with nothing left open.
@@ -427,13 +469,15 @@ struct SpawnSetup {
 
 // Starts the encoder (searched on PATH unless its name holds a slash): 0 and *pid, or the
 // error code.
-int spawnEncoder(const ChildArguments &arguments, int inputFd, int errorFd, pid_t *pid)
+int spawnEncoder(const ChildArguments &arguments, const ChildEnvironment &environment,
+                 int inputFd, int errorFd, pid_t *pid)
 {
     const SpawnSetup setup(inputFd, errorFd);
     char *const *argv = arguments.pointers.data();
+    char *const *envp = environment.envp();
     return arguments.args.front().contains('/')
-               ? ::posix_spawn(pid, argv[0], &setup.actions, &setup.attr, argv, environ)
-               : ::posix_spawnp(pid, argv[0], &setup.actions, &setup.attr, argv, environ);
+               ? ::posix_spawn(pid, argv[0], &setup.actions, &setup.attr, argv, envp)
+               : ::posix_spawnp(pid, argv[0], &setup.actions, &setup.attr, argv, envp);
 }
 
 // The feed's state with the WAV header already queued.
@@ -479,7 +523,7 @@ QString startFeedThreads(const std::shared_ptr<FeedState> &state)
 }  // namespace
 
 std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sampleRate,
-                                                QString *error)
+                                                QString *error, const QStringList &environment)
 {
     auto fail = [error](const QString &text) {
         if (error)
@@ -494,6 +538,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
     registry().collect();
 
     const ChildArguments arguments(argv);
+    const ChildEnvironment childEnvironment(environment);
     int errorFds[2];  // the encoder's standard error, write end the child's
     int code = openChildPipe(errorFds, 1);
     if (code != 0)
@@ -506,7 +551,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
         return fail(startError(argv.front(), code));
     }
     pid_t pid = -1;
-    code = spawnEncoder(arguments, fds[0], errorFds[1], &pid);
+    code = spawnEncoder(arguments, childEnvironment, fds[0], errorFds[1], &pid);
     ::close(fds[0]);
     ::close(errorFds[1]);
     if (code != 0) {

@@ -16,9 +16,12 @@ class EncoderFeed {
 public:
     // Starts argv[0] with argv[1…] directly (no shell), then writes a WAV header (PCM,
     // 16-bit, stereo, sampleRate, RIFF and data sizes 0xFFFFFFFF) to its standard input.
+    // The child inherits this process's environment plus `environment` ("NAME=value"
+    // entries; one whose name is inherited replaces the inherited value).
     // Returns null (and sets *error) when the program cannot be started.
     static std::unique_ptr<EncoderFeed> start(const QStringList &argv, int sampleRate,
-                                              QString *error = nullptr);
+                                              QString *error = nullptr,
+                                              const QStringList &environment = {});
     virtual ~EncoderFeed() = default;
 
     // Any one thread at a time (normally the capture callback): queues samples; never

@@ -1,5 +1,7 @@
 #include "audio/PulseCapture.h"
 
+#include <time.h>
+
 namespace audio {
 
 namespace {
@@ -70,6 +72,7 @@ QString PulseCapture::connectStream(const std::string &source, const pa_sample_s
     pa_stream_set_state_callback(stream, &PulseCapture::onState, this);
     pa_stream_set_read_callback(stream, &PulseCapture::onRead, this);
     pa_stream_set_overflow_callback(stream, &PulseCapture::onOverflow, this);
+    pa_stream_set_latency_update_callback(stream, &PulseCapture::onTimingUpdate, this);
     // Without an explicit fragment size the server delivers in bursts of seconds.
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kServerBufferUsec, &spec));
@@ -78,7 +81,7 @@ QString PulseCapture::connectStream(const std::string &source, const pa_sample_s
     // A stream on the default source follows the default; one on a chosen device ends with
     // it rather than quietly recording another device.
     const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
     if (pa_stream_connect_record(stream, source.empty() ? nullptr : source.c_str(), &attr,
                                  flags) < 0)
         return c.lastError();
@@ -125,6 +128,7 @@ void PulseCapture::stop()
     // callbacks cleared none can start after this returns.
     pa_stream_set_read_callback(m_stream, nullptr, nullptr);
     pa_stream_set_overflow_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
     pa_stream_set_state_callback(m_stream, nullptr, nullptr);
     const pa_stream_state_t state = pa_stream_get_state(m_stream);
     if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
@@ -158,6 +162,37 @@ void PulseCapture::onState(pa_stream *stream, void *self)
 void PulseCapture::onOverflow(pa_stream *, void *self)
 {
     static_cast<PulseCapture *>(self)->m_overflows.fetch_add(1, std::memory_order_relaxed);
+}
+
+namespace {
+std::int64_t clockUs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return std::int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+}  // namespace
+
+// Runs on the mainloop thread, whenever the server's timing report was renewed.
+void PulseCapture::onTimingUpdate(pa_stream *stream, void *self)
+{
+    auto *capture = static_cast<PulseCapture *>(self);
+    const pa_timing_info *timing = pa_stream_get_timing_info(stream);
+    const pa_sample_spec *spec = pa_stream_get_sample_spec(stream);
+    if (!timing || !spec || timing->write_index_corrupt || timing->write_index < 0) return;
+    const std::int64_t stampUs = std::int64_t(timing->timestamp.tv_sec) * 1000000 + timing->timestamp.tv_usec;
+    // The monotonic moment of the timestamp, by the offset between the two clocks now.
+    const std::int64_t wallOffsetUs = clockUs(CLOCK_REALTIME) - clockUs(CLOCK_MONOTONIC);
+    const std::uint64_t inSource = pa_usec_to_bytes(timing->source_usec, spec);
+    capture->m_instant = {std::uint64_t(timing->write_index) + inSource, stampUs, stampUs - wallOffsetUs};
+    capture->m_hasInstant = true;
+}
+
+bool PulseCapture::lastInstant(StreamInstant *instant) const
+{
+    LoopLock lock(m_connection->loop());
+    if (m_hasInstant && instant) *instant = m_instant;
+    return m_hasInstant;
 }
 
 void PulseCapture::onRead(pa_stream *, std::size_t, void *self)

@@ -1,7 +1,11 @@
 #pragma once
 // Capture from one source: a record stream delivering ~40 ms blocks of 16-bit stereo.
 //
-// The read callback runs on the mainloop thread. It hands each block to the caller's block
+// The read callback runs on the mainloop thread.
+//
+// The server's timing reports (about every 1.5 s) say which stream byte its source was
+// capturing when: the byte the server had written for us plus the source's own latency, at
+// the server's timestamp. They become StreamInstants for the recording's time base. It hands each block to the caller's block
 // callback, turns holes in the stream into silence of the same length (so that the sample
 // count, and with it every length derived from it, stays true), and publishes the per-channel
 // peak of the most recent ~20 ms, however many frames each read held. It neither allocates
@@ -38,6 +42,7 @@ public:
     std::uint64_t overflows() const override { return m_overflows.load(std::memory_order_relaxed); }
     void stop() override;
     void runBetweenBlocks(const std::function<void()> &change) override;
+    bool lastInstant(StreamInstant *instant) const override;
 
 private:
     PulseCapture(std::shared_ptr<PulseConnection> connection, int sampleRate,
@@ -51,6 +56,7 @@ private:
     static void onRead(pa_stream *stream, std::size_t bytes, void *self);
     static void onState(pa_stream *stream, void *self);
     static void onOverflow(pa_stream *stream, void *self);
+    static void onTimingUpdate(pa_stream *stream, void *self);
 
     std::shared_ptr<PulseConnection> m_connection;  // outlives m_stream
     pa_stream *m_stream = nullptr;
@@ -64,6 +70,9 @@ private:
     std::atomic<std::uint64_t> m_overflows{0};
     pa_usec_t m_stallLimitUsec = 0;  // a pause between reads longer than this lost audio
     pa_usec_t m_lastReadUsec = 0;    // mainloop thread only
+    // The latest timing report; written on the mainloop thread, read under its lock.
+    StreamInstant m_instant;
+    bool m_hasInstant = false;
 };
 
 }  // namespace audio

@@ -101,6 +101,33 @@ bool readHeader(const Reader &read, std::vector<uint8_t> &header, std::string *p
     return true;
 }
 
+std::vector<uint8_t> bextChunk(const BroadcastInfo &info)
+{
+    // Description (256), Originator (32), OriginatorReference (32), OriginationDate (10),
+    // OriginationTime (8), TimeReference low and high (4 + 4), Version (2), UMID (64),
+    // loudness (5 × 2), reserved (180); no coding history.
+    constexpr size_t kOriginator = 8 + 256, kDate = kOriginator + 64, kTime = kDate + 10,
+                     kTimeReference = kTime + 8, kVersion = kTimeReference + 8;
+    std::vector<uint8_t> chunk(8 + kBextDataBytes, 0);
+    std::memcpy(chunk.data(), "bext", 4);
+    putLe32(&chunk[4], uint32_t(kBextDataBytes));
+    const auto put = [&chunk](size_t at, const std::string &text, size_t width) {
+        std::memcpy(&chunk[at], text.data(), text.size() < width ? text.size() : width);
+    };
+    put(kOriginator, "Vantrel", 32);
+    put(kDate, info.originationDate, 10);
+    put(kTime, info.originationTime, 8);
+    putLe32(&chunk[kTimeReference], uint32_t(info.timeReference));
+    putLe32(&chunk[kTimeReference + 4], uint32_t(info.timeReference >> 32));
+    chunk[kVersion] = 1;
+    return chunk;
+}
+
+void insertChunk(std::vector<uint8_t> &header, const std::vector<uint8_t> &chunk)
+{
+    header.insert(header.end() - 8, chunk.begin(), chunk.end());
+}
+
 std::array<char, kStreamingHeaderBytes> streamingWavHeader(int sampleRate)
 {
     const auto rate = uint32_t(sampleRate);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace recording {
 
@@ -24,14 +25,15 @@ public:
     std::uint64_t begin() const noexcept;  // the oldest position still held
     std::uint64_t end() const noexcept { return m_end; }  // just after the newest byte
 
-    // Hands the bytes from `from` (moved into [begin(), end()]) to end() to sink, in at most
-    // two spans; returns the position the first span started at.
+    // Hands the bytes from `from` to `to` (both moved into [begin(), end()]) to sink, in at
+    // most two spans; returns the position the first span started at.
     template <typename Sink>
-    std::uint64_t copyFrom(std::uint64_t from, Sink &&sink) const
+    std::uint64_t copyRange(std::uint64_t from, std::uint64_t to, Sink &&sink) const
     {
         from = from < begin() ? begin() : from > m_end ? m_end : from;
+        to = to < from ? from : to > m_end ? m_end : to;
         std::size_t offset = std::size_t(from % m_capacity);
-        std::size_t left = std::size_t(m_end - from);
+        std::size_t left = std::size_t(to - from);
         while (left > 0) {
             const std::size_t span = left < m_capacity - offset ? left : m_capacity - offset;
             sink(m_data.get() + offset, span);
@@ -39,6 +41,11 @@ public:
             offset = 0;
         }
         return from;
+    }
+    template <typename Sink>
+    std::uint64_t copyFrom(std::uint64_t from, Sink &&sink) const
+    {
+        return copyRange(from, m_end, std::forward<Sink>(sink));
     }
 
 private:

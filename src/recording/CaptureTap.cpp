@@ -11,18 +11,15 @@ audio::BlockCallback CaptureTap::callback()
 
 void CaptureTap::block(const char *data, std::size_t bytes) noexcept
 {
-    audio::EncoderFeed *feed = m_feed.load(std::memory_order_acquire);
-    if (!feed) return;  // no file is ready yet
-    // A limited recording takes exactly its length, however late the stop comes: the
-    // samples past the limit are not given to the encoder. This thread alone adds.
+    // This thread alone adds to the position; the span only changes between blocks.
     const std::uint64_t position = m_position.load(std::memory_order_relaxed);
-    const std::uint64_t limitEnd = m_limitEnd.load(std::memory_order_relaxed);
-    if (limitEnd != 0) {
-        if (position >= limitEnd) return;
-        bytes = std::size_t(std::min<std::uint64_t>(bytes, limitEnd - position));
-    }
     m_history->append(data, bytes);
-    feed->push(data, bytes);  // a dead feed ignores it; the history keeps it for the next
+    if (audio::EncoderFeed *feed = m_feed.load(std::memory_order_acquire)) {
+        const std::uint64_t from = std::max(position, m_start.load(std::memory_order_relaxed));
+        const std::uint64_t to = std::min(position + bytes, m_end.load(std::memory_order_relaxed));
+        // A dead feed ignores it; the history keeps it for the next.
+        if (from < to) feed->push(data + (from - position), std::size_t(to - from));
+    }
     m_position.store(position + bytes, std::memory_order_release);
 }
 
@@ -34,29 +31,76 @@ void CaptureTap::betweenBlocks(const std::function<void()> &change)
         change();
 }
 
+void CaptureTap::give(audio::EncoderFeed *feed, std::uint64_t from, std::uint64_t to) const
+{
+    m_history->copyRange(from, to, [feed](const char *data, std::size_t bytes) { feed->push(data, bytes); });
+}
+
 void CaptureTap::reset(std::size_t historyBytes)
 {
     m_position.store(0);
+    m_feed.store(nullptr);
     m_history = std::make_unique<CaptureHistory>(historyBytes);
 }
 
-void CaptureTap::resume(audio::EncoderFeed *feed, std::uint64_t limitBytes)
+std::uint64_t CaptureTap::givenUpTo() const
 {
-    const std::uint64_t position = m_position.load();
-    m_history->reset(position);
-    m_limitEnd.store(limitBytes == 0 ? 0 : position + limitBytes);
-    m_feed.store(feed, std::memory_order_release);
+    return std::clamp(position(), feedStart(), std::max(feedStart(), feedEnd()));
 }
 
-std::uint64_t CaptureTap::cutTo(audio::EncoderFeed *feed, std::uint64_t limitBytes)
+// The span changes below run between two blocks.
+std::uint64_t CaptureTap::startSpan(audio::EncoderFeed *feed, std::uint64_t firstByte, std::uint64_t endByte)
+{
+    const std::uint64_t start = std::max(firstByte, m_history->begin());
+    give(feed, start, std::min(position(), endByte));
+    m_start.store(start, std::memory_order_relaxed);
+    m_end.store(std::max(start, endByte), std::memory_order_relaxed);
+    m_feed.store(feed, std::memory_order_release);
+    return start;
+}
+
+std::uint64_t CaptureTap::endSpan(std::uint64_t endByte)
+{
+    const std::uint64_t given = givenUpTo();
+    const std::uint64_t end = std::max(endByte, given);
+    if (audio::EncoderFeed *feed = m_feed.load(std::memory_order_relaxed))
+        give(feed, given, std::min(end, position()));
+    m_end.store(end, std::memory_order_relaxed);
+    return end;
+}
+
+std::uint64_t CaptureTap::startFeed(audio::EncoderFeed *feed, std::uint64_t firstByte, std::uint64_t endByte)
+{
+    std::uint64_t start = 0;
+    betweenBlocks([&] { start = startSpan(feed, firstByte, endByte); });
+    return start;
+}
+
+std::uint64_t CaptureTap::setEnd(std::uint64_t endByte)
+{
+    std::uint64_t end = 0;
+    betweenBlocks([&] { end = endSpan(endByte); });
+    return end;
+}
+
+std::uint64_t CaptureTap::cutTo(audio::EncoderFeed *feed, std::uint64_t cutByte, std::uint64_t endByte)
 {
     std::uint64_t cut = 0;
     betweenBlocks([&] {
-        cut = m_position.load(std::memory_order_relaxed);
-        m_feed.store(feed, std::memory_order_release);
-        m_limitEnd.store(limitBytes == 0 ? 0 : cut + limitBytes, std::memory_order_relaxed);
+        cut = endSpan(cutByte);
+        startSpan(feed, cut, endByte);
     });
     return cut;
+}
+
+std::uint64_t CaptureTap::finishFeed(std::uint64_t endByte)
+{
+    std::uint64_t end = 0;
+    betweenBlocks([&] {
+        end = endSpan(std::min({endByte, position(), feedEnd()}));  // nothing comes after
+        m_feed.store(nullptr, std::memory_order_release);
+    });
+    return end;
 }
 
 CaptureTap::Restart CaptureTap::restartInto(audio::EncoderFeed *feed, std::uint64_t givenUpTo,
@@ -64,9 +108,10 @@ CaptureTap::Restart CaptureTap::restartInto(audio::EncoderFeed *feed, std::uint6
 {
     Restart restart;
     betweenBlocks([&] {
-        restart.end = m_position.load(std::memory_order_relaxed);
+        restart.end = this->givenUpTo();
         restart.firstByte = restartPosition(givenUpTo, overlapBytes, *m_history);
-        m_history->copyFrom(restart.firstByte, [feed](const char *data, std::size_t bytes) { feed->push(data, bytes); });
+        give(feed, restart.firstByte, std::min(position(), feedEnd()));
+        m_start.store(restart.firstByte, std::memory_order_relaxed);
         m_feed.store(feed, std::memory_order_release);
     });
     return restart;

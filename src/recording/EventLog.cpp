@@ -48,11 +48,11 @@ QString joined(const QString &first, const QString &second)
 
 }  // namespace
 
-QString isoTimeWithOffset(const QDateTime &at)
+QString isoTimeWithOffset(const QDateTime &at, bool milliseconds)
 {
     const int offset = at.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
-    return at.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+    return at.toString(milliseconds ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz") : QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
         + QStringLiteral("%1%2:%3")
               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
               .arg(minutes / 60, 2, 10, QLatin1Char('0'))

@@ -34,8 +34,9 @@ struct EventLine {
     QString details;
 };
 
-// "2026-12-08T21:04:05+01:00": the local time with its offset from UTC.
-QString isoTimeWithOffset(const QDateTime &at);
+// "2026-12-08T21:04:05+01:00": the local time with its offset from UTC; with milliseconds
+// "2026-12-08T21:04:05.020+01:00".
+QString isoTimeWithOffset(const QDateTime &at, bool milliseconds = false);
 
 // The log line of a session event; dropped audio is given in seconds at sampleRate (when
 // known, else in bytes).

@@ -29,7 +29,8 @@ QString FileStarter::makeFolders(const QString &folder)
     return {};
 }
 
-StartedEncoder EncoderProcessStarter::startEncoder(const RecordingConfig &config, const QString &path)
+StartedEncoder EncoderProcessStarter::startEncoder(const RecordingConfig &config, const QString &path,
+                                                   const QStringList &environment)
 {
     StartedEncoder started;
     const QStringList argv = encoderArguments(config.programFolder, config.codec.command, path);
@@ -38,7 +39,7 @@ StartedEncoder EncoderProcessStarter::startEncoder(const RecordingConfig &config
         return started;
     }
     started.name = QFileInfo(argv.front()).fileName();
-    started.feed = audio::EncoderFeed::start(argv, config.sampleRate, &started.why);
+    started.feed = audio::EncoderFeed::start(argv, config.sampleRate, &started.why, environment);
     if (!started.feed)
         qCWarning(lcRecording).noquote() << QStringLiteral("encoder command: ") + argv.join(QLatin1Char(' '));
     return started;

@@ -6,6 +6,7 @@
 #include "recording/RecordingConfig.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -24,14 +25,17 @@ public:
     // Creates every missing folder of `folder`; returns why one could not be made
     // ("permission denied", "/srv/rec is not a folder"), empty on success.
     virtual QString makeFolders(const QString &folder);
-    // Starts the encoder of config.codec writing `path` at config.sampleRate.
-    virtual StartedEncoder startEncoder(const RecordingConfig &config, const QString &path) = 0;
+    // Starts the encoder of config.codec writing `path` at config.sampleRate, with
+    // `environment` ("NAME=value": the file's start for the own WAV writer) added to its own.
+    virtual StartedEncoder startEncoder(const RecordingConfig &config, const QString &path,
+                                        const QStringList &environment) = 0;
 };
 
 // Starts the codec's command line from the program folder's Plugins/ as a process.
 class EncoderProcessStarter : public FileStarter {
 public:
-    StartedEncoder startEncoder(const RecordingConfig &config, const QString &path) override;
+    StartedEncoder startEncoder(const RecordingConfig &config, const QString &path,
+                                const QStringList &environment) override;
 };
 
 // The program's one EncoderProcessStarter.

@@ -2,6 +2,7 @@
 
 #include "audio/Capture.h"
 #include "audio/FileProbe.h"
+#include "core/DayCount.h"
 #include "recording/Logging.h"
 #include "recording/OutputFileName.h"
 #include "recording/RecordedLength.h"
@@ -29,29 +30,31 @@ OutputFiles::Next OutputFiles::prepare(const RecordingConfig &config, const QDat
     return next;
 }
 
-void OutputFiles::startEncoder(const RecordingConfig &config, Next &next)
+void OutputFiles::startEncoder(const RecordingConfig &config, Next &next, const QStringList &environment)
 {
-    StartedEncoder started = m_starter.startEncoder(config, next.path);
+    StartedEncoder started = m_starter.startEncoder(config, next.path, environment);
     next.feed = std::move(started.feed);
     next.encoderName = started.name;
     next.why = started.why;
     if (!next.feed) next.failure = Failure::EncoderFailed;
 }
 
-OutputFiles::Next OutputFiles::open(const RecordingConfig &config, const QDateTime &now)
+OutputFiles::Next OutputFiles::open(const RecordingConfig &config, const QDateTime &now,
+                                    const QStringList &environment)
 {
     Next next = prepare(config, now);
-    if (next.failure == Failure::None) startEncoder(config, next);
+    if (next.failure == Failure::None) startEncoder(config, next, environment);
     return next;
 }
 
-void OutputFiles::adopt(Next &&next, std::uint64_t firstByte, double startTime, qint64 nowMs)
+void OutputFiles::adopt(Next &&next, std::uint64_t firstByte, const QDateTime &startTime, qint64 nowMs)
 {
     m_encoder = std::move(next.feed);
     m_encoderName = next.encoderName;
     m_path = next.path;
     m_firstByte = firstByte;
-    m_startTime = startTime;
+    m_startedAt = startTime;
+    m_startTime = core::toDayCount(startTime);
     m_encoderStartedMs = nowMs;
     m_seen = false;
 }

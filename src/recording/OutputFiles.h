@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -34,14 +35,15 @@ public:
     // The name of the file `config` makes at `now` (with a suffix when it is taken), its
     // folders made: CannotWrite when they cannot be.
     Next prepare(const RecordingConfig &config, const QDateTime &now);
-    // Starts the prepared file's encoder: EncoderFailed when it cannot start.
-    void startEncoder(const RecordingConfig &config, Next &next);
+    // Starts the prepared file's encoder, with `environment` ("NAME=value") added to its
+    // own: EncoderFailed when it cannot start.
+    void startEncoder(const RecordingConfig &config, Next &next, const QStringList &environment = {});
     // Both.
-    Next open(const RecordingConfig &config, const QDateTime &now);
+    Next open(const RecordingConfig &config, const QDateTime &now, const QStringList &environment = {});
 
     // `next` becomes the file being written: it holds the stream from `firstByte` on, which
-    // was captured at `startTime` (a day count); its encoder started at nowMs.
-    void adopt(Next &&next, std::uint64_t firstByte, double startTime, qint64 nowMs);
+    // was captured at `startTime`; its encoder started at nowMs.
+    void adopt(Next &&next, std::uint64_t firstByte, const QDateTime &startTime, qint64 nowMs);
     // Names the file a recording could not begin, for the failure and the front-end.
     void name(const QString &path) { m_path = path; }
 
@@ -50,7 +52,8 @@ public:
     // The file being written, or the last one.
     const QString &path() const { return m_path; }
     std::uint64_t firstByte() const { return m_firstByte; }
-    double startTime() const { return m_startTime; }
+    double startTime() const { return m_startTime; }  // a day count
+    const QDateTime &startedAt() const { return m_startedAt; }
     qint64 encoderStartedMs() const { return m_encoderStartedMs; }
 
     // How the running encoder ended: the last line it said ("lame: unrecognized option
@@ -84,6 +87,7 @@ private:
     QString m_path;
     std::uint64_t m_firstByte = 0;
     double m_startTime = 0;
+    QDateTime m_startedAt;
     qint64 m_encoderStartedMs = 0;
     bool m_seen = false;  // the encoder has created the file
     // Stopped encoders that may still be writing their files, with those files' paths.

@@ -15,6 +15,7 @@ struct RecordingConfig {
     QString saveFilename;         // SaveFilename, the name template
     int sampleRate = core::limits::kDefaultSampleRate;  // SampleRate, Hz
     settings::CodecPreset codec;  // the current codec
+    int preRollSeconds = 0;       // PreRollSeconds: a recording begins that long before its start
 };
 
 // What the archive keeps of a finished recording.

@@ -3,10 +3,15 @@
 #include "audio/FileProbe.h"
 #include "core/DayCount.h"
 #include "recording/Estimate.h"
+#include "recording/EventLog.h"
 #include "recording/Logging.h"
 #include "recording/RecordedLength.h"
 
+#include <QStringList>
+
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace recording {
@@ -23,6 +28,18 @@ constexpr qint64 kCaptureRetryMs = 1000;
 // The poll comes once a second, give or take: a retry due a moment later is made now, or
 // it would wait a whole second more.
 constexpr qint64 kCaptureRetrySlackMs = 200;
+// A cut further than this from its second is logged.
+constexpr qint64 kCutErrorLoggedUs = 5000;
+// How long a cut waits for the capture to reach its frame (its latency, a block or two).
+constexpr int kCutWaitMs = 500;
+constexpr qint64 kDriftLogPeriodUs = 3600LL * 1000000;
+// A timing report this far from what the capture delivered is not about this stream.
+constexpr qint64 kReportPlausibleSeconds = 10;
+
+std::uint64_t frameBytes(double frame)
+{
+    return frame <= 0 ? 0 : std::uint64_t(std::llround(frame)) * audio::kBytesPerFrame;
+}
 
 }  // namespace
 
@@ -40,8 +57,11 @@ void RecordingSession::addEvent(SessionEventKind kind, const QString &file, cons
 
 std::vector<SessionEvent> RecordingSession::takeEvents() { return std::exchange(m_events, {}); }
 
+// A new stream: its reports are timed afresh, and its first byte follows the last counted.
 bool RecordingSession::startCapture(QString *why)
 {
+    m_timeBase.reset(m_config.sampleRate);
+    m_streamOrigin = m_tap.position();
     if (m_state == State::CaptureLost) {
         m_capture = m_backend.startCaptureFrom(m_captureSource, m_config.sampleRate, m_tap.callback(), why);
     } else {
@@ -52,89 +72,274 @@ bool RecordingSession::startCapture(QString *why)
     return m_capture != nullptr;
 }
 
-// `next` becomes the file written from `firstByte`; what the stream held before now (the
-// overlap after a restart) was captured that much earlier.
-void RecordingSession::adoptFile(OutputFiles::Next &&next, const QDateTime &now, std::uint64_t firstByte)
+// `next` becomes the file written from `firstByte`.
+void RecordingSession::adoptFile(OutputFiles::Next &&next, std::uint64_t firstByte)
 {
-    const double earlierSeconds = capturedSeconds(m_tap.position() - firstByte, m_sampleRate);
-    m_files.adopt(std::move(next), firstByte, core::toDayCount(now) - earlierSeconds / core::kSecondsPerDay,
-                  m_clock.elapsedMs());
+    m_files.adopt(std::move(next), firstByte, captureTimeOf(firstByte), m_clock.elapsedMs());
+}
+
+// ---- time base ---------------------------------------------------------------------
+
+// The wall clock minus the monotonic one, now: a clock step moves every moment with it.
+qint64 RecordingSession::wallOffsetUs() const { return m_clock.wallUs() - m_clock.monotonicUs(); }
+
+void RecordingSession::updateTimeBase()
+{
+    audio::StreamInstant report;
+    // A stream reports before it has delivered anything: no frame is placed by that.
+    if (!m_capture || !m_capture->lastInstant(&report) || report.streamByte == 0) return;
+    const std::uint64_t frame = (m_streamOrigin + report.streamByte) / audio::kBytesPerFrame;
+    const std::uint64_t captured = m_tap.position() / audio::kBytesPerFrame;
+    const std::uint64_t apart = frame > captured ? frame - captured : captured - frame;
+    if (apart > std::uint64_t(kReportPlausibleSeconds) * std::uint64_t(m_sampleRate)) return;
+    const qint64 step = m_timeBase.add({double(frame), report.wallUs, report.monotonicUs});
+    if (step != 0)
+        qCWarning(lcRecording).noquote() << QStringLiteral("the system clock was set %1%2 s; the capture's time base follows it")
+                                                .arg(step > 0 ? QStringLiteral("+") : QString())
+                                                .arg(step / 1e6, 0, 'f', 3);
+    const qint64 nowUs = report.monotonicUs;
+    if (m_timeBase.spanUs() >= TimeBase::kDriftAfterUs
+        && (m_driftLoggedUs == 0 || nowUs - m_driftLoggedUs >= kDriftLogPeriodUs)) {
+        m_driftLoggedUs = nowUs;
+        qCInfo(lcRecording).noquote() << QStringLiteral("capture clock: %1 ppm against the system clock")
+                                             .arg(m_timeBase.driftPpm(), 0, 'f', 1);
+    }
+}
+
+// The position of the frame captured at `at`. Until the server has reported its timing,
+// the newest frame counted is taken as captured now.
+std::uint64_t RecordingSession::byteAt(const QDateTime &at) const
+{
+    const qint64 atUs = at.toMSecsSinceEpoch() * 1000;
+    if (m_timeBase.isKnown()) return frameBytes(m_timeBase.frameAt(atUs - wallOffsetUs()));
+    const double newest = double(m_tap.position() / audio::kBytesPerFrame);
+    return frameBytes(newest + double(atUs - m_clock.wallUs()) * m_sampleRate / 1e6);
+}
+
+// The same for a cut of the running file: its end is set there, then the capture is
+// waited for until it reaches it (a moment just past is still on its way), so that the file
+// holds neither less nor more.
+std::uint64_t RecordingSession::byteAtWaiting(const QDateTime &at)
+{
+    armCut(at);
+    const std::uint64_t byte = byteAt(at);
+    for (int waited = 0; waited < kCutWaitMs && m_tap.position() < byte && m_capture && m_capture->isRunning();
+         waited += 2)
+        m_clock.sleepMs(2);
+    return std::min(byte, m_tap.position());
+}
+
+QDateTime RecordingSession::captureTimeOf(std::uint64_t byte) const
+{
+    const double frame = double(byte / audio::kBytesPerFrame);
+    if (m_timeBase.isKnown())
+        return QDateTime::fromMSecsSinceEpoch(std::llround((m_timeBase.monotonicUsOf(frame) + wallOffsetUs()) / 1000.0));
+    const double earlierSeconds = (double(m_tap.position() / audio::kBytesPerFrame) - frame) / std::max(m_sampleRate, 1);
+    return m_clock.now().addMSecs(-std::llround(earlierSeconds * 1000));
+}
+
+// How far the frame cut at lies from the moment it was meant for; logged when it matters.
+void RecordingSession::noteCut(const QDateTime &at, std::uint64_t cut, const QString &file)
+{
+    if (!m_timeBase.isKnown() || !at.isValid()) return;
+    const qint64 errorUs = m_timeBase.monotonicUsOf(double(cut / audio::kBytesPerFrame)) + wallOffsetUs()
+        - at.toMSecsSinceEpoch() * 1000;
+    if (std::llabs(errorUs) <= kCutErrorLoggedUs) return;
+    qCWarning(lcRecording).noquote() << QStringLiteral("cut of %1 for %2 is %3 ms %4 it")
+                                            .arg(file, at.toString(QStringLiteral("HH:mm:ss.zzz")))
+                                            .arg(std::llabs(errorUs) / 1000.0, 0, 'f', 1)
+                                            .arg(errorUs > 0 ? QStringLiteral("after") : QStringLiteral("before"));
+}
+
+// What the own WAV writer puts in its file's bext chunk: the file's start, and the same in
+// samples since local midnight.
+QStringList RecordingSession::fileStartEnvironment(std::uint64_t firstByte) const
+{
+    const QDateTime start = captureTimeOf(firstByte);
+    const qint64 sinceMidnightMs = start.time().msecsSinceStartOfDay();
+    return {QStringLiteral("VANTREL_FILE_START=") + isoTimeWithOffset(start, true),
+            QStringLiteral("VANTREL_TIME_REFERENCE=") + QString::number(sinceMidnightMs * m_sampleRate / 1000)};
+}
+
+// ---- limit and armed cuts -----------------------------------------------------------
+
+// The limit of a recording begun at `at`, at position startByte, ends at the frame captured
+// limitMs later.
+void RecordingSession::setLimit(const QDateTime &at, quint32 limitMs, std::uint64_t startByte)
+{
+    m_limitBytes = limitMs == 0 ? 0 : recording::limitBytes(limitMs, m_sampleRate);
+    m_limitEndWallUs = limitMs == 0 ? 0 : (at.toMSecsSinceEpoch() + limitMs) * 1000;
+    m_limitEndByte = CaptureTap::kNoEnd;
+    if (limitMs != 0)
+        m_limitEndByte = m_timeBase.isKnown() ? std::max(frameBytes(m_timeBase.frameAt(m_limitEndWallUs - wallOffsetUs())), startByte)
+                                              : startByte + m_limitBytes;
+}
+
+// Where the current file's stream ends: its limit, or an armed cut before it.
+std::uint64_t RecordingSession::limitEnd() const { return std::min(m_limitEndByte, m_armedCut); }
+
+// The time base only grows more exact: the limit's end follows it while it lies ahead.
+void RecordingSession::followLimit()
+{
+    if (m_state != State::Recording || m_limitEndWallUs == 0 || !m_timeBase.isKnown()) return;
+    const std::uint64_t end = frameBytes(m_timeBase.frameAt(m_limitEndWallUs - wallOffsetUs()));
+    if (end == m_limitEndByte || end <= m_recordingStart || std::min(end, m_limitEndByte) <= m_tap.position()) return;
+    m_limitEndByte = end;
+    m_limitBytes = end - m_recordingStart;
+    m_tap.setEnd(limitEnd());
+}
+
+void RecordingSession::armCut(const QDateTime &at)
+{
+    if (m_state != State::Recording) return;
+    updateTimeBase();
+    m_armedCut = at.isValid() ? std::max(byteAt(at), m_recordingStart) : CaptureTap::kNoEnd;
+    m_tap.setEnd(limitEnd());
+}
+
+std::uint64_t RecordingSession::capturedBytes() const
+{
+    const std::uint64_t end = std::min(m_tap.position(), m_limitEndByte);
+    return end > m_recordingStart ? end - m_recordingStart : 0;
 }
 
 std::optional<FinishedRecording> RecordingSession::start(const RecordingConfig &config, quint32 limitMs,
-                                                         const QDateTime &now)
+                                                         const QDateTime &at)
 {
     if (m_state == State::Recording && m_capture->isRunning() && m_files.encoder()->isAlive()
         && config.sampleRate == m_sampleRate && m_backend.recordDevice() == m_captureDevice)
-        return changeFile(config, limitMs, now);
-    std::optional<FinishedRecording> previous = stop();
-
-    m_config = config;
-    m_sampleRate = config.sampleRate;
-    m_recordingStart = 0;
-    m_limitBytes = recording::limitBytes(limitMs, config.sampleRate);
-    m_loss = LossAccount{};
-    m_encoderDeaths.clear();
-    m_tap.reset(std::size_t(std::max(config.sampleRate, 1)) * audio::kBytesPerFrame * kHistorySeconds);
+        return changeFile(config, limitMs, at);
+    std::optional<FinishedRecording> previous = stop(at);
 
     // Capture first, so that an encoder is only started when there is something to feed
-    // it: a failed capture then leaves no stub file behind. Blocks arriving before the
-    // encoder is ready are not counted.
-    OutputFiles::Next next = m_files.prepare(config, now);
+    // it: a failed capture then leaves no stub file behind.
+    OutputFiles::Next next = m_files.prepare(config, at);
     m_files.name(next.path);
-    if (next.failure == Failure::None && !startCapture(&next.why))
-        next.failure = Failure::CaptureFailed;
+    if (next.failure == Failure::None) openCapture(config, &next.why);
+    if (next.failure == Failure::None && !m_capture) next.failure = Failure::CaptureFailed;
+    m_config = config;
+    m_loss = LossAccount{};
+    m_loss.captureStarted(m_capture ? m_capture->overflows() : 0);
+    m_encoderDeaths.clear();
+    m_armedCut = CaptureTap::kNoEnd;
+    updateTimeBase();
+    const std::uint64_t firstByte = std::max(byteAt(at.addSecs(-config.preRollSeconds)), m_tap.historyBegin());
     if (next.failure == Failure::None) {
-        m_files.startEncoder(config, next);
+        m_files.startEncoder(config, next, fileStartEnvironment(firstByte));
         if (!next.feed) release();  // no capture left running for nothing
     }
     if (next.failure != Failure::None) {
         fail(next.failure, next.why);
         return previous;
     }
-    adoptFile(std::move(next), now, 0);
-    m_tap.resume(m_files.encoder(), m_limitBytes);
+    m_sampleRate = config.sampleRate;
+    setLimit(at, limitMs, byteAt(at));
+    m_recordingStart = m_tap.startFeed(next.feed.get(), firstByte, limitEnd());
+    if (m_limitBytes != 0) m_limitBytes = m_limitEndByte - m_recordingStart;
+    adoptFile(std::move(next), m_recordingStart);
     m_state = State::Recording;
     clearFailure();  // what became of the previous recording is in its record
-    addEvent(SessionEventKind::Started, m_files.path());
+    addEvent(SessionEventKind::Started, m_files.path(),
+             QStringLiteral("begins ") + isoTimeWithOffset(m_files.startedAt(), true));
     return previous;
 }
 
-// The capture goes on; the stream is cut between two blocks and the new file takes over.
-std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingConfig &config, quint32 limitMs,
-                                                              const QDateTime &now)
+// A capture for `config` that runs already stays; any other is started afresh, from an
+// empty history.
+bool RecordingSession::keepsCapture(const RecordingConfig &config) const
 {
-    OutputFiles::Next next = m_files.open(config, now);
+    return m_capture && m_capture->isRunning() && config.sampleRate == m_sampleRate
+        && config.preRollSeconds <= m_config.preRollSeconds && m_backend.recordDevice() == m_captureDevice;
+}
+
+void RecordingSession::openCapture(const RecordingConfig &config, QString *why)
+{
+    if (keepsCapture(config)) return;
+    stopCapture();
+    m_config = config;
+    m_sampleRate = config.sampleRate;
+    const int seconds = kHistorySeconds + config.preRollSeconds;
+    m_tap.reset(std::size_t(std::max(config.sampleRate, 1)) * audio::kBytesPerFrame * std::size_t(seconds));
+    if (!startCapture(why)) stopCapture();
+}
+
+void RecordingSession::standBy(const RecordingConfig &config)
+{
+    if (m_state != State::Idle || keepsCapture(config)) return;
+    QString why;
+    openCapture(config, &why);
+    // Said once while the same cause stands in the way; the start that needs it says it again.
+    if (!m_capture && why != m_standByFailure)
+        qCWarning(lcRecording).noquote() << QStringLiteral("cannot keep the capture ready: %1").arg(why);
+    m_standByFailure = m_capture ? QString() : why;
+}
+
+void RecordingSession::leaveStandBy()
+{
+    if (m_state == State::Idle) stopCapture();
+}
+
+// The capture goes on; the new file takes over at the frame captured at `at`.
+std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingConfig &config, quint32 limitMs,
+                                                              const QDateTime &at)
+{
+    const std::uint64_t wanted = std::max(byteAtWaiting(at), m_tap.givenUpTo());
+    OutputFiles::Next next = m_files.open(config, at, fileStartEnvironment(wanted));
     if (!next.feed) {
-        std::optional<FinishedRecording> previous = stop();
+        std::optional<FinishedRecording> previous = stop(at);
         m_files.name(next.path);
         fail(next.failure, next.why);
         return previous;
     }
     m_config = config;
-    const std::uint64_t limit = recording::limitBytes(limitMs, config.sampleRate);
-    const std::uint64_t cut = m_tap.cutTo(next.feed.get(), limit);
+    m_armedCut = CaptureTap::kNoEnd;
+    if (limitMs != UINT32_MAX) setLimit(at, limitMs, wanted);
+    const std::uint64_t cut = m_tap.cutTo(next.feed.get(), wanted, limitEnd());
     // No block reaches the old feed any more: it can be stopped and its length is final.
     noticeDroppedAudio();
     const QString previousFile = m_files.path();
+    const std::uint64_t previousFrames = (cut - m_files.firstByte()) / audio::kBytesPerFrame;
     std::optional<FinishedRecording> previous = closeFile(cut, false);
+    noteCut(at, cut, next.path);
     m_recordingStart = cut;
-    m_limitBytes = limit;
+    if (m_limitBytes != 0) m_limitBytes = m_limitEndByte > cut ? m_limitEndByte - cut : 0;
     m_loss = LossAccount{};
     m_loss.captureStarted(m_capture->overflows());
     m_encoderDeaths.clear();
-    adoptFile(std::move(next), now, cut);
+    adoptFile(std::move(next), cut);
     clearFailure();
-    addEvent(SessionEventKind::FileChanged, m_files.path(), QStringLiteral("after ") + previousFile);
+    addEvent(SessionEventKind::FileChanged, m_files.path(),
+             QStringLiteral("after %1 (%2 frames); begins %3")
+                 .arg(previousFile)
+                 .arg(previousFrames)
+                 .arg(isoTimeWithOffset(m_files.startedAt(), true)));
     return previous;
 }
 
-std::optional<FinishedRecording> RecordingSession::stop()
+std::optional<FinishedRecording> RecordingSession::split(const QDateTime &at)
+{
+    if (m_state != State::Recording || !m_capture->isRunning() || !m_files.encoder()->isAlive())
+        return std::nullopt;
+    return changeFile(m_config, UINT32_MAX, at);
+}
+
+std::optional<FinishedRecording> RecordingSession::stop(const QDateTime &at)
 {
     clearFailure();
     if (m_state == State::Idle) return std::nullopt;
-    std::optional<FinishedRecording> record = finish(m_files.encoder() && !m_files.encoder()->isAlive());
-    addEvent(SessionEventKind::Stopped, m_files.path());  // the file it ended, named still
+    const bool captureRuns = m_state == State::Recording && m_capture && m_capture->isRunning();
+    const std::uint64_t end = at.isValid() && captureRuns ? byteAtWaiting(at) : CaptureTap::kNoEnd;
+    const std::uint64_t firstByte = m_files.firstByte();
+    const QDateTime startedAt = m_files.startedAt();
+    const bool lost = m_state == State::CaptureLost;
+    std::optional<FinishedRecording> record = finish(m_files.encoder() && !m_files.encoder()->isAlive(), true, end);
+    if (end != CaptureTap::kNoEnd) noteCut(at, m_stoppedAt, m_files.path());
+    // The file it ended, named still, with what it holds.
+    addEvent(SessionEventKind::Stopped, m_files.path(),
+             lost ? QString()
+                  : QStringLiteral("%1 frames from %2")
+                        .arg((m_stoppedAt - firstByte) / audio::kBytesPerFrame)
+                        .arg(isoTimeWithOffset(startedAt, true)));
     return record;
 }
 
@@ -146,6 +351,8 @@ RecordingSession::PollResult RecordingSession::poll()
         retryCapture(result);
         return result;
     }
+    updateTimeBase();
+    followLimit();
     // A capture that ended first: an encoder restarted now would get a file that the loss
     // then closes at once.
     if (!m_capture->isRunning()) {
@@ -190,7 +397,9 @@ void RecordingSession::restartEncoder(PollResult &result)
     std::uint64_t fileShows = UINT64_MAX;
     const std::uint64_t givenUpTo = m_files.takenUpTo(m_sampleRate, &fileShows);
     const QDateTime now = m_clock.now();
-    OutputFiles::Next next = m_files.open(m_config, now);
+    const std::uint64_t overlapBytes = std::uint64_t(m_sampleRate) * audio::kBytesPerFrame * kOverlapSeconds;
+    const std::uint64_t firstByte = std::max(givenUpTo > overlapBytes ? givenUpTo - overlapBytes : 0, m_tap.historyBegin());
+    OutputFiles::Next next = m_files.open(m_config, now, fileStartEnvironment(firstByte));
     if (!next.feed) {
         // One failure: why the recording could not go on, with how the last encoder ended.
         if (std::optional<FinishedRecording> record = finish(true, false)) result.finished.push_back(*record);
@@ -198,14 +407,13 @@ void RecordingSession::restartEncoder(PollResult &result)
         fail(next.failure, next.why + QStringLiteral(" (after ") + deadEnd + QLatin1Char(')'));
         return;
     }
-    const std::uint64_t overlapBytes = std::uint64_t(m_sampleRate) * audio::kBytesPerFrame * kOverlapSeconds;
     const CaptureTap::Restart restart = m_tap.restartInto(next.feed.get(), givenUpTo, overlapBytes);
     noticeDroppedAudio();
     if (std::optional<FinishedRecording> record = closeFile(restart.end, true, fileShows))
         result.finished.push_back(*record);
     if (restart.firstByte > givenUpTo)  // given to the dead encoder and gone from the history
         m_events.push_back(m_loss.loseWithEncoder(restart.firstByte - givenUpTo, m_sampleRate, deadFile, now));
-    adoptFile(std::move(next), now, restart.firstByte);
+    adoptFile(std::move(next), restart.firstByte);
     result.newFile = true;
     qCWarning(lcRecording).noquote() << QStringLiteral("recording %1: %2; going on into %3 from %4 s back")
                                             .arg(deadFile, deadEnd, m_files.path())
@@ -220,14 +428,15 @@ void RecordingSession::loseCapture(PollResult &result)
     result.changed = true;
     const QString cause = m_backend.isConnected() ? QStringLiteral("the recording device went away")
                                                   : QStringLiteral("the sound server went away");
-    stopCapture();
+    const std::uint64_t end = stopCapture();
     noticeDroppedAudio();
     // A file the capture gave nothing (it failed again right after a retry) is no recording.
-    const std::uint64_t end = m_tap.position();
     const bool gotAudio = end > m_files.firstByte();
     std::optional<FinishedRecording> record = closeFile(end, !m_files.encoder()->isAlive());
     if (record && gotAudio) result.finished.push_back(*record);
     m_state = State::CaptureLost;
+    m_limitEndWallUs = 0;  // the limit now counts the time without capture
+    m_armedCut = CaptureTap::kNoEnd;
     m_loss.captureLost(m_clock.elapsedMs());
     m_nextCaptureRetryMs = m_clock.elapsedMs() + kCaptureRetryMs;
     fail(Failure::CaptureLost, cause, SessionEventKind::CaptureLost);
@@ -239,6 +448,7 @@ void RecordingSession::retryCapture(PollResult &result)
     if (nowMs + kCaptureRetrySlackMs < m_nextCaptureRetryMs || limitReached()) return;
     m_nextCaptureRetryMs = nowMs + kCaptureRetryMs;
     QString why;
+    m_tap.restartHistory();  // what came before the gap must never be joined to what follows
     if (!startCapture(&why)) {
         // The next poll tries again; the reason shown follows what stands in the way now.
         if (why != m_failureCause) {
@@ -262,8 +472,7 @@ void RecordingSession::retryCapture(PollResult &result)
 // The capture runs again: the recording goes on into a new file.
 void RecordingSession::resumeCapture(PollResult &result, std::uint64_t limitLeft)
 {
-    const QDateTime now = m_clock.now();
-    OutputFiles::Next next = m_files.open(m_config, now);
+    OutputFiles::Next next = m_files.open(m_config, m_clock.now(), fileStartEnvironment(m_tap.position()));
     if (!next.feed) {
         release();
         m_files.name(next.path);
@@ -271,8 +480,10 @@ void RecordingSession::resumeCapture(PollResult &result, std::uint64_t limitLeft
         return;
     }
     m_loss.captureStarted(0);
-    adoptFile(std::move(next), now, m_tap.position());
-    m_tap.resume(m_files.encoder(), limitLeft);  // nothing is counted before this
+    const std::uint64_t from = m_tap.position();
+    m_limitEndByte = limitLeft == 0 ? CaptureTap::kNoEnd : from + limitLeft;
+    m_tap.startFeed(next.feed.get(), from, m_limitEndByte);
+    adoptFile(std::move(next), from);
     const qint64 lostMs = m_loss.captureBack(m_clock.elapsedMs());
     m_state = State::Recording;
     clearFailure();
@@ -308,16 +519,19 @@ void RecordingSession::clearFailure()
     m_failureCause.clear();
 }
 
-// No block comes after this: the position and the counters are final.
-void RecordingSession::stopCapture()
+// No block comes after this: the position and the counters are final. Returns where the
+// feed's stream ends.
+std::uint64_t RecordingSession::stopCapture()
 {
     if (m_capture) {
         m_capture->stop();
         m_loss.captureEnded(m_capture->overflows());
     }
+    const std::uint64_t end = m_tap.givenUpTo();
     m_tap.detach();
     m_capture.reset();
     m_tap.setStream(nullptr);
+    return end;
 }
 
 // Stops capture before the feed, so the feed receives every block counted.
@@ -347,14 +561,23 @@ std::optional<FinishedRecording> RecordingSession::closeFile(std::uint64_t endPo
 
 // Ends the recording: capture stops, the current file is closed. A dead encoder is the
 // failure, unless the caller says a failure of its own (sayEncoderEnd false).
-std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool sayEncoderEnd)
+std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool sayEncoderEnd,
+                                                          std::uint64_t endByte)
 {
     const QString encoderEnd = m_files.encoder() && encoderDied ? m_files.encoderEnd() : QString();
-    stopCapture();
+    // A capture kept for the pre-roll goes on without the file.
+    const bool keep = m_config.preRollSeconds > 0 && m_capture && m_capture->isRunning() && !encoderDied;
+    m_stoppedAt = m_capture ? m_tap.finishFeed(endByte) : m_tap.givenUpTo();
+    if (!keep) stopCapture();
     noticeDroppedAudio();
     const bool written = m_files.written();
-    std::optional<FinishedRecording> record = closeFile(m_tap.position(), encoderDied);
-    release();
+    std::optional<FinishedRecording> record = closeFile(m_stoppedAt, encoderDied);
+    if (keep) {
+        m_files.abandon();
+        m_state = State::Idle;
+    } else {
+        release();
+    }
     if (encoderDied && sayEncoderEnd)
         fail(written ? Failure::EncoderDied : Failure::EncoderFailed, encoderEnd);
     return record;
@@ -362,7 +585,9 @@ std::optional<FinishedRecording> RecordingSession::finish(bool encoderDied, bool
 
 bool RecordingSession::limitReached() const
 {
-    return m_state != State::Idle && m_limitBytes != 0 && capturedBytes() + lostSpanBytes() >= m_limitBytes;
+    if (m_state == State::Idle || m_limitBytes == 0) return false;
+    if (m_state == State::CaptureLost) return capturedBytes() + lostSpanBytes() >= m_limitBytes;
+    return m_tap.position() >= m_limitEndByte;
 }
 
 // The time without capture since the limit began, as the bytes it would have brought.

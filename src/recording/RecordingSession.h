@@ -8,10 +8,18 @@
 // recording, capture lost), on a capture interface and clocks it is given. Everything here
 // is called on the main thread.
 //
+// Files begin and end at the frame captured at their second. A time base (see TimeBase)
+// maps the stream's frames to the wall clock by the sound server's own timing reports; a
+// start, stop or split at a moment cuts at the frame captured then, whatever the block
+// sizes, and the capture history hands a file what was captured since that frame. An end
+// must be known before the capture passes it, or the old file has been given more:
+// armCut() sets it ahead (the schedule does, a second before), and a cut that cannot be
+// placed at its second is logged with its error.
+//
 // A recording never gives up on audio while it can help it:
-// - A start while recording goes on from the same capture into the new file, cut between
-//   two blocks: nothing is lost or repeated between the two files (a capture with another
-//   rate or device starts afresh instead).
+// - A start while recording goes on from the same capture into the new file: nothing is
+//   lost or repeated between the two files (a capture with another rate or device starts
+//   afresh instead).
 // - An encoder that dies is started again into a new file at the next poll(); that file
 //   begins with the last second the dead one was given, so the two overlap at the join.
 //   One that dies before writing anything, or a fourth death within a minute, ends the
@@ -49,9 +57,11 @@
 #include "recording/RecordingFailure.h"
 #include "recording/SessionClock.h"
 #include "recording/SessionEvent.h"
+#include "recording/TimeBase.h"
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -71,20 +81,41 @@ public:
     RecordingSession(const RecordingSession &) = delete;
     RecordingSession &operator=(const RecordingSession &) = delete;
 
-    // Starts a recording at `now` (local time): output path from the config and now (with a
-    // suffix when that name is taken, see firstFreeFileName), missing folders created,
-    // capture started, the encoder started. limitMs = 0 means no length limit; a limit
-    // counts from this start. A running recording is finished first (its record is
-    // returned); while its capture runs with the same rate and device, the new file takes
-    // over from the next block. On failure isRecording() is false and failure() tells why.
+    // Starts a recording at `at` (local time; a scheduled second, or when a command came):
+    // output path from the config and `at` (with a suffix when that name is taken, see
+    // firstFreeFileName), missing folders created, capture started unless it runs, the
+    // encoder started. The file begins with the frame captured at `at`, or
+    // config.preRollSeconds before it from idle, as far back as the capture reaches.
+    // limitMs = 0 means no length limit; a limit counts from `at`. A running recording is
+    // finished first (its record is returned); while its capture runs with the same rate and
+    // device, the new file takes over at `at`. On failure isRecording() is false and
+    // failure() tells why.
     [[nodiscard]] std::optional<FinishedRecording> start(const RecordingConfig &config, quint32 limitMs,
-                                                         const QDateTime &now);
+                                                         const QDateTime &at);
+    // The running recording goes on into a new file from `at`, with its config and limit.
+    [[nodiscard]] std::optional<FinishedRecording> split(const QDateTime &at);
+    // The running recording's file ends at the frame captured at `at` (null: lift it), so
+    // that a start, split or stop at `at` cuts there. Set it before the capture gets there.
+    void armCut(const QDateTime &at);
 
-    // Finishes the running recording: capture stops, the encoder's input is closed (it
+    // Finishes the running recording at the frame captured at `at` (invalid: at once):
+    // capture stops (unless it stands by for the pre-roll), the encoder's input is closed (it
     // completes its file in the background) and the record is returned (none while the
     // capture is lost: that file was archived at the loss). Nothing while idle. Clears a
     // failure shown from before.
-    [[nodiscard]] std::optional<FinishedRecording> stop();
+    [[nodiscard]] std::optional<FinishedRecording> stop(const QDateTime &at = {});
+
+    // While idle: the capture runs without a file (for a start that is due, or for the
+    // pre-roll), so that a start reaches back. Nothing shows it. A capture that cannot start
+    // is logged; the next call tries again.
+    void standBy(const RecordingConfig &config);
+    // The capture of standBy() stops.
+    void leaveStandBy();
+    bool isStandingBy() const { return m_state == State::Idle && m_capture; }
+    // The drift of the capture's clock against the system's, ppm (0 until measured).
+    double driftPpm() const { return m_timeBase.driftPpm(); }
+    // When the frame at stream position `byte` was captured, by the time base.
+    QDateTime captureTimeOf(std::uint64_t byte) const;
 
     struct PollResult {
         bool changed = false;   // the recording ended, changed file or lost audio: refresh
@@ -121,8 +152,8 @@ public:
     bool audioDropped() const { return m_loss.audioDropped(); }
 
     // Bytes captured for the running or last recording since its start (or its cut from the
-    // one before); the span of a lost capture is not in it.
-    std::uint64_t capturedBytes() const { return m_tap.position() - m_recordingStart; }
+    // one before), up to its limit; the span of a lost capture is not in it.
+    std::uint64_t capturedBytes() const;
     std::uint64_t limitBytes() const { return m_limitBytes; }
     // True while recording with a limit that the captured bytes and the time without
     // capture have reached together.
@@ -152,18 +183,32 @@ private:
     int estimateBitrate() const;
 
     bool startCapture(QString *why);
-    void adoptFile(OutputFiles::Next &&next, const QDateTime &now, std::uint64_t firstByte);
+    bool keepsCapture(const RecordingConfig &config) const;
+    void openCapture(const RecordingConfig &config, QString *why);
+    void adoptFile(OutputFiles::Next &&next, std::uint64_t firstByte);
     std::optional<FinishedRecording> changeFile(const RecordingConfig &config, quint32 limitMs,
-                                                const QDateTime &now);
+                                                const QDateTime &at);
+    void setLimit(const QDateTime &at, quint32 limitMs, std::uint64_t startByte);
+    void followLimit();
+    // The time base: the server's latest report, the stream position of a moment, and the
+    // logged error of a cut placed at `cut` for `at`.
+    void updateTimeBase();
+    qint64 wallOffsetUs() const;
+    std::uint64_t byteAt(const QDateTime &at) const;
+    std::uint64_t byteAtWaiting(const QDateTime &at);
+    void noteCut(const QDateTime &at, std::uint64_t cut, const QString &file);
+    QStringList fileStartEnvironment(std::uint64_t firstByte) const;
+    std::uint64_t limitEnd() const;
     std::optional<FinishedRecording> closeFile(std::uint64_t endPosition, bool encoderDied,
                                                std::uint64_t fileHoldsAtMost = UINT64_MAX);
-    std::optional<FinishedRecording> finish(bool encoderDied, bool sayEncoderEnd = true);
+    std::optional<FinishedRecording> finish(bool encoderDied, bool sayEncoderEnd = true,
+                                            std::uint64_t endByte = CaptureTap::kNoEnd);
     void encoderDied(PollResult &result);
     void restartEncoder(PollResult &result);
     void loseCapture(PollResult &result);
     void retryCapture(PollResult &result);
     void resumeCapture(PollResult &result, std::uint64_t limitLeft);
-    void stopCapture();
+    std::uint64_t stopCapture();
     void release();
     void fail(Failure failure, const QString &cause, SessionEventKind kind = SessionEventKind::Failed);
     void addEvent(SessionEventKind kind, const QString &file, const QString &details = {});
@@ -186,6 +231,14 @@ private:
     State m_state = State::Idle;
     std::uint64_t m_recordingStart = 0;  // stream position where the recording (or its file) began
     std::uint64_t m_limitBytes = 0;      // from m_recordingStart; 0: none
+    qint64 m_limitEndWallUs = 0;         // the limit's end on the wall clock; 0: none or lost track
+    std::uint64_t m_limitEndByte = CaptureTap::kNoEnd;  // the limit's end in the stream
+    std::uint64_t m_armedCut = CaptureTap::kNoEnd;  // the current file ends here at the latest
+    TimeBase m_timeBase;
+    std::uint64_t m_streamOrigin = 0;    // the position of the running stream's first byte
+    qint64 m_driftLoggedUs = 0;
+    std::uint64_t m_stoppedAt = 0;       // where the last finished file's stream ended
+    QString m_standByFailure;            // why the capture could not stand by, as last said          // monotonic time the drift was last logged
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;
     QString m_failureCause;

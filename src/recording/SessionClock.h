@@ -11,6 +11,12 @@ public:
     virtual ~SessionClock() = default;
     virtual QDateTime now() const = 0;     // local time
     virtual qint64 elapsedMs() const = 0;  // monotonic, from any fixed point
+    // The two in microseconds, the monotonic one on the clock the sound server's timing
+    // reports are given in (CLOCK_MONOTONIC).
+    virtual qint64 wallUs() const { return now().toMSecsSinceEpoch() * 1000; }
+    virtual qint64 monotonicUs() const { return elapsedMs() * 1000; }
+    // Waits that long (a test's clock may just move on).
+    virtual void sleepMs(int ms);
 };
 
 // The system's clocks.

@@ -46,6 +46,15 @@ Instant instantOf(const QDateTime &time)
             local.toMSecsSinceEpoch()};
 }
 
+// The local time of a wall-clock instant; invalid in a span the clock skipped.
+QDateTime localTimeOf(qint64 wallMs)
+{
+    const qint64 day = floorDiv(wallMs, kMsPerDay);
+    const QDateTime at(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(wallMs - day * kMsPerDay)),
+                       Qt::LocalTime);
+    return at.isValid() && instantOf(at).wallMs == wallMs ? at : QDateTime();
+}
+
 struct Candidate {
     qint64 wallMs;  // the wall-clock instant of the entry's time in the span
     int row;
@@ -127,7 +136,7 @@ std::vector<DueEntry> lengthEndedDuringCatchUp(const std::optional<Candidate> &l
     const qint32 limitMs = recordingLimitMs(entry);
     const qint64 endWallMs = latestBefore->wallMs + limitMs;
     if (limitMs <= 0 || endWallMs <= span.fromWallMs || endWallMs > span.toWallMs) return {};
-    return {{latestBefore->row, entry, ActionStop, 0, span.toWallMs - endWallMs, true}};
+    return {{latestBefore->row, entry, ActionStop, 0, span.toWallMs - endWallMs, true, localTimeOf(span.toWallMs)}};
 }
 
 // A catch-up: only the latest entry of the span takes effect, a Record entry with what is
@@ -138,7 +147,9 @@ std::vector<DueEntry> catchUpEntries(const SpanCandidates &found, const Span &sp
     const Candidate &last = found.due.back();
     if (last.alreadyFired) return {};
     const ScheduleEntry &entry = list.at(last.row);
-    DueEntry d{last.row, entry, entry.action, recordingLimitMs(entry), span.toWallMs - last.wallMs};
+    const qint64 lateMs = span.toWallMs - last.wallMs;
+    DueEntry d{last.row, entry, entry.action, recordingLimitMs(entry), lateMs, false,
+               localTimeOf(lateMs == 0 ? last.wallMs : span.toWallMs)};
     if (d.limitMs > 0) {
         const qint64 remaining = qint64(d.limitMs) - d.lateMs;
         if (remaining > 0) {
@@ -158,12 +169,32 @@ std::vector<DueEntry> dueEntries(const SpanCandidates &found, const ScheduleList
     for (const Candidate &c : found.due) {
         if (c.alreadyFired) continue;
         const ScheduleEntry &entry = list.at(c.row);
-        out.push_back({c.row, entry, entry.action, recordingLimitMs(entry), 0});
+        out.push_back({c.row, entry, entry.action, recordingLimitMs(entry), 0, false, localTimeOf(c.wallMs)});
     }
     return out;
 }
 
 }  // namespace
+
+std::vector<QDateTime> SchedulePlanner::upcoming(const QDateTime &now, qint64 aheadMs, const ScheduleList &list,
+                                                 bool recordOnly) const
+{
+    std::vector<QDateTime> found;
+    if (!now.isValid()) return found;
+    const Instant from = instantOf(now);
+    const qint64 fromDay = floorDiv(from.wallMs, kMsPerDay);
+    for (int row = 0; row < list.count(); ++row) {
+        if (recordOnly && list.at(row).action != ActionRecord) continue;
+        const qint64 timeOfDay = list.timeOfDayMsAt(row);
+        for (qint64 day = fromDay; day <= fromDay + 1; ++day) {
+            const qint64 at = day * kMsPerDay + timeOfDay;
+            if (at <= from.wallMs || at > from.wallMs + aheadMs || firedOn(m_firedOnDay, list.idAt(row), day)) continue;
+            if (const QDateTime local = localTimeOf(at); local.isValid()) found.push_back(local);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 void SchedulePlanner::start(const QDateTime &startedAt)
 {

@@ -49,6 +49,8 @@ struct DueEntry {
     // started, so it applies only while the running recording has a length limit (one
     // started by hand since has none and goes on).
     bool endsLimitedRecordingOnly = false;
+    QDateTime at;            // the moment it is due: its second, or the tick's time when it
+                             // fires late (a catch-up, a time the clock skipped)
 };
 
 class SchedulePlanner {
@@ -57,6 +59,12 @@ public:
 
     // now: the current time; any time spec, taken as local wall-clock time.
     std::vector<DueEntry> tick(const QDateTime &now, const ScheduleList &list);
+
+    // The moments within (now, now + aheadMs] at which an entry (a Record entry with
+    // recordOnly) is due that has not fired on its day, in time order: what the recorder
+    // makes ready for ahead of the tick that fires it.
+    std::vector<QDateTime> upcoming(const QDateTime &now, qint64 aheadMs, const ScheduleList &list,
+                                    bool recordOnly = false) const;
 
     // The program's start: the first tick's span begins here.
     void start(const QDateTime &startedAt);

@@ -1,6 +1,7 @@
 #include "schedule/ScheduleTickThread.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QMetaObject>
 
 #include <chrono>
@@ -24,13 +25,25 @@ void ScheduleTickThread::run()
             // One sleep per interval: stop() wakes it at once, so nothing wakes the thread
             // in between for a logger that records for months.
             std::unique_lock<std::mutex> lock(m_sleepMutex);
-            if (m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs.load()),
+            if (m_wake.wait_for(lock, std::chrono::milliseconds(sleepMs()),
                                 [this] { return m_stopRequested.load(); }))
                 break;
         }
         // This object lives on the main thread: the call runs there and we wait for it.
         QMetaObject::invokeMethod(this, &ScheduleTickThread::deliverTick, Qt::BlockingQueuedConnection);
     }
+}
+
+// To the next whole second plus the offset, at least half a second ahead so that a tick
+// handled late never comes twice in one second.
+qint64 ScheduleTickThread::sleepMs() const
+{
+    const int after = m_afterSecondMs.load();
+    if (after < 0 || m_intervalMs.load() != 1000) return m_intervalMs.load();
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    qint64 sleep = 1000 - (nowMs - after) % 1000;
+    if (sleep < 500) sleep += 1000;
+    return sleep;
 }
 
 void ScheduleTickThread::deliverTick()

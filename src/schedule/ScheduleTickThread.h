@@ -30,6 +30,9 @@ public:
 
     // Tick period in milliseconds; the main window sets 1000. May change while running.
     void setInterval(quint32 ms) { m_intervalMs.store(ms); }
+    // With an interval of a second, each tick comes afterMs past a whole second of the wall
+    // clock (-1: an interval after the last tick, the default).
+    void alignToWholeSeconds(int afterMs) { m_afterSecondMs.store(afterMs); }
 
     // Asks the thread to end and waits until it has. Returns false only when called from
     // inside a tick handler, where it cannot wait; the thread ends right after the handler.
@@ -43,8 +46,10 @@ protected:
 
 private:
     void deliverTick();  // main thread
+    qint64 sleepMs() const;
 
     std::atomic<quint32> m_intervalMs{1000};
+    std::atomic<int> m_afterSecondMs{-1};
     std::atomic<bool> m_stopRequested{false};
     bool m_delivering = false;  // main thread only
     std::mutex m_sleepMutex;

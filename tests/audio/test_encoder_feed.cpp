@@ -139,6 +139,29 @@ private slots:
         QCOMPARE(EncoderFeed::runningCount(), 0);
     }
 
+    // Extra entries reach the encoder on top of the inherited environment, replacing an
+    // inherited entry of the same name.
+    void encoderGetsTheExtraEnvironment()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("env.txt"));
+        qputenv("VT_FEED_TEST_INHERITED", "kept");
+        qputenv("VT_FEED_TEST_REPLACED", "old");
+        std::unique_ptr<EncoderFeed> feed = EncoderFeed::start(
+            {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+             QStringLiteral("printf '%s %s %s' \"$VT_FEED_TEST_INHERITED\" \"$VT_FEED_TEST_REPLACED\" "
+                            "\"$VT_FEED_TEST_ADDED\" > \"$1\"; cat > /dev/null"),
+             QStringLiteral("sh"), out},
+            48000, nullptr,
+            {QStringLiteral("VT_FEED_TEST_REPLACED=new"), QStringLiteral("VT_FEED_TEST_ADDED=a=b")});
+        QVERIFY(feed);
+        feed->stop();
+        QVERIFY(EncoderFeed::waitForAll(5000));
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("kept new a=b"));
+    }
+
     void copiesHeaderAndEverySampleInOrder()
     {
         QTemporaryDir dir;

@@ -33,6 +33,7 @@ public:
     std::uint64_t overflows() const override;
     void stop() override { m_running = false; }
     void runBetweenBlocks(const std::function<void()> &change) override { change(); }
+    bool lastInstant(audio::StreamInstant *instant) const override;
 
     void deliver(const QByteArray &block) { if (isRunning()) m_onBlock(block.constData(), std::size_t(block.size())); }
     void end() { m_ended = true; }
@@ -58,6 +59,8 @@ public:
     int startsFromSource = 0;  // by a source an earlier start resolved
     FakeStream *stream = nullptr;  // the running one
     std::uint32_t nextFrame = 0;   // the signal goes on whether a capture listens or not
+    bool timed = false;            // the streams report `instant`, the server's timing
+    audio::StreamInstant instant;
 
     std::unique_ptr<audio::CaptureStream> startCapture(int rate, audio::BlockCallback onBlock, QString *error,
                                                        audio::CaptureSource *resolved) override
@@ -109,6 +112,11 @@ inline FakeStream::~FakeStream()
 }
 inline std::uint32_t FakeStream::level() const { return m_running ? m_owner.levelWord : audio::kNoLevel; }
 inline std::uint64_t FakeStream::overflows() const { return m_owner.overflowCount; }
+inline bool FakeStream::lastInstant(audio::StreamInstant *instant) const
+{
+    if (m_owner.timed) *instant = m_owner.instant;
+    return m_owner.timed;
+}
 
 // What one encoder was given, kept after the session let go of its feed.
 struct EncoderRecord {
@@ -121,6 +129,7 @@ struct EncoderRecord {
     bool stopped = false;
     bool exitsWhenStopped = true;   // false: it goes on finishing its file until the test says
     bool writesFile = true;         // false: it never creates its file
+    bool writesFirstBlockOnly = false;  // its file holds the first block alone (keeps a long run small)
 };
 
 class MemoryFeed : public audio::EncoderFeed {
@@ -134,8 +143,9 @@ public:
             r.dropped += bytes;
             return;
         }
+        const bool first = r.bytes.isEmpty();
         r.bytes.append(data, qsizetype(bytes));
-        if (!r.writesFile) return;
+        if (!r.writesFile || (r.writesFirstBlockOnly && !first)) return;
         QFile file(r.path);
         if (file.open(QIODevice::Append)) file.write(data, qint64(bytes));
     }
@@ -163,7 +173,8 @@ public:
     QString refusal;  // not empty: encoders fail to start with it
     EncoderRecord model;  // what each new encoder is like
 
-    recording::StartedEncoder startEncoder(const recording::RecordingConfig &, const QString &path) override
+    recording::StartedEncoder startEncoder(const recording::RecordingConfig &, const QString &path,
+                                           const QStringList &) override
     {
         recording::StartedEncoder started;
         started.name = QStringLiteral("memenc");
@@ -180,12 +191,15 @@ public:
     EncoderRecord &last() { return *encoders.back(); }
 };
 
+// Its wall clock is `start` plus the monotonic one, plus what it was set by (stepMs).
 class TestClock : public recording::SessionClock {
 public:
     QDateTime start{QDate(2026, 12, 9), QTime(10, 0, 0)};
     qint64 ms = 0;
-    QDateTime now() const override { return start.addMSecs(ms); }
+    qint64 stepMs = 0;
+    QDateTime now() const override { return start.addMSecs(ms + stepMs); }
     qint64 elapsedMs() const override { return ms; }
+    void sleepMs(int waitMs) override { ms += waitMs; }
 };
 
 // The frame numbers of the counting signal in `bytes`.

@@ -430,6 +430,65 @@ private slots:
         QCOMPARE(session->failureReason(), QStringLiteral("file removed: ") + session->currentFile());
     }
 
+    // A day of hourly splits from a card whose clock runs 1000 ppm fast against the
+    // system's, the wall clock set 90 s forward and later back: every file begins within a
+    // millisecond of its second, the drift is measured, no frame is lost or repeated and no
+    // file written over (the hour the step back repeats is split again, into a file of its
+    // own).
+    void cutsFollowADriftingCardAndClockSteps()
+    {
+        constexpr int rate = 1000;  // the lowest rate keeps a day in memory small
+        constexpr double cardRate = rate * 1.001;
+        starter.model.writesFirstBlockOnly = true;
+        capture.timed = true;
+        const qint64 epochUs = clock.start.toMSecsSinceEpoch() * 1000;  // the monotonic clock's 0
+        QVERIFY(start(QStringLiteral("%y-%m-%d_%t"), 0, rate));
+        std::vector<qint64> plannedUs;  // each split's second, on the monotonic clock
+        QDateTime next = clock.start.addSecs(3600);
+        bool steppedForward = false;
+        bool steppedBack = false;
+        while (plannedUs.size() < 25) {
+            // A second of the card's clock, and the server's report of when it ended.
+            capture.deliver(rate);
+            const qint64 capturedUs = qint64(capture.nextFrame * 1e6 / cardRate);
+            clock.ms = capturedUs / 1000;
+            capture.instant = {std::uint64_t(capture.nextFrame) * audio::kBytesPerFrame,
+                               epochUs + clock.stepMs * 1000 + capturedUs, capturedUs};
+            (void)poll();
+            const QDateTime now = clock.now();
+            if (now >= next) {
+                plannedUs.push_back((next.toMSecsSinceEpoch() - clock.stepMs) * 1000 - epochUs);
+                keep(session->split(next));
+                next = next.addSecs(3600);
+            } else if (now.msecsTo(next) <= 1000) {
+                session->armCut(next);
+            }
+            if (!steppedForward && plannedUs.size() == 6 && now.time().minute() == 30) {
+                clock.stepMs += 90000;
+                steppedForward = true;
+            }
+            if (!steppedBack && plannedUs.size() == 13 && now.time().minute() == 0 && now.time().second() >= 30) {
+                clock.stepMs -= 90000;  // back before the split just made: it comes again
+                next = next.addSecs(-3600);
+                steppedBack = true;
+            }
+        }
+        keep(session->stop());
+        QCOMPARE(starter.encoders.size(), std::size_t(26));
+        for (std::size_t i = 0; i < plannedUs.size(); ++i) {
+            const std::uint32_t first = fakes::framesOf(starter.encoders[i + 1]->bytes.left(4)).front();
+            const qint64 errorUs = qint64(first * 1e6 / cardRate) - plannedUs[i];
+            QVERIFY2(std::abs(errorUs) <= 1000, qPrintable(QStringLiteral("split %1: %2 µs off").arg(i).arg(errorUs)));
+        }
+        QVERIFY2(std::abs(session->driftPpm() - 1000) <= 50, qPrintable(QString::number(session->driftPpm())));
+        const QString fault = joinFault(encoderBytes());
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QStringList paths;
+        for (const auto &e : starter.encoders) paths << e->path;
+        QCOMPARE(paths.removeDuplicates(), 0);
+        QVERIFY(paths.contains(saveDir->filePath(QStringLiteral("2026-12-09_23-00-00_2.wav"))));
+    }
+
     // A double F5 in one second: an encoder still finishing its file holds the name.
     void nameOfAFileStillBeingFinishedIsTaken()
     {
@@ -453,7 +512,13 @@ private slots:
         pass(1000);
         keep(session->stop());
         QVERIFY(audio::EncoderFeed::waitForAll(10000));
-        QCOMPARE(QFileInfo(finished.back().path).size(), qint64(44 + kSecondBytes));
+        // Its bext chunk (8 + 602 bytes) dates it: samples since midnight at 10:00:00.
+        QCOMPARE(QFileInfo(finished.back().path).size(), qint64(44 + 610 + kSecondBytes));
+        QFile wav(finished.back().path);
+        QVERIFY(wav.open(QIODevice::ReadOnly));
+        const QByteArray header = wav.read(44 + 610);
+        QCOMPARE(header.mid(36, 4), QByteArray("bext"));
+        QCOMPARE(qFromLittleEndian<quint64>(header.constData() + 44 + 338), quint64(36000) * (kSecondBytes / 4));
         QCOMPARE(finished.back().path, makeOutputFileName(saveDir->path(), tmpl, QStringLiteral("wav"), clock.start));
         QVERIFY2(!QFile::exists(marker), "the file name ran a command");
 

@@ -43,15 +43,21 @@ QByteArray samples(int bytes)
 
 quint32 sizeAt(const QByteArray &file, int offset) { return qFromLittleEndian<quint32>(file.constData() + offset); }
 
-// Runs the writer on input; returns its exit code.
-int runWriter(const QString &output, const QByteArray &input)
+// Runs the writer on input, with `environment` added to its own; returns its exit code.
+int runWriter(const QString &output, const QByteArray &input,
+              const QStringList &environment = {}, QByteArray *errors = nullptr)
 {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &entry : environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(env);
     p.start(kWriter, {output});
     if (!p.waitForStarted()) return -1;
     p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(10000)) return -2;
+    if (errors) *errors = p.readAllStandardError();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
 }
 
@@ -158,6 +164,50 @@ private slots:
         p.closeWriteChannel();
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(sizeAt(readAll(out), 40), quint32(written));
+    }
+
+    // The file's start from the environment goes into a bext chunk between fmt and data; the
+    // sizes count it. A malformed value is said and the file written as without the chunk.
+    void writesTheBroadcastChunkFromTheEnvironment()
+    {
+        const QString out = dir.filePath("bext.wav");
+        const QByteArray pcm = samples(192000 * 4 / 2);
+        const QStringList start{"VANTREL_FILE_START=2026-12-09T10:00:00.000+01:00",
+                                "VANTREL_TIME_REFERENCE=6912000000"};  // 10:00 at 192 kHz
+        QCOMPARE(runWriter(out, streamHeader(192000) + pcm, start), 0);
+        const QByteArray file = readAll(out);
+        const int data = 36 + 8 + 602;
+        QCOMPARE(file.size(), data + 8 + pcm.size());
+        QCOMPARE(file.mid(36, 4), QByteArray("bext"));
+        QCOMPARE(sizeAt(file, 40), 602u);
+        const QByteArray bext = file.mid(44, 602);
+        QCOMPARE(bext.left(256), QByteArray(256, '\0'));
+        QCOMPARE(bext.mid(256, 32), QByteArray("Vantrel") + QByteArray(25, '\0'));
+        QCOMPARE(bext.mid(320, 18), QByteArray("2026-12-0910:00:00"));
+        QCOMPARE(sizeAt(bext, 338) | quint64(sizeAt(bext, 342)) << 32, 6912000000ull);
+        QCOMPARE(bext.mid(346, 2), le16(1));
+        QCOMPARE(bext.mid(348), QByteArray(602 - 348, '\0'));
+        QCOMPARE(file.mid(data, 4), QByteArray("data"));
+        QCOMPARE(sizeAt(file, data + 4), quint32(pcm.size()));
+        QCOMPARE(sizeAt(file, 4), quint32(file.size() - 8));
+        QVERIFY(file.mid(data + 8) == pcm);
+
+        QProcess probe;
+        probe.start("ffprobe", {"-v", "error", "-show_format", out});
+        QVERIFY(probe.waitForFinished(30000) && probe.exitCode() == 0);
+        const QByteArray format = probe.readAllStandardOutput();
+        // ffprobe names originator, origination date and time by its generic tags.
+        for (const char *line : {"duration=0.500000", "TAG:encoded_by=Vantrel", "TAG:date=2026-12-09",
+                                 "TAG:creation_time=10:00:00", "TAG:time_reference=6912000000"})
+            QVERIFY2(format.contains(line), format.constData());
+
+        QByteArray errors;
+        QCOMPARE(runWriter(out, streamHeader(192000) + pcm,
+                           {"VANTREL_FILE_START=2026-12-09 10:00", start[1]}, &errors), 0);
+        QCOMPARE(errors, QByteArray("vtwav: VANTREL_FILE_START is malformed (\"2026-12-09 10:00\"); "
+                                    "writing no bext chunk\n"));
+        QCOMPARE(readAll(out).size(), 44 + pcm.size());
+        QCOMPARE(readAll(out).mid(36, 4), QByteArray("data"));
     }
 
     void clampsSizesPastFourGibibytes()

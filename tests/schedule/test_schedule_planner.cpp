@@ -2,6 +2,7 @@
 
 #include "core/DayCount.h"
 #include "schedule/SchedulePlanner.h"
+#include "schedule/SplitClock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -87,6 +88,8 @@ private Q_SLOTS:
     void clockSetBackFiresNothingTwiceEvenAfterRowsMove();
     void wakeFromSleepAppliesOnlyTheLatestEntry();
     void jitteredTicksFireEveryEntryOnceADayFor50Days();
+    void upcomingEntriesAreThoseNotFiredYet();
+    void splitsFollowTheLocalClock();
 };
 
 void SchedulePlannerTest::initTestCase()
@@ -160,6 +163,9 @@ void SchedulePlannerTest::springForwardFiresSkippedHourAtTheJump()
     run.tickEvery(1000, utcOf(kSpringForward, QTime(3, 1)));
     QCOMPARE(run.rows(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     QCOMPARE(run.fired[0].at.time(), QTime(1, 59, 59, 600));
+    QCOMPARE(run.fired[0].due.at.time(), QTime(1, 59, 59));  // cut at its second
+    QVERIFY(!run.fired[1].due.at.isValid());                 // the clock skipped it: at the tick
+    QCOMPARE(run.fired[4].due.at.time(), QTime(3, 0));
     for (int i = 1; i <= 4; ++i) QCOMPARE(run.fired[size_t(i)].at.time(), QTime(3, 0, 0, 600));
     QCOMPARE(run.fired[5].at.time(), QTime(3, 0, 1, 600));
     run.tickEvery(1000, utcOf(kSpringForward, QTime(6, 0)));
@@ -322,6 +328,42 @@ void SchedulePlannerTest::jitteredTicksFireEveryEntryOnceADayFor50Days()
             QCOMPARE(perDay[std::make_pair(row, day.toJulianDay())], 1);
         }
     }
+}
+
+// What the recorder arms a second ahead, and the capture it opens two seconds ahead.
+void SchedulePlannerTest::upcomingEntriesAreThoseNotFiredYet()
+{
+    Run run({entryAt(QTime(10, 0)), entryAt(QTime(10, 0, 1), ActionStop), entryAt(QTime(10, 0, 2))});
+    const QDate day(2024, 6, 3);
+    const QDateTime before = QDateTime::fromMSecsSinceEpoch(utcOf(day, QTime(9, 59, 59, 150)), Qt::LocalTime);
+    const std::vector<QDateTime> ahead = run.planner.upcoming(before, 2000, run.list);
+    QCOMPARE(ahead.size(), std::size_t(2));
+    QCOMPARE(ahead[0].time(), QTime(10, 0));
+    QCOMPARE(run.planner.upcoming(before, 3000, run.list, true).back().time(), QTime(10, 0, 2));
+    run.tickAt(utcOf(day, QTime(9, 59, 59, 150)));
+    run.tickAt(utcOf(day, QTime(10, 0, 0, 150)));
+    const QDateTime after = QDateTime::fromMSecsSinceEpoch(utcOf(day, QTime(9, 59, 59, 900)), Qt::LocalTime);
+    QCOMPARE(run.planner.upcoming(after, 1000, run.list).size(), std::size_t(0));  // fired today
+}
+
+void SchedulePlannerTest::splitsFollowTheLocalClock()
+{
+    const auto local = [](QDate day, QTime time) { return QDateTime(day, time, Qt::LocalTime); };
+    const auto hours = [](const std::vector<QDateTime> &moments) {
+        std::vector<QString> shown;
+        for (const QDateTime &m : moments) shown.push_back(m.toString(QStringLiteral("HH:mm t")));
+        return shown;
+    };
+    const QDate day(2024, 6, 3);
+    QCOMPARE(splitMomentsIn(local(day, QTime(9, 59, 59)), local(day, QTime(11, 0)), 15).size(), std::size_t(5));
+    QCOMPARE(splitMomentsIn(local(day, QTime(10, 0)), local(day, QTime(10, 14, 59)), 15).size(), std::size_t(0));
+    // The hour the clock repeats is split twice, the one it skips not at all.
+    const QDateTime fallFrom = local(kFallBack, QTime(1, 30));
+    QCOMPARE(hours(splitMomentsIn(fallFrom, fallFrom.addSecs(3 * 3600), 60)),
+             (std::vector<QString>{"02:00 CEST", "02:00 CET", "03:00 CET"}));
+    const QDateTime springFrom = local(kSpringForward, QTime(0, 30));
+    QCOMPARE(hours(splitMomentsIn(springFrom, springFrom.addSecs(3 * 3600), 60)),
+             (std::vector<QString>{"01:00 CET", "03:00 CEST", "04:00 CEST"}));
 }
 
 int main(int argc, char **argv)

@@ -7,6 +7,10 @@
 // the input ends. Data past 4 GiB cannot be described by a RIFF header: the sizes are then
 // kept at their maximum and readers take the data to the end of the file.
 //
+// With VANTREL_FILE_START and VANTREL_TIME_REFERENCE in its environment (see WavHeader.h)
+// the file gets a Broadcast Wave "bext" chunk between "fmt " and "data"; a malformed value
+// is said on standard error and the file is written without it.
+//
 // Exit status: 0 on success, 1 on a read or write error, 2 on bad arguments or a stream
 // that is not PCM WAV.
 
@@ -15,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -77,6 +82,73 @@ bool updateSizes(int fd, const wav::Layout &layout, uint64_t dataBytes)
     return writeAt(fd, riff, 4, 4) && writeAt(fd, data, 4, off_t(layout.dataSizeOffset));
 }
 
+bool isDigits(const char *text, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// Whether text begins with pattern, each 'd' of which stands for a digit.
+bool beginsWith(const char *text, const char *pattern)
+{
+    for (; *pattern; ++text, ++pattern)
+        if (*pattern == 'd' ? !isDigits(text, 1) : *text != *pattern) return false;
+    return true;
+}
+
+int twoDigits(const char *text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
+
+// "yyyy-mm-ddThh:mm:ss", then optional fractional seconds and an optional "Z" or "±hh:mm".
+bool parseFileStart(const char *text, wav::BroadcastInfo &info)
+{
+    if (!beginsWith(text, "dddd-dd-ddTdd:dd:dd")) return false;
+    const int month = twoDigits(text + 5), day = twoDigits(text + 8);
+    if (month < 1 || month > 12 || day < 1 || day > 31 || twoDigits(text + 11) > 23
+        || twoDigits(text + 14) > 59 || twoDigits(text + 17) > 59)
+        return false;
+    const char *rest = text + 19;
+    if (*rest == '.') {
+        const size_t digits = std::strspn(rest + 1, "0123456789");
+        if (digits == 0) return false;
+        rest += 1 + digits;
+    }
+    const bool offset = (beginsWith(rest, "+dd:dd") || beginsWith(rest, "-dd:dd")) && rest[6] == '\0';
+    if (!offset && std::strcmp(rest, "Z") != 0 && *rest != '\0') return false;
+    info.originationDate.assign(text, 10);
+    info.originationTime.assign(text + 11, 8);
+    return true;
+}
+
+bool parseTimeReference(const char *text, wav::BroadcastInfo &info)
+{
+    const size_t length = std::strlen(text);
+    if (length == 0 || length > 19 || !isDigits(text, length)) return false;
+    info.timeReference = std::strtoull(text, nullptr, 10);
+    return true;
+}
+
+// The file's start from the environment: false if there is none to write, with a line on
+// standard error when one value is malformed or missing.
+bool broadcastInfoFromEnvironment(wav::BroadcastInfo &info)
+{
+    const char *fileStart = std::getenv(wav::kFileStartVariable);
+    const char *timeReference = std::getenv(wav::kTimeReferenceVariable);
+    if (!fileStart && !timeReference) return false;
+    const char *name = wav::kFileStartVariable;
+    const char *value = fileStart;
+    if (fileStart && parseFileStart(fileStart, info)) {
+        if (timeReference && parseTimeReference(timeReference, info)) return true;
+        name = wav::kTimeReferenceVariable;
+        value = timeReference;
+    }
+    if (value)
+        std::fprintf(stderr, "vtwav: %s is malformed (\"%s\"); writing no bext chunk\n", name, value);
+    else
+        std::fprintf(stderr, "vtwav: %s is not set; writing no bext chunk\n", name);
+    return false;
+}
+
 int failWith(const char *what, const char *path)
 {
     std::fprintf(stderr, "vtwav: %s %s: %s\n", what, path, std::strerror(errno));
@@ -101,6 +173,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "vtwav: %s\n", problem.c_str());
         return 2;
     }
+    wav::BroadcastInfo broadcastInfo;
+    if (broadcastInfoFromEnvironment(broadcastInfo))
+        wav::insertChunk(header, wav::bextChunk(broadcastInfo));
     const wav::Layout layout = wav::layoutOf(header);
 
     const int out = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
