@@ -18,18 +18,20 @@
 // zeros, or parec lost frames), a new segment begins with an offset of its own; a frame that
 // no segment holds was not heard.
 //
-// What remains is constant: the time from the server's handing a block to its capture
-// streams to this thread's stamp on the fastest read (server thread -> socket -> parec ->
-// pipe -> this thread: wake-ups of a few tens of µs each on an idle machine). The frame a
-// time is given for is the last one of a block, so a whole block is dated by its hand-over:
-// on PipeWire the graph hands a capture a quantum at once (parec's 5 ms latency asks for
-// 256 frames), which is how the server itself dates the block. summary() says how far the
-// reads came over the envelope, and how much the envelope moved over the run.
+// What remains is constant and small. A frame is dated by the moment the server handed the
+// block holding it to its capture streams (the block's last frame at the hand-over), late by
+// the shortest delivery from there to this thread's stamp: server -> socket -> parec -> pipe
+// -> here, two wake-ups of a few µs each on an idle machine (the earliest read of each second
+// comes within some 40 µs of the envelope). Where a clock dated a frame by when the null sink
+// plays it out rather than hands it on, the two differ by up to one block: parec's 5 ms
+// latency asks for 5 ms blocks on PulseAudio and a 256-frame quantum on PipeWire. summary()
+// gives the figures of a run and the breaks it met.
 //
 // Threads: start(), stop() and the queries run on the caller's thread; the reader thread
 // only appends under the mutex.
 #include "support/FrameCheck.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -167,6 +169,16 @@ public:
         }
         if (late.empty())
             return QStringLiteral("reference: nothing heard");
+        QString breaks;
+        for (std::size_t i = 1; i < m_segments.size(); ++i) {
+            const Segment &before = m_segments[i - 1], &after = m_segments[i];
+            const double atUs = envelopeUs(before, before.lastNumber) + double(before.lastNumber) * 1e6 / kRate;
+            breaks += QStringLiteral("; a break after #%1 (%2): %3 frames on, the offset %4 us on")
+                          .arg(before.lastNumber)
+                          .arg(QDateTime::fromMSecsSinceEpoch(qint64(atUs / 1000)).toString(QStringLiteral("HH:mm:ss.zzz")))
+                          .arg(after.firstNumber - before.lastNumber - 1)
+                          .arg(envelopeUs(after, after.firstNumber) - envelopeUs(before, before.lastNumber), 0, 'f', 0);
+        }
         std::sort(late.begin(), late.end());
         std::sort(earliestPerSecond.begin(), earliestPerSecond.end());
         return QStringLiteral("reference: %1 reads in %2 segment(s), over the envelope by %3 us (median), %4 us "
@@ -178,7 +190,8 @@ public:
             .arg(late[late.size() * 99 / 100], 0, 'f', 0)
             .arg(earliestPerSecond[earliestPerSecond.size() / 2], 0, 'f', 0)
             .arg(earliestPerSecond.back(), 0, 'f', 0)
-            .arg(moved, 0, 'f', 0);
+            .arg(moved, 0, 'f', 0)
+            + breaks;
     }
 
 private:
@@ -243,8 +256,11 @@ private:
             if (n <= 0)
                 break;
             const std::size_t bytes = carried + std::size_t(n);
-            for (std::size_t i = 0; i + 4 <= bytes; i += 4)
-                chain.add(countedFrameNumber(buffer.data() + i));
+            for (std::size_t i = 0; i + 4 <= bytes; i += 4) {
+                const quint32 before = chain.last;
+                if (!chain.add(countedFrameNumber(buffer.data() + i)) && chain.wasNoted)
+                    endSegment(before);
+            }
             if (chain.run >= kTrustedRunFrames)
                 note(chain, stamp);
             carried = bytes % 4;
@@ -257,13 +273,17 @@ private:
     struct Chain {
         quint32 last = 0;
         qint64 run = 0;  // frames in a row that counted by one, the last included
-        bool noted = false;  // a read of this chain has been noted
-        void add(quint32 number)
+        bool noted = false;     // a read of this chain has been noted
+        bool wasNoted = false;  // of the chain that the last frame broke
+        // False when `number` breaks the chain.
+        bool add(quint32 number)
         {
             const bool follows = run > 0 && number == last + 1;
             run = follows ? run + 1 : 1;
+            wasNoted = noted && !follows;
             noted = noted && follows;
             last = number;
+            return follows;
         }
     };
 
@@ -280,6 +300,14 @@ private:
         m_segments.back().lastNumber = number;
         m_segments.back().endRead = m_reads.size();
         m_lastNumber = number;
+    }
+
+    // A broken chain's segment holds its frames up to `last`, the frames after its last
+    // noted read included.
+    void endSegment(quint32 last)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_segments.back().lastNumber = m_lastNumber + qint32(last - quint32(m_lastNumber));
     }
 
     pid_t m_pid = 0;
