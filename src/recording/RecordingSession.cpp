@@ -63,6 +63,7 @@ std::vector<SessionEvent> RecordingSession::takeEvents() { return std::exchange(
 bool RecordingSession::startCapture(QString *why)
 {
     m_timeBase.reset(m_config.sampleRate);
+    m_timedOverflows = 0;
     m_driftLoggedUs = 0;
     m_streamOrigin = m_tap.position();
     if (m_state == State::CaptureLost) {
@@ -91,6 +92,11 @@ void RecordingSession::updateTimeBase()
     audio::StreamInstant report;
     // A stream reports before it has delivered anything: no frame is placed by that.
     if (!m_capture || !m_capture->lastInstant(&report) || report.streamByte == 0) return;
+    // Audio the server dropped moved every later frame: what was learnt before no longer holds.
+    if (m_capture->overflows() != m_timedOverflows) {
+        m_timedOverflows = m_capture->overflows();
+        m_timeBase.reset(m_sampleRate);
+    }
     const std::uint64_t frame = (m_streamOrigin + report.streamByte) / audio::kBytesPerFrame;
     const std::uint64_t captured = m_tap.position() / audio::kBytesPerFrame;
     const std::uint64_t apart = frame > captured ? frame - captured : captured - frame;

@@ -239,6 +239,7 @@ private:
     TimeBase m_timeBase;
     std::uint64_t m_streamOrigin = 0;    // the position of the running stream's first byte
     qint64 m_driftLoggedUs = 0;
+    std::uint64_t m_timedOverflows = 0;  // the capture's overflows when the time base began
     std::uint64_t m_stoppedAt = 0;       // where the last finished file's stream ended
     QDateTime m_fileMoment;              // the moment the current file is for
     QDateTime m_armedMoment;             // the moment m_armedCut is for; null: none
