@@ -315,7 +315,7 @@ std::optional<FinishedRecording> RecordingSession::changeFile(const RecordingCon
     m_armedCut = CaptureTap::kNoEnd;
     m_armedMoment = {};
     m_fileMoment = at;
-    if (limitMs != UINT32_MAX) setLimit(at, limitMs, wanted);
+    if (limitMs != kKeepLimit) setLimit(at, limitMs, wanted);
     const std::uint64_t cut = m_tap.cutTo(next.feed.get(), wanted, limitEnd());
     // No block reaches the old feed any more: it can be stopped and its length is final.
     noticeDroppedAudio();
@@ -347,7 +347,7 @@ std::optional<FinishedRecording> RecordingSession::split(const QDateTime &at)
         if (m_armedMoment == at) armCut({});
         return std::nullopt;
     }
-    return changeFile(m_config, UINT32_MAX, at);
+    return changeFile(m_config, kKeepLimit, at);
 }
 
 std::optional<FinishedRecording> RecordingSession::stop(const QDateTime &at)

@@ -178,6 +178,8 @@ public:
 
 private:
     enum class State { Idle, Recording, CaptureLost };
+    // changeFile()'s limit for a split: the running recording's limit goes on.
+    static constexpr quint32 kKeepLimit = UINT32_MAX;
 
     // Bit rate (kbit/s) of the file being written (see runningBitrate); 0 while not
     // recording or unknown.
