@@ -112,11 +112,8 @@ public:
     void standBy(const RecordingConfig &config);
     // The capture of standBy() stops.
     void leaveStandBy();
-    bool isStandingBy() const { return m_state == State::Idle && m_capture; }
     // The drift of the capture's clock against the system's, ppm (0 until measured).
     double driftPpm() const { return m_timeBase.driftPpm(); }
-    // When the frame at stream position `byte` was captured, by the time base.
-    QDateTime captureTimeOf(std::uint64_t byte) const;
 
     struct PollResult {
         bool changed = false;   // the recording ended, changed file or lost audio: refresh
@@ -196,6 +193,8 @@ private:
     // The time base: the server's latest report, the stream position of a moment, and the
     // logged error of a cut placed at `cut` for `at`.
     void updateTimeBase();
+    // When the frame at stream position `byte` was captured.
+    QDateTime captureTimeOf(std::uint64_t byte) const;
     qint64 wallOffsetUs() const;
     void logDrift();
     std::uint64_t byteAt(const QDateTime &at) const;
@@ -240,12 +239,12 @@ private:
     std::uint64_t m_armedCut = CaptureTap::kNoEnd;  // the current file ends here at the latest
     TimeBase m_timeBase;
     std::uint64_t m_streamOrigin = 0;    // the position of the running stream's first byte
-    qint64 m_driftLoggedUs = 0;
+    qint64 m_driftLoggedUs = 0;          // monotonic time the drift was last logged; 0: not yet
     std::uint64_t m_timedOverflows = 0;  // the capture's overflows when the time base began
     std::uint64_t m_stoppedAt = 0;       // where the last finished file's stream ended
     QDateTime m_fileMoment;              // the moment the current file is for
     QDateTime m_armedMoment;             // the moment m_armedCut is for; null: none
-    QString m_standByFailure;            // why the capture could not stand by, as last said          // monotonic time the drift was last logged
+    QString m_standByFailure;            // why the capture could not stand by, as last said
     int m_sampleRate = 0;
     Failure m_failure = Failure::None;
     QString m_failureCause;
