@@ -17,7 +17,7 @@ packages=(
   libx11-dev  # the start-up benchmark's window watch
   # run time: encoders, desktop hand-off, fonts, Qt's translations
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
-  qt6-translations-l10n
+  qt6-translations-l10n libqt6sql6-sqlite  # the coverage ledger's database driver
   # tests: the test signal and its checks, real windows for screenshots
   pulseaudio-utils sox xvfb xauth imagemagick xdotool
   # the install test's validators; the Debian package's library dependencies

@@ -1,0 +1,395 @@
+#include "ledger/Ledger.h"
+
+#include "core/ThreadName.h"
+#include "ledger/Logging.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace ledger {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+const char *const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS files (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL,"
+    " start_ms INTEGER NOT NULL, start_local TEXT NOT NULL, frames INTEGER NOT NULL,"
+    " sample_rate INTEGER NOT NULL, end_ms INTEGER NOT NULL, size_bytes INTEGER NOT NULL,"
+    " sha256 TEXT NOT NULL DEFAULT '', verification TEXT NOT NULL DEFAULT 'unverified',"
+    " reason TEXT NOT NULL DEFAULT '')",
+    "CREATE TABLE IF NOT EXISTS spans (id INTEGER PRIMARY KEY, kind TEXT NOT NULL,"
+    " start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL, cause TEXT NOT NULL DEFAULT '', file TEXT)",
+    "CREATE INDEX IF NOT EXISTS spans_by_start ON spans(start_ms)",
+};
+
+QString causeOf(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+QVariant nullWhenEmpty(const QString &text) { return text.isEmpty() ? QVariant() : QVariant(text); }
+
+// A null QString binds as SQL NULL; the text columns hold '' instead.
+QVariant textOf(const QString &text) { return text.isNull() ? QVariant(QLatin1String("")) : QVariant(text); }
+
+}  // namespace
+
+struct Ledger::Worker {
+    explicit Worker(QString ledgerPath);
+    ~Worker();
+
+    void post(std::function<void()> task);
+    template <typename T>
+    T call(const std::function<T()> &task);
+    void run();
+
+    // The rest runs on the worker thread.
+    bool open();
+    QString prepareSchema();
+    void giveUp(const QString &cause);
+    void close();
+    bool exec(QSqlQuery &query);
+    void insertFile(const FileEntry &file);
+    void updateVerification(const QString &file, const QString &sha256, Verification result, const QString &reason);
+    void insertSpan(const Span &span);
+    std::vector<Span> spansWithin(const Interval &range, QSet<QString> *damagedFiles);
+    std::vector<DayCoverage> coverageOf(const QDate &from, const QDate &to);
+    std::optional<FileEntry> fileNamed(const QString &file);
+    void setError(const QString &cause);
+
+    const QString path;
+    const QString connection;
+    QSqlDatabase db;
+    qint64 longestSpanMs = 0;  // lets a query of a day seek by start alone
+    bool failureSaid = false;
+    bool failedSinceFlush = false;
+
+    std::atomic<bool> usable{false};
+    mutable std::mutex errorMutex;
+    QString errorText;
+
+    std::mutex queueMutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;
+    bool stopping = false;
+    std::thread thread;  // last: it starts once the rest exists
+};
+
+Ledger::Worker::Worker(QString ledgerPath)
+    : path(std::move(ledgerPath)),
+      connection(QStringLiteral("vantrel-ledger-%1").arg(quintptr(this), 0, 16)),
+      thread([this] { run(); })
+{
+}
+
+Ledger::Worker::~Worker()
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void Ledger::Worker::post(std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        tasks.push_back(std::move(task));
+    }
+    wake.notify_one();
+}
+
+template <typename T>
+T Ledger::Worker::call(const std::function<T()> &task)
+{
+    std::promise<T> answer;
+    std::future<T> future = answer.get_future();
+    post([&] { answer.set_value(task()); });
+    return future.get();
+}
+
+// Takes whatever is queued at once and runs it in one transaction, so that a burst of
+// writes costs one commit.
+void Ledger::Worker::run()
+{
+    core::nameThisThread("vt-ledger");
+    for (;;) {
+        std::deque<std::function<void()>> batch;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            wake.wait(lock, [this] { return stopping || !tasks.empty(); });
+            if (tasks.empty()) break;
+            batch.swap(tasks);
+        }
+        const bool together = batch.size() > 1 && usable && db.transaction();
+        for (const std::function<void()> &task : batch) task();
+        if (together && !db.commit()) setError(causeOf(db.lastError()));
+    }
+    close();
+}
+
+bool Ledger::Worker::open()
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        giveUp(QStringLiteral("cannot make the folder %1").arg(folder));
+        return false;
+    }
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        giveUp(QStringLiteral("the SQLite driver of Qt SQL is not installed"));
+        return false;
+    }
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(path);
+    if (!db.open()) {
+        giveUp(causeOf(db.lastError()));
+        return false;
+    }
+    // The first statement reads the file: a file that is not a database fails here.
+    const QString cause = prepareSchema();
+    if (!cause.isEmpty()) {
+        giveUp(cause);
+        return false;
+    }
+    usable = true;
+    return true;
+}
+
+// Empty when the database is ready, else the cause.
+QString Ledger::Worker::prepareSchema()
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))
+        || !q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return causeOf(q.lastError());
+    if (q.value(0).toInt() > kSchemaVersion)
+        return QStringLiteral("written by a newer version of the program");
+    for (const char *statement : kSchema)
+        if (!q.exec(QString::fromLatin1(statement))) return causeOf(q.lastError());
+    if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion))
+        || !q.exec(QStringLiteral("SELECT COALESCE(MAX(end_ms - start_ms), 0) FROM spans")) || !q.next())
+        return causeOf(q.lastError());
+    longestSpanMs = q.value(0).toLongLong();
+    return {};
+}
+
+// The ledger stays closed for this run; the caller records on without it.
+// Rebuilding a damaged ledger from the archive index and the event log belongs here: move
+// the damaged file aside, open a fresh one and replay what those two still know.
+void Ledger::Worker::giveUp(const QString &cause)
+{
+    const QString said = cause.isEmpty() ? QStringLiteral("unknown cause") : cause;
+    setError(said);
+    qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "cannot be used:" << said
+                                  << "- recording goes on without it";
+    close();
+}
+
+void Ledger::Worker::close()
+{
+    usable = false;
+    if (!db.isValid()) return;
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connection);
+}
+
+void Ledger::Worker::setError(const QString &cause)
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    errorText = cause;
+}
+
+// A failure is logged once until a statement succeeds again.
+bool Ledger::Worker::exec(QSqlQuery &query)
+{
+    if (query.exec()) {
+        failureSaid = false;
+        return true;
+    }
+    const QString cause = causeOf(query.lastError());
+    failedSinceFlush = true;
+    setError(cause);
+    if (!failureSaid) qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "failed:" << cause;
+    failureSaid = true;
+    return false;
+}
+
+void Ledger::Worker::insertFile(const FileEntry &file)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO files (path, start_ms, start_local, frames, sample_rate, end_ms, size_bytes,"
+        " sha256, verification, reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT(path) DO UPDATE SET start_ms = excluded.start_ms,"
+        " start_local = excluded.start_local, frames = excluded.frames,"
+        " sample_rate = excluded.sample_rate, end_ms = excluded.end_ms,"
+        " size_bytes = excluded.size_bytes, sha256 = excluded.sha256,"
+        " verification = excluded.verification, reason = excluded.reason"));
+    for (const QVariant &v :
+         {textOf(file.path), QVariant(file.startMs),
+          QVariant(file.startLocal.isEmpty() ? localIsoText(file.startMs) : file.startLocal),
+          QVariant(file.frames), QVariant(file.sampleRate), QVariant(file.endMs), QVariant(file.sizeBytes),
+          textOf(file.sha256), QVariant(verificationName(file.verification)), textOf(file.reason)})
+        q.addBindValue(v);
+    exec(q);
+}
+
+void Ledger::Worker::updateVerification(const QString &file, const QString &sha256, Verification result,
+                                        const QString &reason)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE files SET sha256 = ?, verification = ?, reason = ? WHERE path = ?"));
+    q.addBindValue(textOf(sha256));
+    q.addBindValue(verificationName(result));
+    q.addBindValue(textOf(reason));
+    q.addBindValue(file);
+    exec(q);
+}
+
+void Ledger::Worker::insertSpan(const Span &span)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO spans (kind, start_ms, end_ms, cause, file) VALUES (?, ?, ?, ?, ?)"));
+    q.addBindValue(spanKindName(span.kind));
+    q.addBindValue(span.startMs);
+    q.addBindValue(span.endMs);
+    q.addBindValue(textOf(span.cause));
+    q.addBindValue(nullWhenEmpty(span.file));
+    if (exec(q)) longestSpanMs = std::max(longestSpanMs, span.endMs - span.startMs);
+}
+
+// The spans overlapping range. No span is longer than longestSpanMs, so one that overlaps
+// starts no earlier than that before the range: the index on start bounds the search.
+std::vector<Span> Ledger::Worker::spansWithin(const Interval &range, QSet<QString> *damagedFiles)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+        "SELECT s.kind, s.start_ms, s.end_ms, s.cause, s.file, f.verification FROM spans s"
+        " LEFT JOIN files f ON f.path = s.file WHERE s.start_ms >= ? AND s.start_ms < ? AND s.end_ms > ?"));
+    q.addBindValue(range.startMs - longestSpanMs);
+    q.addBindValue(range.endMs);
+    q.addBindValue(range.startMs);
+    std::vector<Span> spans;
+    if (!exec(q)) return spans;
+    while (q.next()) {
+        const std::optional<SpanKind> kind = spanKindFromName(q.value(0).toString());
+        if (!kind) continue;
+        spans.push_back({*kind, q.value(1).toLongLong(), q.value(2).toLongLong(), q.value(3).toString(),
+                         q.value(4).toString()});
+        if (verificationFromName(q.value(5).toString()) == Verification::Damaged)
+            damagedFiles->insert(spans.back().file);
+    }
+    return spans;
+}
+
+std::vector<DayCoverage> Ledger::Worker::coverageOf(const QDate &from, const QDate &to)
+{
+    std::vector<DayCoverage> days;
+    if (!usable || !from.isValid() || !to.isValid() || to < from) return days;
+    QSet<QString> damaged;
+    const std::vector<Span> spans = spansWithin({localDay(from).startMs, localDay(to).endMs}, &damaged);
+    for (QDate d = from; d <= to; d = d.addDays(1)) {
+        const Interval day = localDay(d);
+        std::vector<Span> ofDay;
+        std::copy_if(spans.begin(), spans.end(), std::back_inserter(ofDay),
+                     [&](const Span &s) { return s.startMs < day.endMs && s.endMs > day.startMs; });
+        days.push_back(dayCoverage(d, ofDay, damaged));
+    }
+    return days;
+}
+
+std::optional<FileEntry> Ledger::Worker::fileNamed(const QString &file)
+{
+    if (!usable) return std::nullopt;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT path, start_ms, start_local, frames, sample_rate, end_ms, size_bytes,"
+                             " sha256, verification, reason FROM files WHERE path = ?"));
+    q.addBindValue(file);
+    if (!exec(q) || !q.next()) return std::nullopt;
+    return FileEntry{q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
+                     q.value(3).toLongLong(), q.value(4).toInt(), q.value(5).toLongLong(),
+                     q.value(6).toLongLong(), q.value(7).toString(),
+                     verificationFromName(q.value(8).toString()), q.value(9).toString()};
+}
+
+Ledger::Ledger(QString path) : m_worker(std::make_unique<Worker>(std::move(path)))
+{
+    m_worker->call<bool>([this] { return m_worker->open(); });
+}
+
+Ledger::~Ledger() = default;  // the worker runs what is queued, then closes
+
+const QString &Ledger::path() const { return m_worker->path; }
+
+bool Ledger::isUsable() const { return m_worker->usable; }
+
+QString Ledger::error() const
+{
+    std::lock_guard<std::mutex> lock(m_worker->errorMutex);
+    return m_worker->errorText;
+}
+
+void Ledger::addFile(const FileEntry &file)
+{
+    if (!isUsable()) return;
+    m_worker->post([this, file] { m_worker->insertFile(file); });
+}
+
+void Ledger::setVerification(const QString &path, const QString &sha256, Verification result,
+                             const QString &reason)
+{
+    if (!isUsable()) return;
+    m_worker->post([=] { m_worker->updateVerification(path, sha256, result, reason); });
+}
+
+void Ledger::addSpan(const Span &span)
+{
+    if (!isUsable()) return;
+    m_worker->post([this, span] { m_worker->insertSpan(span); });
+}
+
+bool Ledger::flush()
+{
+    return m_worker->call<bool>([this] {
+        const bool ok = m_worker->usable && !m_worker->failedSinceFlush;
+        m_worker->failedSinceFlush = false;
+        return ok;
+    });
+}
+
+std::vector<DayCoverage> Ledger::coverage(const QDate &from, const QDate &to)
+{
+    return m_worker->call<std::vector<DayCoverage>>([&] { return m_worker->coverageOf(from, to); });
+}
+
+void Ledger::requestCoverage(const QDate &from, const QDate &to, QObject *context,
+                             std::function<void(std::vector<DayCoverage>)> done)
+{
+    m_worker->post([this, from, to, context, done = std::move(done)] {
+        std::vector<DayCoverage> days = m_worker->coverageOf(from, to);
+        QMetaObject::invokeMethod(context, [done, days = std::move(days)] { done(days); }, Qt::QueuedConnection);
+    });
+}
+
+std::optional<FileEntry> Ledger::file(const QString &path)
+{
+    return m_worker->call<std::optional<FileEntry>>([&] { return m_worker->fileNamed(path); });
+}
+
+}  // namespace ledger

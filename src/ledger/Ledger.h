@@ -1,0 +1,89 @@
+#pragma once
+// The coverage ledger: a SQLite database (Log/ledger.sqlite in the program folder) of the
+// files handed to the encoders and of the spans of time with what happened in them, so that
+// a station can ask afterwards whether a day was covered.
+//
+// Tables (the schema's version is PRAGMA user_version = 1):
+//
+//   files   id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL,
+//           start_ms INTEGER, start_local TEXT (local ISO time with offset),
+//           frames INTEGER (given to the encoder), sample_rate INTEGER,
+//           end_ms INTEGER (0 while open), size_bytes INTEGER,
+//           sha256 TEXT (hex, '' until verified),
+//           verification TEXT ('unverified', 'ok', 'damaged'), reason TEXT (why damaged)
+//   spans   id INTEGER PRIMARY KEY, kind TEXT ('recorded', 'lost', 'silent', 'dropped',
+//           'asked'), start_ms INTEGER, end_ms INTEGER, cause TEXT, file TEXT (a files.path,
+//           NULL when none); index spans_by_start on spans(start_ms)
+//
+// Times are milliseconds since the epoch; a span is [start_ms, end_ms). Words rather than
+// numbers, so that the file reads plainly in the sqlite3 shell.
+//
+// Threading. Every database call runs on the ledger's own worker thread ("vt-ledger"),
+// never on the caller's: writes are queued and return at once; queries (coverage, file)
+// are run there and block the caller until the answer is back; requestCoverage hands its
+// answer to a QObject's thread instead. Queued writes run in order, those queued together in
+// one transaction. flush() waits until everything queued so far is done; the destructor
+// flushes and closes. The database runs in write-ahead-log mode with synchronous=NORMAL: a
+// crash of the program loses nothing written, a power cut at most the last transactions.
+//
+// Failure. A ledger that cannot be opened (no folder, unreadable, not a SQLite file, no
+// SQLite driver) says so once: error() gives the cause and the log a warning with the path.
+// Every call then does nothing (queries answer empty) and recording goes on without it. A
+// write that fails later is logged once until a write succeeds again, and flush() says so.
+
+#include "ledger/Coverage.h"
+#include "ledger/LedgerEntry.h"
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ledger {
+
+// The ledger's file, relative to the program folder.
+inline QString ledgerFile() { return QStringLiteral("Log/ledger.sqlite"); }
+
+class Ledger {
+public:
+    // Opens (creating the file and its folder if needed) on the worker and waits for it.
+    explicit Ledger(QString path);
+    ~Ledger();
+    Ledger(const Ledger &) = delete;
+    Ledger &operator=(const Ledger &) = delete;
+
+    const QString &path() const;
+    // False when the ledger could not be opened; error() then says why.
+    bool isUsable() const;
+    // Why the ledger cannot be used, or the cause of the last failed write; empty when neither.
+    QString error() const;
+
+    // Records a file, or replaces what is known of it (the same path): add it when its
+    // encoder starts, again with its end, frames and size when it is closed.
+    void addFile(const FileEntry &file);
+    void setVerification(const QString &path, const QString &sha256, Verification result,
+                         const QString &reason = {});
+    void addSpan(const Span &span);
+
+    // Waits until every call made before it is done. True when the ledger is usable and
+    // every write since the last flush succeeded.
+    [[nodiscard]] bool flush();
+
+    // The coverage of each local day from `from` to `to` (both included); empty when the
+    // ledger is unusable.
+    std::vector<DayCoverage> coverage(const QDate &from, const QDate &to);
+    // The same without blocking: `done` runs on context's thread. context must outlive the
+    // ledger (as the object that owns the ledger does), since the answer is posted to it.
+    void requestCoverage(const QDate &from, const QDate &to, QObject *context,
+                         std::function<void(std::vector<DayCoverage>)> done);
+    std::optional<FileEntry> file(const QString &path);
+
+private:
+    struct Worker;
+    std::unique_ptr<Worker> m_worker;
+};
+
+}  // namespace ledger

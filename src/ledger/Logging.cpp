@@ -1,0 +1,3 @@
+#include "ledger/Logging.h"
+
+Q_LOGGING_CATEGORY(lcLedger, "vantrel.ledger")

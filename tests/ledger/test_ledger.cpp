@@ -1,0 +1,181 @@
+#include "ledger/Coverage.h"
+#include "ledger/Ledger.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+
+using namespace ledger;
+
+namespace {
+
+constexpr qint64 kMinute = 60 * 1000;
+constexpr qint64 kHour = 60 * kMinute;
+
+const QDate kDay(2026, 6, 10);
+
+qint64 at(const QDate &day, int hour, int minute = 0)
+{
+    return QDateTime(day, QTime(hour, minute)).toMSecsSinceEpoch();
+}
+
+Span span(SpanKind kind, qint64 start, qint64 end, const QString &file = {}, const QString &cause = {})
+{
+    return {kind, start, end, cause, file};
+}
+
+// Asked 08:00–20:00 (twice over 10–12), recorded 07:00–18:00 in two overlapping files, the
+// second of them damaged, lost 18:00–19:00, silent 19:30–20:30.
+std::vector<Span> busyDay()
+{
+    return {span(SpanKind::Asked, at(kDay, 8), at(kDay, 20)),
+            span(SpanKind::Asked, at(kDay, 10), at(kDay, 12)),
+            span(SpanKind::Recorded, at(kDay, 7), at(kDay, 13), QStringLiteral("/rec/a.mp3")),
+            span(SpanKind::Recorded, at(kDay, 12), at(kDay, 18), QStringLiteral("/rec/b.mp3")),
+            span(SpanKind::Lost, at(kDay, 18), at(kDay, 19), {}, QStringLiteral("the sound server went away")),
+            span(SpanKind::Silent, at(kDay, 19, 30), at(kDay, 20, 30), QStringLiteral("/rec/c.mp3"))};
+}
+
+void checkBusyDay(const DayCoverage &c)
+{
+    QCOMPARE(c.askedMs, 12 * kHour);
+    QCOMPARE(c.recordedMs, 11 * kHour);
+    QCOMPARE(c.lostMs, kHour);
+    QCOMPARE(c.silentMs, kHour);
+    QCOMPARE(c.damagedMs, 6 * kHour);
+    QCOMPARE(qRound(c.recordedPercent * 100), 8333);  // 10 of the 12 asked hours
+    QCOMPARE(qRound(c.silentPercent * 100), 417);     // half an hour of it inside
+    QCOMPARE(qRound(c.damagedPercent), 50);
+    QCOMPARE(c.gaps.size(), size_t(2));
+    QCOMPARE(c.gaps[0].cause, QStringLiteral("the sound server went away"));
+    QCOMPARE(c.gaps[1].kind, SpanKind::Silent);
+}
+
+}  // namespace
+
+class TestLedger : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void countsOverlapsOnceWithinTheAskedTime();
+    void clipsSpansAtLocalMidnight();
+    void followsTheLocalClockOnChangeDays();
+    void roundTripsThroughTheDatabase();
+    void damagedLedgerIsReportedAndHarmless();
+};
+
+void TestLedger::countsOverlapsOnceWithinTheAskedTime()
+{
+    checkBusyDay(dayCoverage(kDay, busyDay(), {QStringLiteral("/rec/b.mp3")}));
+}
+
+void TestLedger::clipsSpansAtLocalMidnight()
+{
+    const QDate next = kDay.addDays(1);
+    const std::vector<Span> spans{
+        span(SpanKind::Recorded, at(kDay.addDays(-1), 23), at(kDay, 1)),
+        span(SpanKind::Lost, at(kDay, 23, 30), at(next, 0, 30), {}, QStringLiteral("device removed"))};
+    const DayCoverage c = dayCoverage(kDay, spans, {});
+    QCOMPARE(c.recordedMs, kHour);
+    QCOMPARE(c.lostMs, 30 * kMinute);
+    QCOMPARE(c.gaps.size(), size_t(1));
+    QCOMPARE(c.gaps[0].endMs, at(next, 0));
+    QCOMPARE(c.gaps[0].lengthMs(), 30 * kMinute);
+    QCOMPARE(c.recordedPercent, 0.0);  // nothing was asked
+}
+
+// The test runs in Europe/Berlin: summer time ends on 25 October 2026 and begins on 29 March.
+void TestLedger::followsTheLocalClockOnChangeDays()
+{
+    const QDate autumn(2026, 10, 25);
+    const Interval day = localDay(autumn);
+    const std::vector<Span> spans{span(SpanKind::Asked, day.startMs - kHour, day.endMs + kHour),
+                                  span(SpanKind::Recorded, day.startMs, day.endMs)};
+    const DayCoverage c = dayCoverage(autumn, spans, {});
+    QCOMPARE(c.askedMs, 25 * kHour);
+    QCOMPARE(c.recordedPercent, 100.0);
+    const Interval spring = localDay(QDate(2026, 3, 29));
+    QCOMPARE(spring.endMs - spring.startMs, 23 * kHour);
+}
+
+void TestLedger::roundTripsThroughTheDatabase()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(ledgerFile());
+    FileEntry b;
+    b.path = QStringLiteral("/rec/b.mp3");
+    b.startMs = at(kDay, 12);
+    b.frames = 6 * 3600 * 48000LL;
+    b.sampleRate = 48000;
+    b.endMs = at(kDay, 18);
+    b.sizeBytes = 123456;
+    {
+        Ledger ledger(path);
+        QVERIFY2(ledger.isUsable(), qPrintable(ledger.error()));
+        ledger.addFile(b);
+        for (const Span &s : busyDay()) ledger.addSpan(s);
+        ledger.setVerification(b.path, QStringLiteral("ab12"), Verification::Damaged, QStringLiteral("cut short"));
+        QVERIFY(ledger.flush());
+        QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
+
+        std::vector<DayCoverage> answer;
+        QObject context;
+        ledger.requestCoverage(kDay, kDay, &context, [&](std::vector<DayCoverage> days) { answer = std::move(days); });
+        QTRY_COMPARE(answer.size(), size_t(1));
+        checkBusyDay(answer[0]);
+    }
+    Ledger reopened(path);
+    const std::vector<DayCoverage> days = reopened.coverage(kDay.addDays(-1), kDay.addDays(1));
+    QCOMPARE(days.size(), size_t(3));
+    QCOMPARE(days[0].askedMs + days[2].askedMs, 0);
+    checkBusyDay(days[1]);
+    const std::optional<FileEntry> stored = reopened.file(b.path);
+    QVERIFY(stored);
+    QCOMPARE(stored->startLocal, QStringLiteral("2026-06-10T12:00:00.000+02:00"));
+    QCOMPARE(stored->frames, b.frames);
+    QCOMPARE(stored->sha256, QStringLiteral("ab12"));
+    QCOMPARE(stored->reason, QStringLiteral("cut short"));
+}
+
+void TestLedger::damagedLedgerIsReportedAndHarmless()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+    const QByteArray garbage(8192, 'x');
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(garbage) == garbage.size());
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ledger.sqlite cannot be used: .*not a database")));
+    Ledger ledger(path);
+    QVERIFY(!ledger.isUsable());
+    QVERIFY2(ledger.error().contains(QStringLiteral("not a database")), qPrintable(ledger.error()));
+    ledger.addFile(FileEntry{});
+    ledger.addSpan(busyDay().front());
+    ledger.setVerification(QStringLiteral("/rec/a.mp3"), QStringLiteral("00"), Verification::Ok);
+    QVERIFY(!ledger.flush());
+    QVERIFY(ledger.coverage(kDay, kDay).empty());
+    QVERIFY(!ledger.file(QStringLiteral("/rec/a.mp3")));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), garbage);
+}
+
+int main(int argc, char **argv)
+{
+    // Local days are checked against a zone with summer time.
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    QCoreApplication app(argc, argv);
+    TestLedger test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_ledger.moc"
