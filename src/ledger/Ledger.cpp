@@ -50,7 +50,12 @@ struct Ledger::Worker {
     explicit Worker(QString ledgerPath);
     ~Worker();
 
-    void post(std::function<void()> task);
+    struct Task {
+        std::function<void()> run;
+        bool write = false;
+    };
+
+    void post(std::function<void()> task, bool write = false);
     template <typename T>
     T call(const std::function<T()> &task);
     void run();
@@ -61,6 +66,7 @@ struct Ledger::Worker {
     void giveUp(const QString &cause);
     void close();
     bool exec(QSqlQuery &query);
+    void reportFailure(const QSqlError &error);
     void insertFile(const FileEntry &file);
     void updateVerification(const QString &file, const QString &sha256, Verification result, const QString &reason);
     void insertSpan(const Span &span);
@@ -82,7 +88,7 @@ struct Ledger::Worker {
 
     std::mutex queueMutex;
     std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;
+    std::deque<Task> tasks;
     bool stopping = false;
     std::thread thread;  // last: it starts once the rest exists
 };
@@ -104,11 +110,11 @@ Ledger::Worker::~Worker()
     thread.join();
 }
 
-void Ledger::Worker::post(std::function<void()> task)
+void Ledger::Worker::post(std::function<void()> task, bool write)
 {
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        tasks.push_back(std::move(task));
+        tasks.push_back({std::move(task), write});
     }
     wake.notify_one();
 }
@@ -122,22 +128,30 @@ T Ledger::Worker::call(const std::function<T()> &task)
     return future.get();
 }
 
-// Takes whatever is queued at once and runs it in one transaction, so that a burst of
-// writes costs one commit.
+// Takes whatever is queued at once. Writes queued one after another run in one
+// transaction, so that a burst of them costs one commit; it is committed before anything
+// that answers the caller (a query, flush), so that an answer never sees uncommitted work.
 void Ledger::Worker::run()
 {
     core::nameThisThread("vt-ledger");
     for (;;) {
-        std::deque<std::function<void()>> batch;
+        std::deque<Task> batch;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
             wake.wait(lock, [this] { return stopping || !tasks.empty(); });
             if (tasks.empty()) break;
             batch.swap(tasks);
         }
-        const bool together = batch.size() > 1 && usable && db.transaction();
-        for (const std::function<void()> &task : batch) task();
-        if (together && !db.commit()) setError(causeOf(db.lastError()));
+        bool inTransaction = false;
+        for (const Task &task : batch) {
+            if (task.write && !inTransaction && usable) inTransaction = db.transaction();
+            if (!task.write && inTransaction) {
+                if (!db.commit()) reportFailure(db.lastError());
+                inTransaction = false;
+            }
+            task.run();
+        }
+        if (inTransaction && !db.commit()) reportFailure(db.lastError());
     }
     close();
 }
@@ -221,12 +235,17 @@ bool Ledger::Worker::exec(QSqlQuery &query)
         failureSaid = false;
         return true;
     }
-    const QString cause = causeOf(query.lastError());
+    reportFailure(query.lastError());
+    return false;
+}
+
+void Ledger::Worker::reportFailure(const QSqlError &error)
+{
+    const QString cause = causeOf(error);
     failedSinceFlush = true;
     setError(cause);
     if (!failureSaid) qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "failed:" << cause;
     failureSaid = true;
-    return false;
 }
 
 void Ledger::Worker::insertFile(const FileEntry &file)
@@ -348,20 +367,20 @@ QString Ledger::error() const
 void Ledger::addFile(const FileEntry &file)
 {
     if (!isUsable()) return;
-    m_worker->post([this, file] { m_worker->insertFile(file); });
+    m_worker->post([this, file] { m_worker->insertFile(file); }, true);
 }
 
 void Ledger::setVerification(const QString &path, const QString &sha256, Verification result,
                              const QString &reason)
 {
     if (!isUsable()) return;
-    m_worker->post([=] { m_worker->updateVerification(path, sha256, result, reason); });
+    m_worker->post([=] { m_worker->updateVerification(path, sha256, result, reason); }, true);
 }
 
 void Ledger::addSpan(const Span &span)
 {
     if (!isUsable()) return;
-    m_worker->post([this, span] { m_worker->insertSpan(span); });
+    m_worker->post([this, span] { m_worker->insertSpan(span); }, true);
 }
 
 bool Ledger::flush()

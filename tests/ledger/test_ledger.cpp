@@ -108,6 +108,7 @@ void TestLedger::roundTripsThroughTheDatabase()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(ledgerFile());
+    QObject context;  // takes requestCoverage's answer; outlives the ledger
     FileEntry b;
     b.path = QStringLiteral("/rec/b.mp3");
     b.startMs = at(kDay, 12);
@@ -115,27 +116,25 @@ void TestLedger::roundTripsThroughTheDatabase()
     b.sampleRate = 48000;
     b.endMs = at(kDay, 18);
     b.sizeBytes = 123456;
-    {
-        Ledger ledger(path);
-        QVERIFY2(ledger.isUsable(), qPrintable(ledger.error()));
-        ledger.addFile(b);
-        for (const Span &s : busyDay()) ledger.addSpan(s);
-        ledger.setVerification(b.path, QStringLiteral("ab12"), Verification::Damaged, QStringLiteral("cut short"));
-        QVERIFY(ledger.flush());
-        QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
+    Ledger ledger(path);
+    QVERIFY2(ledger.isUsable(), qPrintable(ledger.error()));
+    ledger.addFile(b);
+    for (const Span &s : busyDay()) ledger.addSpan(s);
+    ledger.setVerification(b.path, QStringLiteral("ab12"), Verification::Damaged, QStringLiteral("cut short"));
+    QVERIFY(ledger.flush());
+    QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
 
-        std::vector<DayCoverage> answer;
-        QObject context;
-        ledger.requestCoverage(kDay, kDay, &context, [&](std::vector<DayCoverage> days) { answer = std::move(days); });
-        QTRY_COMPARE(answer.size(), size_t(1));
-        checkBusyDay(answer[0]);
-    }
-    Ledger reopened(path);
-    const std::vector<DayCoverage> days = reopened.coverage(kDay.addDays(-1), kDay.addDays(1));
+    std::vector<DayCoverage> answer;
+    ledger.requestCoverage(kDay, kDay, &context, [&](std::vector<DayCoverage> days) { answer = std::move(days); });
+    QTRY_COMPARE(answer.size(), size_t(1));
+    checkBusyDay(answer[0]);
+    // A second reader sees what flush() said is done: it is committed, not merely queued.
+    Ledger reader(path);
+    const std::vector<DayCoverage> days = reader.coverage(kDay.addDays(-1), kDay.addDays(1));
     QCOMPARE(days.size(), size_t(3));
     QCOMPARE(days[0].askedMs + days[2].askedMs, 0);
     checkBusyDay(days[1]);
-    const std::optional<FileEntry> stored = reopened.file(b.path);
+    const std::optional<FileEntry> stored = reader.file(b.path);
     QVERIFY(stored);
     QCOMPARE(stored->startLocal, QStringLiteral("2026-06-10T12:00:00.000+02:00"));
     QCOMPARE(stored->frames, b.frames);
