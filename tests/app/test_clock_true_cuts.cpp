@@ -185,7 +185,9 @@ private slots:
         qInfo("%s", qPrintable(figures));
         QVERIFY2(faults.isEmpty(), qPrintable(faults + QStringLiteral("off its second (at most 50 ms by the "
                                                                       "reference, 5 ms by the event log):\n") + figures));
-        const auto check = testsupport::checkCountedFrames(files);
+        // A break of the feed itself (a dry feed on a loaded PipeWire) is heard by both.
+        const auto check = testsupport::checkCountedFrames(files, testsupport::FrameDelivery::ExactlyOnce, 0,
+                                                           m_reference.breaksAfter());
         QVERIFY2(check.ok, qPrintable(check.message));
         quint32 firstNumber = 0;
         qint64 frames = 0;

@@ -32,6 +32,7 @@
 #include "support/FrameCheck.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -137,6 +138,15 @@ public:
     }
 
     // The reads that counted so far.
+    // The number of the last frame before each break it heard (the source went on elsewhere).
+    QSet<quint32> breaksAfter() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QSet<quint32> numbers;
+        for (std::size_t i = 0; i + 1 < m_segments.size(); ++i) numbers.insert(quint32(m_segments[i].lastNumber));
+        return numbers;
+    }
+
     qint64 readCount() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);

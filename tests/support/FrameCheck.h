@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtEndian>
@@ -44,6 +45,11 @@ public:
     {
     }
 
+    // Breaks a reference capture of the same source heard too, by the number of the last
+    // frame before each: the source itself went on elsewhere there (the feed ran dry), so a
+    // recording that follows it, skipping ahead or through zeros, is not at fault.
+    void excuseBreaksAfter(QSet<quint32> numbers) { m_heardBreaks = std::move(numbers); }
+
     // dataOffset: the byte offset of the part's first frame in its file, for messages.
     void beginPart(const QString &name, qint64 dataOffset = 0)
     {
@@ -72,8 +78,13 @@ public:
                 ++m_skippedAtStart;
                 continue;
             }
-            if (m_total > 0 && number != m_last + 1)
+            if (m_total > 0 && number != m_last + 1 && m_heardBreaks.contains(m_last)) {
+                if (number == 0) continue;  // the zeros of a dry feed
+                if (qint32(number - m_last) > 0) ++m_excused;
+                else judgeBreak(number);
+            } else if (m_total > 0 && number != m_last + 1) {
                 judgeBreak(number);
+            }
             if (m_total == 0)
                 m_first = number;
             m_last = number;
@@ -102,6 +113,8 @@ public:
                                        : QStringLiteral("%1 frames, #%2 to #%3").arg(m_total).arg(m_first).arg(m_last);
         if (m_fault.isEmpty() && m_skippedAtStart > 0)
             r.message += QStringLiteral(" after %1 frames before the signal").arg(m_skippedAtStart);
+        if (m_fault.isEmpty() && m_excused > 0)
+            r.message += QStringLiteral(", across %1 break(s) of the source that the reference heard too").arg(m_excused);
         return r;
     }
 
@@ -133,6 +146,8 @@ private:
     int m_parts = 0;
     quint32 m_first = 0;
     quint32 m_last = 0;
+    QSet<quint32> m_heardBreaks;
+    int m_excused = 0;
     QString m_fault;
 };
 
@@ -183,9 +198,10 @@ inline bool findWavData(QFile &file, qint64 *dataOffset, qint64 *dataBytes, QStr
 // The frame numbers of WAV files that hold one recording split in this order.
 inline FrameCheckResult checkCountedFrames(const QStringList &wavFiles,
                                            FrameDelivery delivery = FrameDelivery::ExactlyOnce,
-                                           qint64 maxRepeatFrames = 0)
+                                           qint64 maxRepeatFrames = 0, const QSet<quint32> &heardBreaks = {})
 {
     FrameSequence sequence(delivery, maxRepeatFrames);
+    sequence.excuseBreaksAfter(heardBreaks);
     for (const QString &path : wavFiles) {
         const QString name = QFileInfo(path).fileName();
         QFile file(path);
