@@ -203,16 +203,23 @@ void Recorder::startRecording(quint32 limitMs, const QDateTime &at)
         archiveFinished(*finished);
     // From here until its record is written, the journal names the recording, so that a run
     // killed meanwhile leaves the next start enough to archive it.
-    QString error;
     if (!m_session->isRecording())
         journal().clear();
-    else if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
-        qCWarning(lcApp).noquote() << error;
+    else
+        journalCurrentFile();
     noteSessionEvents(QDateTime::currentDateTime());
     emit statusChanged();
 }
 
 // `at`: the file ends just before the frame captured then; invalid: at once.
+// From here until its record is written, the journal names the file being written.
+void Recorder::journalCurrentFile()
+{
+    QString error;
+    if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
+        qCWarning(lcApp).noquote() << error;
+}
+
 void Recorder::stopRecording(const QDateTime &at)
 {
     if (const auto finished = m_session->stop(at))
@@ -225,9 +232,7 @@ void Recorder::splitRecording(const QDateTime &at)
 {
     if (const auto finished = m_session->split(at)) {
         archiveFinished(*finished);
-        QString error;
-        if (!journal().begin(m_session->startTime(), m_session->currentFile(), &error))
-            qCWarning(lcApp).noquote() << error;
+        journalCurrentFile();
     }
     noteSessionEvents(at);
     emit statusChanged();
@@ -281,9 +286,8 @@ void Recorder::watch()
         archiveFinished(finished);
     // The recording went on into a new file (a restarted encoder, a capture back): the
     // journal names that one from now on.
-    QString error;
-    if (polled.newFile && !journal().begin(m_session->startTime(), m_session->currentFile(), &error))
-        qCWarning(lcApp).noquote() << error;
+    if (polled.newFile)
+        journalCurrentFile();
     if (polled.changed)
         emit statusChanged();
     if (m_session->limitReached())

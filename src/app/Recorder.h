@@ -161,6 +161,7 @@ private:
     void startRecording(quint32 limitMs, const QDateTime &at);
     void stopRecording(const QDateTime &at = {});
     void splitRecording(const QDateTime &at);
+    void journalCurrentFile();
     void prepareAhead(const QDateTime &now);
     void archiveFinished(const recording::FinishedRecording &finished);
     void archiveChanged(const archive::ArchiveChange &change);

@@ -1,6 +1,6 @@
 #include "audio/PulseCapture.h"
 
-#include <time.h>
+#include "core/SystemClocks.h"
 
 namespace audio {
 
@@ -164,15 +164,6 @@ void PulseCapture::onOverflow(pa_stream *, void *self)
     static_cast<PulseCapture *>(self)->m_overflows.fetch_add(1, std::memory_order_relaxed);
 }
 
-namespace {
-std::int64_t clockUs(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return std::int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
-}
-}  // namespace
-
 // Runs on the mainloop thread, whenever the server's timing report was renewed.
 void PulseCapture::onTimingUpdate(pa_stream *stream, void *self)
 {
@@ -182,7 +173,7 @@ void PulseCapture::onTimingUpdate(pa_stream *stream, void *self)
     if (!timing || !spec || timing->write_index_corrupt || timing->write_index < 0) return;
     const std::int64_t stampUs = std::int64_t(timing->timestamp.tv_sec) * 1000000 + timing->timestamp.tv_usec;
     // The monotonic moment of the timestamp, by the offset between the two clocks now.
-    const std::int64_t wallOffsetUs = clockUs(CLOCK_REALTIME) - clockUs(CLOCK_MONOTONIC);
+    const std::int64_t wallOffsetUs = core::clockUs(CLOCK_REALTIME) - core::clockUs(CLOCK_MONOTONIC);
     const std::uint64_t inSource = pa_usec_to_bytes(timing->source_usec, spec);
     capture->m_instant = {std::uint64_t(timing->write_index) + inSource, stampUs, stampUs - wallOffsetUs};
     capture->m_hasInstant = true;

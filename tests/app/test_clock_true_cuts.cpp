@@ -10,6 +10,7 @@
 #include "support/ClockReference.h"
 #include "support/FileCuts.h"
 #include "support/FrameCheck.h"
+#include "support/ProgramProcess.h"
 
 #include <QDeadlineTimer>
 #include <QLocalSocket>
@@ -17,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -91,14 +91,6 @@ class TestClockTrueCuts : public QObject {
         return false;
     }
 
-    static int terminate(QProcess &program)
-    {
-        ::kill(pid_t(program.processId()), SIGTERM);
-        if (!program.waitForFinished(30000) || program.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return program.exitCode();
-    }
-
     // The files the program wrote, with where the event log says each begins.
     static std::vector<testsupport::FileCut> fileCuts(const QTemporaryDir &home)
     {
@@ -166,7 +158,7 @@ private slots:
         QProcess program;
         QVERIFY(start(program, home));
         waitUntil(planned[2].addMSecs(kLastLengthMs + 1500));
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
 
         const auto cuts = fileCuts(home);
         QCOMPARE(int(cuts.size()), 3);
@@ -209,7 +201,7 @@ private slots:
         QProcess program;
         QVERIFY(start(program, home));
         waitUntil(at.addMSecs(2000 + 1500));
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
 
         const auto cuts = fileCuts(home);
         QCOMPARE(int(cuts.size()), 1);
@@ -248,7 +240,7 @@ private slots:
         stop.setProcessEnvironment(m_env);
         stop.start(kProgram, {QStringLiteral("--home"), home.path(), QStringLiteral("--command"), QStringLiteral("stop")});
         QVERIFY(stop.waitForFinished(10000));
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
 
         const auto cuts = fileCuts(home);
         QCOMPARE(int(cuts.size()), 1);

@@ -5,6 +5,7 @@
 #include "core/DayCount.h"
 #include "schedule/ScheduleFile.h"
 #include "support/Ffprobe.h"
+#include "support/ProgramProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
@@ -104,14 +105,6 @@ class TestHeadless : public QObject {
         return false;
     }
 
-    static int terminate(QProcess &program)
-    {
-        ::kill(pid_t(program.processId()), SIGTERM);
-        if (!program.waitForFinished(30000) || program.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return program.exitCode();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -163,7 +156,7 @@ private slots:
         QVERIFY(stopped.out.contains(QStringLiteral("recording: no\n")));
         QVERIFY(command(home, QStringLiteral("record")).out.contains(QStringLiteral("recording: yes\n")));
         QTest::qWait(2500);
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
 
         const QString said = QString::fromUtf8(program.readAllStandardError());
         const QRegularExpression started(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d .*recording started: "),
@@ -203,7 +196,7 @@ private slots:
         QVERIFY2(recording.out.contains(QStringLiteral("recording: yes\n")), qPrintable(recording.out));
         QTest::qWait(2000);
         QVERIFY(command(home, QStringLiteral("stop")).out.contains(QStringLiteral("recording: no\n")));
-        QCOMPARE(terminate(window), 0);
+        QCOMPARE(testsupport::terminateProgram(window), 0);
         QCOMPARE(int(archivedRecords(home).size()), 1);
     }
 
@@ -221,7 +214,7 @@ private slots:
                                         QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")});
         QVERIFY2(refused.exitCode == 1, qPrintable(refused.err));  // 3 would be "nothing runs"
         QVERIFY(command(home, QStringLiteral("status")).out.contains(QStringLiteral("recording: no\n")));
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
     }
 
     void recordThatDoesNotStartFails()
@@ -233,7 +226,7 @@ private slots:
         const Answer failed = command(home, QStringLiteral("record"));
         QCOMPARE(failed.exitCode, 1);
         QVERIFY2(failed.err.contains(QStringLiteral("device 99 not found")), qPrintable(failed.err));
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
     }
 
     void commandWithoutInstanceOrUnknown()
@@ -286,7 +279,7 @@ private slots:
         QVERIFY(first.waitForFinished(10000));
         QProcess third;
         QVERIFY(start(third, home, m_env));
-        QCOMPARE(terminate(third), 0);
+        QCOMPARE(testsupport::terminateProgram(third), 0);
     }
 
     // vantrel.ini edited while the program runs: "reload" (and SIGHUP) apply it without
@@ -327,7 +320,7 @@ private slots:
         QVERIFY(command(home, QStringLiteral("status")).out.contains(QStringLiteral("recording: yes\n")));
 
         edit("SilenceSeconds=7", "SilenceSeconds=9");  // not reloaded: the close must keep it
-        QCOMPARE(terminate(program), 0);
+        QCOMPARE(testsupport::terminateProgram(program), 0);
         QFile ini(iniPath);
         QVERIFY(ini.open(QIODevice::ReadOnly));
         const QByteArray text = ini.readAll();
@@ -368,8 +361,8 @@ private slots:
             sources << line.split(u'\t').value(1);
         QCOMPARE(sources.size(), 2);
 
-        QCOMPARE(terminate(a), 0);
-        QCOMPARE(terminate(b), 0);
+        QCOMPARE(testsupport::terminateProgram(a), 0);
+        QCOMPARE(testsupport::terminateProgram(b), 0);
         // Only the source fed in real time is held to its length: the monitor of the idle
         // sink vtout delivers about half of it (parec too).
         for (const QTemporaryDir *home : {&homeA, &homeB}) {
