@@ -3,6 +3,7 @@
 // files), reopening it, and the coverage of one day (target: under 200 ms) and of the year.
 // Usage: bench_ledger [days]
 
+#include "core/ProgramFiles.h"
 #include "ledger/Ledger.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,7 @@ int main(int argc, char **argv)
     const int days = argc > 1 ? std::max(1, std::atoi(argv[1])) : 365;
     QTemporaryDir dir;
     if (!dir.isValid()) return 1;
-    const QString path = dir.filePath(ledgerFile());
+    const QString path = dir.filePath(core::files::ledger());
     std::mt19937 random(7);
 
     QElapsedTimer t;

@@ -13,6 +13,7 @@
 #include "app/SettingsFile.h"
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
+#include "ledger/LedgerCommands.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -52,7 +53,8 @@ bool runsWithoutWindow(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        if (arg == "--headless" || arg == "--command" || arg.startsWith("--command="))
+        if (arg == "--headless" || arg == "--command" || arg.startsWith("--command=") || arg == "--verify"
+            || arg == "--coverage" || arg == "--export")
             return true;
     }
     return false;
@@ -128,13 +130,34 @@ int main(int argc, char *argv[])
                        "again, or show: bring the window to the front) to the Vantrel running on the program "
                        "folder, print its answer and exit (3: none runs)."),
         QStringLiteral("command"));
+    const QCommandLineOption verifyOption(
+        QStringLiteral("verify"),
+        QStringLiteral("Check the recorded files of FROM to TO (all without them) against their checksums and "
+                       "lengths; print each damaged or missing file and exit 1 when there is any."));
+    const QCommandLineOption coverageOption(
+        QStringLiteral("coverage"),
+        QStringLiteral("Print, per day of DAY or FROM to TO (today without them), the time asked for, recorded, "
+                       "lost, silent and damaged, and each lost or silent span."));
+    const QCommandLineOption exportOption(
+        QStringLiteral("export"),
+        QStringLiteral("Cut FROM to TO out of the recordings into OUT (.wav, .flac or a preset's extension); "
+                       "gaps become silence and are said."));
     parser.addOption(homeOption);
     parser.addOption(listDevicesOption);
     parser.addOption(headlessOption);
     parser.addOption(commandOption);
+    parser.addOption(verifyOption);
+    parser.addOption(coverageOption);
+    parser.addOption(exportOption);
+    parser.addPositionalArgument(
+        QStringLiteral("times"),
+        QStringLiteral("Local times such as 2026-12-09T10:58:00 (or a day, 2026-12-09, for --coverage), and OUT "
+                       "for --export."),
+        QStringLiteral("[FROM [TO [OUT]]]"));
     parser.process(*application);
     const QString home = parser.value(homeOption);
-    const bool runsOnFolder = !parser.isSet(listDevicesOption) && !parser.isSet(commandOption);
+    const bool readsLedger = parser.isSet(verifyOption) || parser.isSet(coverageOption) || parser.isSet(exportOption);
+    const bool runsOnFolder = !parser.isSet(listDevicesOption) && !parser.isSet(commandOption) && !readsLedger;
     QString folderFailure;
     if (!app::chooseProgramFolder(home, QCoreApplication::applicationDirPath(), runsOnFolder, &folderFailure)) {
         std::fprintf(stderr, "vantrel: %s\n", qPrintable(folderFailure));
@@ -148,6 +171,11 @@ int main(int argc, char *argv[])
     // A client of the running instance: it takes no lock and reads no file of the folder.
     if (parser.isSet(commandOption))
         return app::runRemoteCommand(parser.value(commandOption), app::programFolder());
+    // The ledger's readers run beside a running instance, as its clients do.
+    const QStringList times = parser.positionalArguments();
+    if (parser.isSet(verifyOption)) return ledger::runVerify(app::programFolder(), times, stdout, stderr);
+    if (parser.isSet(coverageOption)) return ledger::runCoverage(app::programFolder(), times, stdout, stderr);
+    if (parser.isSet(exportOption)) return ledger::runExport(app::programFolder(), times, stdout, stderr);
 
     // One instance per program folder, decided before anything is read or written there.
     // Without a display the window cannot open anyway, but the message that the folder is

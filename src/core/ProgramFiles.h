@@ -16,6 +16,7 @@ inline QString codecPresets() { return QStringLiteral("Presets/Vantrel/Codecs.pr
 inline QString defaultSchedule() { return QStringLiteral("Presets/Vantrel/Default.vts"); }
 inline QString archiveIndex() { return QStringLiteral("Log/VantrelArchive.ini"); }
 inline QString recordingJournal() { return QStringLiteral("Log/RecordingJournal.ini"); }
+inline QString ledger() { return QStringLiteral("Log/ledger.sqlite"); }  // the coverage ledger
 inline QString eventLog() { return QStringLiteral("Log/events.log"); }  // rotated to events.log.1 …
 
 }  // namespace core::files

@@ -22,6 +22,7 @@ namespace ledger {
 namespace {
 
 constexpr int kSchemaVersion = 1;
+const QString kNewerVersion = QStringLiteral("written by a newer version of the program");
 
 const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS files (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL,"
@@ -47,7 +48,7 @@ QVariant textOf(const QString &text) { return text.isNull() ? QVariant(QLatin1St
 }  // namespace
 
 struct Ledger::Worker {
-    explicit Worker(QString ledgerPath);
+    Worker(QString ledgerPath, Access ledgerAccess);
     ~Worker();
 
     struct Task {
@@ -63,7 +64,8 @@ struct Ledger::Worker {
     // The rest runs on the worker thread.
     bool open();
     QString prepareSchema();
-    void giveUp(const QString &cause);
+    QString checkReadable();
+    void giveUp(const QString &cause, bool contentAtFault);
     void close();
     bool exec(QSqlQuery &query);
     void reportFailure(const QSqlError &error);
@@ -73,9 +75,12 @@ struct Ledger::Worker {
     std::vector<Span> spansWithin(const Interval &range, QSet<QString> *damagedFiles);
     std::vector<DayCoverage> coverageOf(const QDate &from, const QDate &to);
     std::optional<FileEntry> fileNamed(const QString &file);
+    void moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs);
+    std::vector<FileEntry> filesWithin(const Interval &range);
     void setError(const QString &cause);
 
     const QString path;
+    const Access access;
     const QString connection;
     QSqlDatabase db;
     qint64 longestSpanMs = 0;  // lets a query of a day seek by start alone
@@ -83,6 +88,8 @@ struct Ledger::Worker {
     bool failedSinceFlush = false;
 
     std::atomic<bool> usable{false};
+    std::atomic<bool> damaged{false};
+    bool made = false;  // no file was there before the opening
     mutable std::mutex errorMutex;
     QString errorText;
 
@@ -93,8 +100,9 @@ struct Ledger::Worker {
     std::thread thread;  // last: it starts once the rest exists
 };
 
-Ledger::Worker::Worker(QString ledgerPath)
+Ledger::Worker::Worker(QString ledgerPath, Access ledgerAccess)
     : path(std::move(ledgerPath)),
+      access(ledgerAccess),
       connection(QStringLiteral("vantrel-ledger-%1").arg(quintptr(this), 0, 16)),
       thread([this] { run(); })
 {
@@ -158,29 +166,49 @@ void Ledger::Worker::run()
 
 bool Ledger::Worker::open()
 {
+    const bool readOnly = access == Access::ReadOnly;
     const QString folder = QFileInfo(path).absolutePath();
+    made = !QFileInfo::exists(path);
+    if (readOnly && made) {
+        giveUp(QStringLiteral("there is no ledger (nothing was recorded with it yet)"), false);
+        return false;
+    }
     if (!QDir().mkpath(folder)) {
-        giveUp(QStringLiteral("cannot make the folder %1").arg(folder));
+        giveUp(QStringLiteral("cannot make the folder %1").arg(folder), false);
         return false;
     }
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
-        giveUp(QStringLiteral("the SQLite driver of Qt SQL is not installed"));
+        giveUp(QStringLiteral("the SQLite driver of Qt SQL is not installed"), false);
         return false;
     }
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
+    if (readOnly) db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!db.open()) {
-        giveUp(causeOf(db.lastError()));
+        giveUp(causeOf(db.lastError()), false);
         return false;
     }
     // The first statement reads the file: a file that is not a database fails here.
-    const QString cause = prepareSchema();
+    const QString cause = readOnly ? checkReadable() : prepareSchema();
     if (!cause.isEmpty()) {
-        giveUp(cause);
+        giveUp(cause, cause != kNewerVersion);
         return false;
     }
     usable = true;
     return true;
+}
+
+// Empty when a ledger of this version can be read, else the cause.
+QString Ledger::Worker::checkReadable()
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) return causeOf(q.lastError());
+    if (q.value(0).toInt() > kSchemaVersion) return kNewerVersion;
+    if (q.value(0).toInt() < kSchemaVersion) return QStringLiteral("it holds no ledger");
+    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(end_ms - start_ms), 0) FROM spans")) || !q.next())
+        return causeOf(q.lastError());
+    longestSpanMs = q.value(0).toLongLong();
+    return {};
 }
 
 // Empty when the database is ready, else the cause.
@@ -190,8 +218,10 @@ QString Ledger::Worker::prepareSchema()
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))
         || !q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
         return causeOf(q.lastError());
-    if (q.value(0).toInt() > kSchemaVersion)
-        return QStringLiteral("written by a newer version of the program");
+    if (q.value(0).toInt() > kSchemaVersion) return kNewerVersion;
+    // A file torn by a disk fault can open and still be damaged further in.
+    if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next()) return causeOf(q.lastError());
+    if (q.value(0).toString() != QLatin1String("ok")) return QStringLiteral("damaged: ") + q.value(0).toString();
     for (const char *statement : kSchema)
         if (!q.exec(QString::fromLatin1(statement))) return causeOf(q.lastError());
     if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion))
@@ -201,15 +231,15 @@ QString Ledger::Worker::prepareSchema()
     return {};
 }
 
-// The ledger stays closed for this run; the caller records on without it.
-// Rebuilding a damaged ledger from the archive index and the event log belongs here: move
-// the damaged file aside, open a fresh one and replay what those two still know.
-void Ledger::Worker::giveUp(const QString &cause)
+// The ledger stays closed; the caller goes on without it (and may set a damaged file aside
+// and rebuild, see LedgerRebuild).
+void Ledger::Worker::giveUp(const QString &cause, bool contentAtFault)
 {
     const QString said = cause.isEmpty() ? QStringLiteral("unknown cause") : cause;
     setError(said);
-    qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "cannot be used:" << said
-                                  << "- recording goes on without it";
+    damaged = contentAtFault;
+    if (access == Access::ReadWrite)
+        qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "cannot be used:" << said;
     close();
 }
 
@@ -321,33 +351,70 @@ std::vector<DayCoverage> Ledger::Worker::coverageOf(const QDate &from, const QDa
 {
     std::vector<DayCoverage> days;
     if (!usable || !from.isValid() || !to.isValid() || to < from) return days;
-    QSet<QString> damaged;
-    const std::vector<Span> spans = spansWithin({localDay(from).startMs, localDay(to).endMs}, &damaged);
+    QSet<QString> damagedFiles;
+    const std::vector<Span> spans = spansWithin({localDay(from).startMs, localDay(to).endMs}, &damagedFiles);
     for (QDate d = from; d <= to; d = d.addDays(1)) {
         const Interval day = localDay(d);
         std::vector<Span> ofDay;
         std::copy_if(spans.begin(), spans.end(), std::back_inserter(ofDay),
                      [&](const Span &s) { return s.startMs < day.endMs && s.endMs > day.startMs; });
-        days.push_back(dayCoverage(d, ofDay, damaged));
+        days.push_back(dayCoverage(d, ofDay, damagedFiles));
     }
     return days;
 }
 
-std::optional<FileEntry> Ledger::Worker::fileNamed(const QString &file)
+namespace {
+
+const QString kFileColumns = QStringLiteral(
+    "SELECT path, start_ms, start_local, frames, sample_rate, end_ms, size_bytes, sha256, verification, reason"
+    " FROM files ");
+
+FileEntry fileOfRow(const QSqlQuery &q)
 {
-    if (!usable) return std::nullopt;
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT path, start_ms, start_local, frames, sample_rate, end_ms, size_bytes,"
-                             " sha256, verification, reason FROM files WHERE path = ?"));
-    q.addBindValue(file);
-    if (!exec(q) || !q.next()) return std::nullopt;
     return FileEntry{q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
                      q.value(3).toLongLong(), q.value(4).toInt(), q.value(5).toLongLong(),
                      q.value(6).toLongLong(), q.value(7).toString(),
                      verificationFromName(q.value(8).toString()), q.value(9).toString()};
 }
 
-Ledger::Ledger(QString path) : m_worker(std::make_unique<Worker>(std::move(path)))
+}  // namespace
+
+std::optional<FileEntry> Ledger::Worker::fileNamed(const QString &file)
+{
+    if (!usable) return std::nullopt;
+    QSqlQuery q(db);
+    q.prepare(kFileColumns + QStringLiteral("WHERE path = ?"));
+    q.addBindValue(file);
+    if (!exec(q) || !q.next()) return std::nullopt;
+    return fileOfRow(q);
+}
+
+std::vector<FileEntry> Ledger::Worker::filesWithin(const Interval &range)
+{
+    std::vector<FileEntry> files;
+    if (!usable) return files;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(kFileColumns + QStringLiteral("WHERE start_ms < ? AND (end_ms > ? OR end_ms = 0) ORDER BY start_ms, path"));
+    q.addBindValue(range.endMs);
+    q.addBindValue(range.startMs);
+    if (!exec(q)) return files;
+    while (q.next()) files.push_back(fileOfRow(q));
+    return files;
+}
+
+void Ledger::Worker::moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE spans SET end_ms = ? WHERE kind = ? AND start_ms = ? AND file IS ?"));
+    q.addBindValue(endMs);
+    q.addBindValue(spanKindName(kind));
+    q.addBindValue(startMs);
+    q.addBindValue(nullWhenEmpty(file));
+    if (exec(q)) longestSpanMs = std::max(longestSpanMs, endMs - startMs);
+}
+
+Ledger::Ledger(QString path, Access access) : m_worker(std::make_unique<Worker>(std::move(path), access))
 {
     m_worker->call<bool>([this] { return m_worker->open(); });
 }
@@ -363,6 +430,10 @@ QString Ledger::error() const
     std::lock_guard<std::mutex> lock(m_worker->errorMutex);
     return m_worker->errorText;
 }
+
+bool Ledger::isDamaged() const { return m_worker->damaged; }
+
+bool Ledger::isNew() const { return m_worker->made; }
 
 void Ledger::addFile(const FileEntry &file)
 {
@@ -381,6 +452,12 @@ void Ledger::addSpan(const Span &span)
 {
     if (!isUsable()) return;
     m_worker->post([this, span] { m_worker->insertSpan(span); }, true);
+}
+
+void Ledger::setSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs)
+{
+    if (!isUsable()) return;
+    m_worker->post([=] { m_worker->moveSpanEnd(kind, startMs, file, endMs); }, true);
 }
 
 bool Ledger::flush()
@@ -409,6 +486,26 @@ void Ledger::requestCoverage(const QDate &from, const QDate &to, QObject *contex
 std::optional<FileEntry> Ledger::file(const QString &path)
 {
     return m_worker->call<std::optional<FileEntry>>([&] { return m_worker->fileNamed(path); });
+}
+
+}  // namespace ledger
+
+namespace ledger {
+
+std::vector<FileEntry> Ledger::files(qint64 fromMs, qint64 toMs)
+{
+    return m_worker->call<std::vector<FileEntry>>([&] { return m_worker->filesWithin({fromMs, toMs}); });
+}
+
+std::vector<Span> Ledger::spans(qint64 fromMs, qint64 toMs)
+{
+    return m_worker->call<std::vector<Span>>([&] {
+        QSet<QString> damagedFiles;
+        std::vector<Span> spans =
+            m_worker->usable ? m_worker->spansWithin({fromMs, toMs}, &damagedFiles) : std::vector<Span>{};
+        std::stable_sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.startMs < b.startMs; });
+        return spans;
+    });
 }
 
 }  // namespace ledger

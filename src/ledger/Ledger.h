@@ -28,6 +28,8 @@
 //
 // Failure. A ledger that cannot be opened (no folder, unreadable, not a SQLite file, no
 // SQLite driver) says so once: error() gives the cause and the log a warning with the path.
+// isDamaged() tells a file whose content is at fault (not a database, or one that fails its
+// integrity check) from the rest: that one can be set aside and the ledger rebuilt.
 // Every call then does nothing (queries answer empty) and recording goes on without it. A
 // write that fails later is logged once until a write succeeds again, and flush() says so.
 
@@ -44,13 +46,14 @@
 
 namespace ledger {
 
-// The ledger's file, relative to the program folder.
-inline QString ledgerFile() { return QStringLiteral("Log/ledger.sqlite"); }
-
 class Ledger {
 public:
+    // ReadOnly: for the command-line readers beside a running instance; they never create,
+    // change or convert the file.
+    enum class Access { ReadWrite, ReadOnly };
+
     // Opens (creating the file and its folder if needed) on the worker and waits for it.
-    explicit Ledger(QString path);
+    explicit Ledger(QString path, Access access = Access::ReadWrite);
     ~Ledger();
     Ledger(const Ledger &) = delete;
     Ledger &operator=(const Ledger &) = delete;
@@ -60,6 +63,10 @@ public:
     bool isUsable() const;
     // Why the ledger cannot be used, or the cause of the last failed write; empty when neither.
     QString error() const;
+    // The opening failed on the file's content (see above).
+    bool isDamaged() const;
+    // There was no ledger file before this opening made it.
+    bool isNew() const;
 
     // Records a file, or replaces what is known of it (the same path): add it when its
     // encoder starts, again with its end, frames and size when it is closed.
@@ -67,6 +74,9 @@ public:
     void setVerification(const QString &path, const QString &sha256, Verification result,
                          const QString &reason = {});
     void addSpan(const Span &span);
+    // The span of `kind` that begins at startMs (of `file`, empty for none) now ends at endMs:
+    // a span still running is written at its start and moved on as it goes.
+    void setSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs);
 
     // Waits until every call made before it is done. True when the ledger is usable and
     // every write since the last flush succeeded.
@@ -80,6 +90,10 @@ public:
     void requestCoverage(const QDate &from, const QDate &to, QObject *context,
                          std::function<void(std::vector<DayCoverage>)> done);
     std::optional<FileEntry> file(const QString &path);
+    // The files that overlap [fromMs, toMs) (a file still open reaches on), by start.
+    std::vector<FileEntry> files(qint64 fromMs, qint64 toMs);
+    // The spans that overlap [fromMs, toMs), by start.
+    std::vector<Span> spans(qint64 fromMs, qint64 toMs);
 
 private:
     struct Worker;

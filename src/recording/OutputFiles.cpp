@@ -125,7 +125,15 @@ std::optional<FinishedRecording> OutputFiles::close(std::uint64_t endPosition, i
     abandon();
     // A dead encoder has exited, so its file is as complete as it will ever be.
     if (encoderDied && !written()) return std::nullopt;
-    return FinishedRecording{m_startTime, wholeSeconds(fedBytes, sampleRate), m_path};
+    return FinishedRecording{m_startTime, wholeSeconds(fedBytes, sampleRate), m_path, m_startedAt,
+                             qint64(fedBytes / audio::kBytesPerFrame), sampleRate};
+}
+
+bool OutputFiles::isFinishing(const QString &path) const
+{
+    const QString clean = QDir::cleanPath(path);
+    return std::any_of(m_finishing.begin(), m_finishing.end(),
+                       [&](const Finishing &f) { return f.path == clean && f.feed->isAlive(); });
 }
 
 // An encoder may create its file seconds after it starts (opusenc does), so a name is

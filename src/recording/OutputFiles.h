@@ -77,6 +77,8 @@ public:
                                            std::uint64_t fileHoldsAtMost = UINT64_MAX);
     // The same without a record: a recording that could not go on.
     void abandon();
+    // A closed file's encoder is still completing it.
+    bool isFinishing(const QString &path) const;
 
 private:
     bool isPathTaken(const QString &path);

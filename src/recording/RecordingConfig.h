@@ -3,6 +3,7 @@
 #include "core/ProgramFiles.h"
 #include "settings/CodecPreset.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -18,11 +19,14 @@ struct RecordingConfig {
     int preRollSeconds = 0;       // PreRollSeconds: a recording begins that long before its start
 };
 
-// What the archive keeps of a finished recording.
+// What the archive keeps of a finished recording, and what the coverage ledger keeps besides.
 struct FinishedRecording {
     double startTime = 0;      // day count, local time
     qint32 lengthSeconds = 0;  // captured length, truncated to whole seconds
     QString path;              // the whole path the encoder wrote
+    QDateTime startedAt;       // when its first frame was captured, to the millisecond
+    qint64 frames = 0;         // frames given to the encoder (what it was fed and kept)
+    int sampleRate = 0;
 };
 
 }  // namespace recording

@@ -167,6 +167,8 @@ public:
     std::uint64_t captureOverflows() const { return m_loss.overflows(captureOverflowCount()); }
 
     QString currentFile() const { return m_files.path(); }
+    // The encoder of a finished file is still completing it.
+    bool isFinishing(const QString &path) const { return m_files.isFinishing(path); }
     double startTime() const { return m_files.startTime(); }
     int sampleRate() const { return m_sampleRate; }
 

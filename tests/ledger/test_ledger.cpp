@@ -1,3 +1,4 @@
+#include "core/ProgramFiles.h"
 #include "ledger/Coverage.h"
 #include "ledger/Ledger.h"
 
@@ -107,7 +108,7 @@ void TestLedger::roundTripsThroughTheDatabase()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath(ledgerFile());
+    const QString path = dir.filePath(core::files::ledger());
     QObject context;  // takes requestCoverage's answer; outlives the ledger
     FileEntry b;
     b.path = QStringLiteral("/rec/b.mp3");
