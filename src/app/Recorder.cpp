@@ -12,6 +12,7 @@
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
 #include "core/TextLimits.h"
+#include "ledger/Ledger.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
@@ -104,6 +105,7 @@ Recorder::Recorder(QObject *parent)
     });
     connect(m_archive.get(), &archive::Archive::written, this, [this] { healed(kArchiveSaveNotice); });
     m_archive->startLoading();
+    m_ledger = std::make_unique<ledger::Ledger>(programPath(core::files::ledger()));
 
     m_audio = std::make_unique<audio::AudioBackend>();
     // A device that is not there shows when a recording starts ("recording device N not found").

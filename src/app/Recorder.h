@@ -40,6 +40,7 @@ namespace audio { class AudioBackend; }
 namespace archive { class Archive; struct ArchiveChange; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 namespace schedule { class ScheduleTickThread; }
+namespace ledger { class Ledger; }
 
 namespace app {
 
@@ -144,6 +145,8 @@ public:
     schedule::ScheduleModel &scheduleModel() { return m_scheduleModel; }
     const recording::RecordingSession &session() const { return *m_session; }
     audio::AudioBackend &audio() { return *m_audio; }
+    // The coverage ledger (Log/ledger.sqlite); when it cannot be used, its queries answer empty.
+    ledger::Ledger &ledger() { return *m_ledger; }
 
 signals:
     // The recording started, stopped or failed, or audio was lost: the status changed.
@@ -181,6 +184,7 @@ private:
     settings::SystemOptions m_systemOptions;
     std::unique_ptr<audio::AudioBackend> m_audio;
     std::unique_ptr<archive::Archive> m_archive;
+    std::unique_ptr<ledger::Ledger> m_ledger;
     std::unique_ptr<recording::RecordingSession> m_session;
     schedule::ScheduleModel m_scheduleModel;
     schedule::DefaultScheduleFile m_defaultSchedule;
