@@ -1,12 +1,17 @@
 #include "app/ArchiveTab.h"
 
+#include "app/ExportDialog.h"
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
 #include "app/ViewParts.h"
 #include "archive/Archive.h"
+#include "core/ProgramFiles.h"
+#include "i18n/LanguageApply.h"
+#include "i18n/LanguageFile.h"
 #include "playback/AudioEngine.h"
 #include "playback/PlayerWindow.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTimer>
@@ -45,6 +50,9 @@ ArchiveTab::ArchiveTab(Recorder &recorder, QWidget *parent) : QWidget(parent), m
     playAction->setFont(bold);
     menu->setDefaultAction(playAction);
     connect(playAction, &QAction::triggered, this, &ArchiveTab::play);
+    QAction *exportAction = menu->addAction(QStringLiteral("Export span..."));
+    exportAction->setObjectName(QStringLiteral("ExportSpan1"));
+    connect(exportAction, &QAction::triggered, this, &ArchiveTab::openExportDialog);
     menu->addSeparator();
     QAction *remove = menu->addAction(QStringLiteral("Delete"));
     remove->setObjectName(QStringLiteral("Delete1"));
@@ -81,6 +89,29 @@ void ArchiveTab::play()
     m_engine->setDevice(m_recorder.settings().playDev);  // as the settings say now
     playback::PlayerWindow player(*m_engine, path, playback::loadSeekBarPictures(programFolder()), window());
     player.exec();
+}
+
+// From and To are the selected recording's span (the last hour without one); the file goes
+// beside the recording. The dialog is translated at each opening, as the settings dialog is.
+void ArchiveTab::openExportDialog()
+{
+    const int row = selectedRow(m_historyView);
+    QDateTime to = QDateTime::currentDateTime(), from = to.addSecs(-3600);
+    QString folder = m_recorder.settings().saveFolder;
+    if (row >= 0) {
+        const archive::ArchiveRecord &record = m_recorder.archive().model().records()[size_t(row)];
+        if (record.start > 0 && record.lengthSeconds >= 0) {
+            from = core::fromDayCount(record.start);
+            to = from.addSecs(record.lengthSeconds);
+        }
+        folder = QFileInfo(record.path).absolutePath();
+    }
+    ExportDialog dialog(m_recorder.ledger(), programFolder(), m_recorder.strings(), from, to, folder, window());
+    const core::Ini languageFile =
+        i18n::languageFileOf(programPath(core::files::languages()), m_recorder.settings().lang);
+    i18n::applyLanguageSection(&dialog, languageFile, i18n::langfile::exportCaptions, i18n::TextKind::Caption);
+    i18n::applyLanguageSection(&dialog, languageFile, i18n::langfile::exportHints, i18n::TextKind::Hint);
+    dialog.exec();
 }
 
 void ArchiveTab::deleteSelected()

@@ -1,5 +1,5 @@
 #pragma once
-// The "Archive" tab: the list of finished recordings, with Play and Delete.
+// The "Archive" tab: the list of finished recordings, with Play, Export span and Delete.
 
 #include "app/SettingsFile.h"
 
@@ -27,6 +27,7 @@ public:
 
 private:
     void play();
+    void openExportDialog();
     void deleteSelected();
 
     Recorder &m_recorder;

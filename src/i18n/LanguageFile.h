@@ -22,6 +22,9 @@ inline const QString mainMenuItems = QStringLiteral("Main.MenuItems");  // capti
 // The settings dialog's component texts.
 inline const QString settingsCaptions = QStringLiteral("Form.Settings");
 inline const QString settingsHints = QStringLiteral("Form.Settings.Hints");
+// The export dialog's component texts.
+inline const QString exportCaptions = QStringLiteral("Form.Export");
+inline const QString exportHints = QStringLiteral("Form.Export.Hints");
 
 // Column titles of the schedule and the archive list.
 inline const QString scheduleColumns = QStringLiteral("ScheduleList.Columns");
@@ -85,4 +88,12 @@ inline const QString strings = QStringLiteral("Strings");
     /* titles of file dialogs */                                                                  \
     X(saveListTitle, "_saveListTitle", "Save list...")                                             \
     X(loadListTitle, "_loadListTitle", "Load list...")                                             \
-    X(chooseFolderTitle, "_chooseFolderTitle", "Folder")
+    X(chooseFolderTitle, "_chooseFolderTitle", "Folder")                                           \
+    /* the export dialog: %1 and %2 times, %3 seconds, %4 a cause; %1 a file */                   \
+    X(exportFileTitle, "_exportFileTitle", "Export to")                                            \
+    X(exportGap, "_exportGap", "Silence from %1 to %2 (%3 s): no recording")                       \
+    X(exportShort, "_exportShort", "Silence from %1 to %2 (%3 s): %4")                             \
+    X(exportLeftOut, "_exportLeftOut", "Left out %1")                                              \
+    X(exportDone, "_exportDone", "Exported %1 s to %2")                                            \
+    X(exportFailed, "_exportFailed", "Export failed: %1")                                          \
+    X(exportCancelled, "_exportCancelled", "Export cancelled; no file was written")
