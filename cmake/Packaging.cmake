@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VANTREL_WEB_ADDRESS})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The coverage ledger opens SQLite through Qt SQL's plugin, which no library links to.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 # The shipped presets run these encoders; the desktop hand-off opens help pages and mail
 # links; the program needs a sound server but may reach one on another machine.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS

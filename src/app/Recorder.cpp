@@ -12,11 +12,13 @@
 #include "core/Ini.h"
 #include "core/ProgramFiles.h"
 #include "core/TextLimits.h"
+#include "ledger/CoverageFeed.h"
 #include "ledger/Ledger.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <utility>
@@ -31,6 +33,7 @@ constexpr int kEncoderFinishMs = 15000;
 // What a notice is about, so that it is said once until it heals, in whatever language.
 const QString kArchiveSaveNotice = QStringLiteral("archive-save");
 const QString kDefaultScheduleNotice = QStringLiteral("default-schedule");
+const QString kLedgerNotice = QStringLiteral("ledger");
 QString writeNotice(const QString &path) { return QStringLiteral("write:") + path; }
 
 // The status line's words for a failure, in the language shown.
@@ -97,6 +100,8 @@ Recorder::Recorder(QObject *parent)
         if (!ok)
             qCWarning(lcApp).noquote() << error;
         adoptUnfinishedRecording();
+        if (m_rebuildLedger)
+            rebuildLedger();
         if (m_started)
             archive::startSweepTimer(m_sweepTimer);
     });
@@ -105,7 +110,7 @@ Recorder::Recorder(QObject *parent)
     });
     connect(m_archive.get(), &archive::Archive::written, this, [this] { healed(kArchiveSaveNotice); });
     m_archive->startLoading();
-    m_ledger = std::make_unique<ledger::Ledger>(programPath(core::files::ledger()));
+    openLedger();
 
     m_audio = std::make_unique<audio::AudioBackend>();
     // A device that is not there shows when a recording starts ("recording device N not found").
@@ -160,6 +165,48 @@ void Recorder::loadDefaultSchedule()
         raise(kDefaultScheduleNotice, QString(), warning);
 }
 
+// A ledger whose file is damaged is kept beside under another name and made afresh; one that
+// was not there yet (the first run, or the first with a ledger) is filled from what the
+// archive index and the event log know, once the index is read.
+void Recorder::openLedger()
+{
+    const QString path = programPath(core::files::ledger());
+    m_ledger = std::make_unique<ledger::Ledger>(path);
+    if (m_ledger->isDamaged()) {
+        const QString cause = m_ledger->error();
+        m_ledger.reset();
+        const QString aside = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const bool moved = QFile::rename(path, aside);
+        for (const char *part : {"-wal", "-shm"})
+            QFile::remove(path + QLatin1String(part));
+        m_ledger = std::make_unique<ledger::Ledger>(path);
+        if (moved && m_ledger->isUsable())
+            raise(kLedgerNotice, QString(), m_strings.ledgerRebuilt.arg(path, cause, aside));
+        else
+            raise(kLedgerNotice, QString(), m_strings.ledgerUnusable.arg(path, moved ? m_ledger->error() : cause));
+    } else if (!m_ledger->isUsable()) {
+        raise(kLedgerNotice, QString(), m_strings.ledgerUnusable.arg(path, m_ledger->error()));
+    }
+    m_rebuildLedger = m_ledger->isUsable() && m_ledger->isNew();
+    m_coverage = std::make_unique<ledger::CoverageFeed>(*m_ledger);
+}
+
+void Recorder::rebuildLedger()
+{
+    m_rebuildLedger = false;
+    ledger::RebuildSource source;
+    for (const archive::ArchiveRecord &record : m_archive->records())
+        if (record.start > 0 && record.lengthSeconds >= 0)
+            source.records.push_back({record.start, record.lengthSeconds, record.path, {}, 0, 0});
+    const QString log = programPath(core::files::eventLog());
+    for (int i = recording::EventLog::kKeptFiles; i >= 1; --i)
+        source.eventLogs << log + QLatin1Char('.') + QString::number(i);
+    source.eventLogs << log;
+    ledger::rebuild(*m_ledger, source, [this](const QString &file) { return m_coverage->wrote(file); });
+    qCInfo(lcApp).noquote() << "Coverage ledger" << m_ledger->path() << "filled from" << source.records.size()
+                            << "archive records and the event log";
+}
+
 // A recording cut off by a kill or power cut is still on disk: the journal named it. The
 // journal goes once the index on disk holds it (unless it names a recording of this run).
 void Recorder::adoptUnfinishedRecording()
@@ -201,6 +248,7 @@ recording::RecordingConfig Recorder::recordingConfig() const
 // `at`: the moment the recording begins, its first frame the one captured then.
 void Recorder::startRecording(quint32 limitMs, const QDateTime &at)
 {
+    m_coverage->asked(at, limitMs);
     if (const auto finished = m_session->start(recordingConfig(), limitMs, at))
         archiveFinished(*finished);
     // From here until its record is written, the journal names the recording, so that a run
@@ -226,7 +274,9 @@ void Recorder::stopRecording(const QDateTime &at)
 {
     if (const auto finished = m_session->stop(at))
         archiveFinished(*finished);
-    noteSessionEvents(QDateTime::currentDateTime());
+    const QDateTime now = QDateTime::currentDateTime();
+    noteSessionEvents(now);
+    m_coverage->askEnded(at.isValid() ? at : now);
     emit statusChanged();
 }
 
@@ -294,8 +344,10 @@ void Recorder::watch()
         emit statusChanged();
     if (m_session->limitReached())
         stopRecording();
-    if (noteSessionEvents(QDateTime::currentDateTime()))
+    const QDateTime now = QDateTime::currentDateTime();
+    if (noteSessionEvents(now))
         emit statusChanged();
+    m_coverage->moveOn(now);
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -345,7 +397,7 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
     const std::vector<recording::SessionEvent> events = m_session->takeEvents();
     for (std::size_t i = 0; i < events.size(); ++i) {
         const recording::SessionEvent &event = events[i];
-        (void)m_eventLog.append(recording::eventLine(event, m_session->sampleRate()));
+        noteLine(recording::eventLine(event, m_session->sampleRate()));
         m_watch.noteEvent(event);
         // One notice an outcome: the give-up that follows a failure says it better.
         const bool gaveUpNext = i + 1 < events.size() && events[i + 1].kind == recording::SessionEventKind::EncoderGaveUp;
@@ -366,7 +418,7 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
         m_watch.noteLevel(recording::levelWordToDbfs(m_session->level()), now);
     m_watch.setSampleRate(m_session->sampleRate());
     for (const recording::EventLine &line : m_watch.takeLines())
-        (void)m_eventLog.append(line);
+        noteLine(line);
     if (!wasSilent && m_watch.isSilent())
         m_notifier.notify(QStringLiteral("Vantrel: ") + m_strings.silence,
                           m_session->currentFile() + u'\n'
@@ -380,8 +432,16 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
 
 // ---- archive -------------------------------------------------------------------------
 
+// What happened goes to the event log and, as spans of time, to the coverage ledger.
+void Recorder::noteLine(const recording::EventLine &line)
+{
+    (void)m_eventLog.append(line);
+    m_coverage->noteLine(line);
+}
+
 void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 {
+    m_coverage->fileFinished(finished);
     const archive::ArchiveChange change = m_archive->addRecord(
         core::fromDayCount(finished.startTime), finished.lengthSeconds, finished.path);
     // The journal goes once the index on disk holds the record; until then it can still be
@@ -561,8 +621,10 @@ void Recorder::closeAndSave(const FrontEndLayout *layout)
     m_watchTimer.stop();
     m_sweepTimer.stop();
     stopRecording();
+    m_coverage->endAll(QDateTime::currentDateTime());
     (void)saveSettings(layout);
     audio::EncoderFeed::waitForAll(kEncoderFinishMs);
+    (void)m_ledger->flush();
 }
 
 bool Recorder::saveSettings(const FrontEndLayout *layout)

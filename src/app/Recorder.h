@@ -40,7 +40,7 @@ namespace audio { class AudioBackend; }
 namespace archive { class Archive; struct ArchiveChange; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 namespace schedule { class ScheduleTickThread; }
-namespace ledger { class Ledger; }
+namespace ledger { class Ledger; class CoverageFeed; }
 
 namespace app {
 
@@ -167,6 +167,10 @@ private:
     void journalCurrentFile();
     void prepareAhead(const QDateTime &now);
     void archiveFinished(const recording::FinishedRecording &finished);
+    // The coverage ledger: opened (a damaged one set aside), rebuilt when it was missing.
+    void openLedger();
+    void rebuildLedger();
+    void noteLine(const recording::EventLine &line);
     void archiveChanged(const archive::ArchiveChange &change);
     void scheduleChanged();
     void closeAndSave(const FrontEndLayout *layout);
@@ -185,6 +189,8 @@ private:
     std::unique_ptr<audio::AudioBackend> m_audio;
     std::unique_ptr<archive::Archive> m_archive;
     std::unique_ptr<ledger::Ledger> m_ledger;
+    std::unique_ptr<ledger::CoverageFeed> m_coverage;
+    bool m_rebuildLedger = false;  // once the archive is loaded
     std::unique_ptr<recording::RecordingSession> m_session;
     schedule::ScheduleModel m_scheduleModel;
     schedule::DefaultScheduleFile m_defaultSchedule;

@@ -172,7 +172,17 @@ QString HistoryModel::toolTip(const ArchiveRecord &record) const
     } else if (!record.dateText.isEmpty()) {
         tip += u'\n' + record.dateText;
     }
+    if (const auto damaged = m_damaged.constFind(record.path); damaged != m_damaged.constEnd())
+        tip += u'\n' + *damaged;
     return tip;
+}
+
+void HistoryModel::markDamaged(const QString &path, const QString &reason)
+{
+    m_damaged.insert(path, reason);
+    for (size_t row = 0; row < m_records.size(); ++row)
+        if (m_records[row].path == path)
+            emit dataChanged(index(int(row), 0), index(int(row), HistoryColumnCount - 1));
 }
 
 int HistoryModel::rowCount(const QModelIndex &parent) const
@@ -194,6 +204,7 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole: return toolTip(record);
     case Qt::ForegroundRole:
         if (fileMissing(index.row())) return QColor(Qt::gray);
+        if (m_damaged.contains(record.path)) return QColor(0x8b, 0x00, 0x00);
         return {};
     default: return {};
     }

@@ -6,10 +6,14 @@
 // A row whose file no longer exists is drawn grey. Whether a file exists is looked up once,
 // when its row is first drawn, and remembered until refreshFileStates(): a view draws only
 // the rows it shows, so a large archive costs no more than a screenful of lookups.
+//
+// A row whose file was found damaged (the coverage ledger's verification) is drawn dark red,
+// its tool tip saying why.
 
 #include "archive/ArchiveRecord.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 
@@ -46,6 +50,8 @@ public:
 
     // Forgets what is known of the files; the rows shown look again when next drawn.
     void refreshFileStates();
+    // The file at path was found damaged, for `reason`.
+    void markDamaged(const QString &path, const QString &reason);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -63,6 +69,7 @@ private:
     mutable std::vector<FileState> m_fileStates;  // one per record
     QLocale m_locale;
     QStringList m_titles;
+    QHash<QString, QString> m_damaged;  // path -> why
 };
 
 }  // namespace archive

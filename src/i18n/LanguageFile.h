@@ -66,6 +66,7 @@ inline const QString strings = QStringLiteral("Strings");
     X(encoderRestarted, "_encoderRestarted", "encoder restarted")                                  \
     X(droppedSeconds, "_droppedSeconds", "dropped %1 s")                                           \
     X(audioDropped, "_audioDropped", "audio dropped")                                              \
+    X(damagedFile, "_damagedFile", "damaged file")                                                 \
     /* desktop notifications */                                                                   \
     X(recordingFailed, "_recordingFailed", "recording failed")                                     \
     X(encoderGaveUp, "_encoderGaveUp", "the encoder stopped for good")                             \
@@ -82,6 +83,11 @@ inline const QString strings = QStringLiteral("Strings");
       "%1 holds damaged records, which are left out; the file is kept as %2 before the schedule is written") \
     X(recordingAdopted, "_recordingAdopted",                                                       \
       "%1 was left unfinished by the last run; it is in the archive now.")                         \
+    X(fileDamaged, "_fileDamaged", "%1 is damaged: %2")                                            \
+    X(ledgerUnusable, "_ledgerUnusable",                                                           \
+      "The coverage ledger %1 cannot be used (%2); recording goes on without it.")                 \
+    X(ledgerRebuilt, "_ledgerRebuilt",                                                             \
+      "The coverage ledger %1 was damaged (%2); it is kept as %3 and rebuilt from the archive and the event log.") \
     X(folderInUseBy, "_folderInUseBy", "%1 is already in use by Vantrel, process %2 on %3")        \
     X(folderInUse, "_folderInUse", "%1 is already in use by another Vantrel")                      \
     X(cannotLock, "_cannotLock", "cannot lock %1")                                                 \

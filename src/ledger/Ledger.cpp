@@ -77,6 +77,7 @@ struct Ledger::Worker {
     std::optional<FileEntry> fileNamed(const QString &file);
     void moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs);
     std::vector<FileEntry> filesWithin(const Interval &range);
+    std::vector<FileEntry> filesMarked(Verification verification);
     void setError(const QString &cause);
 
     const QString path;
@@ -403,6 +404,19 @@ std::vector<FileEntry> Ledger::Worker::filesWithin(const Interval &range)
     return files;
 }
 
+std::vector<FileEntry> Ledger::Worker::filesMarked(Verification verification)
+{
+    std::vector<FileEntry> files;
+    if (!usable) return files;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(kFileColumns + QStringLiteral("WHERE verification = ? AND end_ms > 0 ORDER BY start_ms, path"));
+    q.addBindValue(verificationName(verification));
+    if (!exec(q)) return files;
+    while (q.next()) files.push_back(fileOfRow(q));
+    return files;
+}
+
 void Ledger::Worker::moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs)
 {
     QSqlQuery q(db);
@@ -495,6 +509,11 @@ namespace ledger {
 std::vector<FileEntry> Ledger::files(qint64 fromMs, qint64 toMs)
 {
     return m_worker->call<std::vector<FileEntry>>([&] { return m_worker->filesWithin({fromMs, toMs}); });
+}
+
+std::vector<FileEntry> Ledger::files(Verification verification)
+{
+    return m_worker->call<std::vector<FileEntry>>([&] { return m_worker->filesMarked(verification); });
 }
 
 std::vector<Span> Ledger::spans(qint64 fromMs, qint64 toMs)

@@ -92,6 +92,8 @@ public:
     std::optional<FileEntry> file(const QString &path);
     // The files that overlap [fromMs, toMs) (a file still open reaches on), by start.
     std::vector<FileEntry> files(qint64 fromMs, qint64 toMs);
+    // The closed files whose verification is `verification`, by start.
+    std::vector<FileEntry> files(Verification verification);
     // The spans that overlap [fromMs, toMs), by start.
     std::vector<Span> spans(qint64 fromMs, qint64 toMs);
 

@@ -54,6 +54,8 @@ public:
     std::uint64_t firstByte() const { return m_firstByte; }
     double startTime() const { return m_startTime; }  // a day count
     const QDateTime &startedAt() const { return m_startedAt; }
+    // The first frame's moment, better known than when the file was adopted.
+    void setStartedAt(const QDateTime &at) { m_startedAt = at; }
     qint64 encoderStartedMs() const { return m_encoderStartedMs; }
 
     // How the running encoder ended: the last line it said ("lame: unrecognized option

@@ -63,6 +63,7 @@ std::vector<SessionEvent> RecordingSession::takeEvents() { return std::exchange(
 bool RecordingSession::startCapture(QString *why)
 {
     m_timeBase.reset(m_config.sampleRate);
+    ++m_timeBaseGeneration;
     m_timedOverflows = 0;
     m_driftLoggedUs = 0;
     m_streamOrigin = m_tap.position();
@@ -80,6 +81,7 @@ bool RecordingSession::startCapture(QString *why)
 void RecordingSession::adoptFile(OutputFiles::Next &&next, std::uint64_t firstByte)
 {
     m_files.adopt(std::move(next), firstByte, captureTimeOf(firstByte), m_clock.elapsedMs());
+    m_fileTimeBase = m_timeBaseGeneration;
 }
 
 // ---- time base ---------------------------------------------------------------------
@@ -96,6 +98,7 @@ void RecordingSession::updateTimeBase()
     if (m_capture->overflows() != m_timedOverflows) {
         m_timedOverflows = m_capture->overflows();
         m_timeBase.reset(m_sampleRate);
+        ++m_timeBaseGeneration;
     }
     const std::uint64_t frame = (m_streamOrigin + report.streamByte) / audio::kBytesPerFrame;
     const std::uint64_t captured = m_tap.position() / audio::kBytesPerFrame;
@@ -107,6 +110,12 @@ void RecordingSession::updateTimeBase()
                                                 .arg(step > 0 ? QStringLiteral("+") : QString())
                                                 .arg(step / 1e6, 0, 'f', 3);
     if (m_driftLoggedUs == 0 || report.monotonicUs - m_driftLoggedUs >= kDriftLogPeriodUs) logDrift();
+    // The first frame's moment, as well as it is known: a file begun before the server's
+    // first report (a start from idle) was placed by the clock of the command, and every
+    // report after places it more exactly. Not across a reset: the frames before it no
+    // longer lie on the line.
+    if (m_timeBase.isKnown() && m_files.encoder() && m_fileTimeBase == m_timeBaseGeneration)
+        m_files.setStartedAt(captureTimeOf(m_files.firstByte()));
 }
 
 // The drift, once measured: when first known, hourly and at each start.

@@ -245,6 +245,8 @@ private:
     std::uint64_t m_timedOverflows = 0;  // the capture's overflows when the time base began
     std::uint64_t m_stoppedAt = 0;       // where the last finished file's stream ended
     QDateTime m_fileMoment;              // the moment the current file is for
+    std::uint64_t m_timeBaseGeneration = 0;  // counts the resets of the time base
+    std::uint64_t m_fileTimeBase = 0;        // the generation the current file began in
     QDateTime m_armedMoment;             // the moment m_armedCut is for; null: none
     QString m_standByFailure;            // why the capture could not stand by, as last said
     int m_sampleRate = 0;

@@ -1,5 +1,6 @@
 #include "core/ProgramFiles.h"
 #include "ledger/Coverage.h"
+#include "ledger/CoverageFeed.h"
 #include "ledger/Ledger.h"
 
 #include <QCoreApplication>
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void followsTheLocalClockOnChangeDays();
     void roundTripsThroughTheDatabase();
     void damagedLedgerIsReportedAndHarmless();
+    void liveAndRebuiltLedgersAgree();
 };
 
 void TestLedger::countsOverlapsOnceWithinTheAskedTime()
@@ -168,6 +170,74 @@ void TestLedger::damagedLedgerIsReportedAndHarmless()
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), garbage);
+}
+
+namespace {
+
+QDateTime local(int hour, int minute, int second, int ms = 0) { return QDateTime(kDay, QTime(hour, minute, second, ms)); }
+
+recording::EventLine line(const QDateTime &at, const char *event, const QString &file, const QString &details)
+{
+    return {at, QString::fromLatin1(event), file, details};
+}
+
+recording::FinishedRecording finished(const QString &path, const QDateTime &start, const QDateTime &end)
+{
+    const qint64 frames = start.msecsTo(end) * 48;
+    return {0, qint32(frames / 48000), path, start, frames, 48000};
+}
+
+}  // namespace
+
+// A recording by hand 10:00–10:20 whose capture was lost for 7 s, with a silence and dropped
+// audio: what the recorder says live, and what a rebuild makes of the archive's records and
+// the event log's lines, give the same day.
+void TestLedger::liveAndRebuiltLedgersAgree()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = QStringLiteral("/rec/a.wav"), b = QStringLiteral("/rec/b.wav");
+    const std::vector<recording::EventLine> lines = {
+        line(local(10, 0, 0), "started", a, QStringLiteral("begins 2026-06-10T10:00:00.000+02:00")),
+        line(local(10, 5, 0), "capture-lost", a, QStringLiteral("the sound server went away")),
+        line(local(10, 5, 7), "capture-recovered", b, QStringLiteral("lost for 0:00:07")),
+        line(local(10, 10, 0), "silence", b, QStringLiteral("below -50 dBFS since 10:09:30")),
+        line(local(10, 11, 0), "silence-end", b, QStringLiteral("silent for 0:01:30")),
+        line(local(10, 12, 0), "dropped", b, QStringLiteral("1.5 s more dropped: the encoder fell behind")),
+        line(local(10, 20, 0), "stopped", b, {})};
+    const auto fileA = finished(a, local(10, 0, 0), local(10, 5, 0));
+    const auto fileB = finished(b, local(10, 5, 7), local(10, 20, 0));
+
+    Ledger live(dir.filePath(QStringLiteral("live.sqlite")));
+    CoverageFeed feed(live);
+    feed.asked(local(10, 0, 0), 0);
+    for (const recording::EventLine &l : lines) {
+        if (l.event == QLatin1String("capture-lost")) feed.fileFinished(fileA);
+        if (l.event == QLatin1String("stopped")) feed.fileFinished(fileB);
+        feed.noteLine(l);
+    }
+    feed.askEnded(local(10, 20, 0));
+
+    const QString log = dir.filePath(QStringLiteral("events.log"));
+    {
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        for (const recording::EventLine &l : lines) f.write((recording::formatEventLine(l) + u'\n').toUtf8());
+    }
+    Ledger rebuilt(dir.filePath(QStringLiteral("rebuilt.sqlite")));
+    rebuild(rebuilt, {{fileA, fileB}, {log}}, [](const QString &) { return false; });
+
+    for (Ledger *ledger : {&live, &rebuilt}) {
+        const DayCoverage c = ledger->coverage(kDay, kDay).at(0);
+        QCOMPARE(c.askedMs, 20 * kMinute);
+        QCOMPARE(c.recordedMs, 20 * kMinute - 7000);
+        QCOMPARE(c.lostMs, 7000);
+        QCOMPARE(c.silentMs, 90 * 1000);
+        QCOMPARE(c.droppedMs, 1500);
+        QCOMPARE(c.gaps.front().cause, QStringLiteral("the sound server went away"));
+        QCOMPARE(c.gaps.back().cause, QStringLiteral("below -50 dBFS"));
+        QCOMPARE(ledger->file(b)->frames, fileB.frames);
+    }
 }
 
 int main(int argc, char **argv)
