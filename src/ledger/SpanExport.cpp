@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -20,6 +21,8 @@ namespace {
 constexpr qint64 kBlockFrames = 16384;
 // The longest a reader waits for the decoder without looking again (a lost wake-up's bound).
 constexpr auto kDecoderWait = std::chrono::milliseconds(50);
+// A file that begins this near to where the one before it ends continues it (see SpanExport.h).
+constexpr qint64 kJoinToleranceMs = 2;
 
 // num / den to the nearest whole number, halves away from zero; den > 0.
 qint64 roundedDivision(qint64 num, qint64 den)
@@ -42,9 +45,15 @@ std::vector<Cover> coversOf(std::vector<const SourceFile *> files, qint64 fromMs
 {
     std::stable_sort(files.begin(), files.end(),
                      [](const SourceFile *a, const SourceFile *b) { return a->startMs < b->startMs; });
+    const qint64 joinTolerance = kJoinToleranceMs * rate / 1000;
     std::vector<Cover> covers;
-    for (const SourceFile *file : files) {
-        const qint64 offset = framesOfMs(fromMs - file->startMs, rate);
+    qint64 previousEnd = 0;  // the output frame after the previous file's last, unclipped
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const SourceFile *file = files[i];
+        qint64 offset = framesOfMs(fromMs - file->startMs, rate);
+        if (i > 0 && std::abs(-offset - previousEnd) <= joinTolerance)
+            offset = -previousEnd;
+        previousEnd = file->frames - offset;
         const qint64 begin = std::max<qint64>(0, -offset);
         const qint64 end = std::min(total, file->frames - offset);
         if (begin < end)

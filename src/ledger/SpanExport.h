@@ -6,6 +6,11 @@
 // of the difference of the two starts, so that each output frame is the file's frame of
 // that moment, and the span holds round((TO - FROM) * rate) frames.
 //
+// Joins. A start is known to the millisecond, a frame lasts a fraction of one: a file that
+// begins within 2 ms of where the one before it ends is taken as its continuation (the
+// recorder's change of file, which hands the capture on at a frame) and placed right after
+// its last frame, so that no frame is doubled or lost at the join.
+//
 // Overlaps. Where files overlap (a restarted encoder's file begins before the previous one
 // ends), each moment is taken once, from the file that began last: the one before it was
 // cut short by its encoder, and its last frames are the least sure.

@@ -1,7 +1,8 @@
-// Span export through the command line's entry point, on three short WAV files in a
-// ledger: one overlapping the next, then a gap. Each file's frame carries the number of its
-// moment (left: the low 16 bits of the frames since the first file's start) and the file
-// (right: 1, 2, 3), so every output frame shows which moment it holds and where it came from.
+// Span export through the command line's entry point, on four short WAV files in a ledger:
+// one overlapping the next, then a gap, then two that join where the first's frames end,
+// between two milliseconds. Each frame carries the number of its moment (left: the low 16
+// bits of the frames since the first file's start) and its file (right: 1 to 4), so every
+// output frame shows which moment it holds and where it came from.
 #include "core/ProgramFiles.h"
 #include "ledger/Ledger.h"
 #include "ledger/LedgerCommands.h"
@@ -31,16 +32,21 @@ const QDateTime kFirstStart(QDate(2026, 6, 10), QTime(10, 0, 0));
 
 struct TestFile {
     const char *name;
-    qint64 startMs;  // after kFirstStart
-    qint64 lengthMs;
+    qint64 startMs;       // after kFirstStart, as the ledger holds it
+    qint64 firstNumber;   // the frames since kFirstStart at its first frame
+    qint64 frames;
     quint16 tag;
 };
-// b overlaps a by half a second; c follows b after a gap of half a second.
-const TestFile kFiles[] = {{"a.wav", 0, 2000, 1}, {"b.wav", 1500, 1500, 2}, {"c.wav", 3500, 1000, 3}};
+// b overlaps a by half a second; c follows b after a gap of half a second; d continues c,
+// which holds 20 frames more than a whole millisecond.
+const TestFile kFiles[] = {{"a.wav", 0, 0, 2000 * kPerMs, 1},
+                           {"b.wav", 1500, 1500 * kPerMs, 1500 * kPerMs, 2},
+                           {"c.wav", 3500, 3500 * kPerMs, 1000 * kPerMs + 20, 3},
+                           {"d.wav", 4500, 4500 * kPerMs + 20, 500 * kPerMs, 4}};
 
 QByteArray wavFile(const TestFile &f)
 {
-    const qint64 frames = f.lengthMs * kPerMs;
+    const qint64 frames = f.frames;
     const auto streaming = wav::streamingWavHeader(kRate);
     std::vector<std::uint8_t> header(streaming.begin(), streaming.end());
     const wav::Layout layout = wav::layoutOf(header);
@@ -50,7 +56,7 @@ QByteArray wavFile(const TestFile &f)
     bytes.resize(bytes.size() + int(frames * 4));
     auto *s = reinterpret_cast<quint16 *>(bytes.data() + header.size());
     for (qint64 n = 0; n < frames; ++n) {
-        s[2 * n] = quint16((f.startMs * kPerMs + n) & 0xFFFF);
+        s[2 * n] = quint16((f.firstNumber + n) & 0xFFFF);
         s[2 * n + 1] = f.tag;
     }
     return bytes;
@@ -121,7 +127,7 @@ class TestSpanExport : public QObject {
     {
         QCryptographicHash hash(QCryptographicHash::Sha256);
         for (const QString &name : {QStringLiteral("rec/a.wav"), QStringLiteral("rec/b.wav"),
-                                    QStringLiteral("rec/c.wav"), core::files::ledger()}) {
+                                    QStringLiteral("rec/c.wav"), QStringLiteral("rec/d.wav"), core::files::ledger()}) {
             QFile f(m_home.filePath(name));
             if (f.open(QIODevice::ReadOnly))
                 hash.addData(f.readAll());
@@ -144,22 +150,22 @@ private Q_SLOTS:
             FileEntry entry;
             entry.path = path;
             entry.startMs = kFirstStart.toMSecsSinceEpoch() + f.startMs;
-            entry.frames = f.lengthMs * kPerMs;
+            entry.frames = f.frames;
             entry.sampleRate = kRate;
-            entry.endMs = entry.startMs + f.lengthMs;
+            entry.endMs = entry.startMs + f.frames / kPerMs;
             ledger.addFile(entry);
         }
         QVERIFY(ledger.flush());
     }
 
-    // From 0.25 s into a to 4.2 s, 0.3 s into c: a's frames up to b's start, b's to its end,
-    // silence for the gap, said once, then c's. The same span through flac decodes to the
-    // same frames. The archive and the ledger stay as they were.
+    // From 0.25 s into a to 4.8 s, 0.3 s into d: a's frames up to b's start, b's to its end,
+    // silence for the gap, said once, then c's and d's, each frame once. The same span
+    // through flac decodes to the same frames. The archive and the ledger stay as they were.
     void everyFrameOnceInOrderAndTheGapSaid()
     {
         const QByteArray before = archiveDigest();
         const QString wavOut = m_home.filePath(QStringLiteral("span.wav"));
-        const Run run = exportSpan({localText(250), localText(4200), wavOut});
+        const Run run = exportSpan({localText(250), localText(4800), wavOut});
         QVERIFY2(run.status == 0, qPrintable(run.err));
         const QStringList gaps = run.err.split(QLatin1Char('\n')).filter(QStringLiteral("gap: "));
         QCOMPARE(gaps.size(), 1);
@@ -170,21 +176,25 @@ private Q_SLOTS:
         QFile file(wavOut);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
-        const qint64 frames = (4200 - 250) * kPerMs;
+        const qint64 frames = (4800 - 250) * kPerMs;
         QCOMPARE(qint64(bytes.size()), 44 + frames * 4);
         QCOMPARE(wav::getLe32(reinterpret_cast<const uint8_t *>(bytes.constData()) + 40), quint32(frames * 4));
         const auto *s = reinterpret_cast<const quint16 *>(bytes.constData() + 44);
         for (qint64 k = 0; k < frames; ++k) {
-            const qint64 ms = 250 + k / kPerMs;
-            const quint16 tag = ms < 1500 ? 1 : ms < 3000 ? 2 : ms < 3500 ? 0 : 3;
-            const quint16 number = tag == 0 ? 0 : quint16((250 * kPerMs + k) & 0xFFFF);
+            const qint64 moment = 250 * kPerMs + k;
+            const quint16 tag = moment < kFiles[1].firstNumber   ? 1
+                                : moment < 3000 * kPerMs         ? 2
+                                : moment < kFiles[2].firstNumber ? 0
+                                : moment < kFiles[3].firstNumber ? 3
+                                                                 : 4;
+            const quint16 number = tag == 0 ? 0 : quint16(moment & 0xFFFF);
             if (s[2 * k] != number || s[2 * k + 1] != tag)
                 QFAIL(qPrintable(QStringLiteral("output frame %1 holds #%2 of file %3, not #%4 of file %5")
                                      .arg(k).arg(s[2 * k]).arg(s[2 * k + 1]).arg(number).arg(tag)));
         }
 
         const QString flacOut = m_home.filePath(QStringLiteral("span.flac"));
-        const Run flac = exportSpan({localText(250), localText(4200), flacOut});
+        const Run flac = exportSpan({localText(250), localText(4800), flacOut});
         QVERIFY2(flac.status == 0, qPrintable(flac.err));
         QVERIFY(decodeAll(flacOut) == bytes.mid(44));
         QCOMPARE(archiveDigest(), before);
