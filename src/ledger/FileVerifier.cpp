@@ -167,6 +167,11 @@ VerifyResult verifyFile(const FileEntry &file, const std::atomic<bool> *cancel)
         result.reason = QStringLiteral("missing");
         return result;
     }
+    if (QFileInfo(file.path).size() == 0 && file.frames > 0) {
+        result.verdict = Verdict::Damaged;
+        result.reason = QStringLiteral("empty");
+        return result;
+    }
     const Hashed hashed = hashFile(file.path, cancel);
     if (cancelled(cancel))
         return result;

@@ -9,6 +9,10 @@
 
 #include <limits>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace ledger {
 
 namespace {
@@ -88,6 +92,8 @@ int runVerify(const QString &programFolder, const QStringList &args, std::FILE *
         printLine(err, QStringLiteral("vantrel: ") + ledger.error());
         return 1;
     }
+    // Each file's fault is said in its line; FFmpeg's notes on every broken frame would bury it.
+    av_log_set_level(AV_LOG_QUIET);
     Tally tally;
     for (FileEntry file : ledger.files(range.fromMs, range.toMs)) {
         if (file.endMs == 0) {
