@@ -5,6 +5,7 @@
 #include "app/Recorder.h"
 #include "app/RemoteCommands.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveIndex.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
 #include "ledger/Ledger.h"
@@ -173,6 +174,30 @@ private slots:
         QCOMPARE(recorder.status().kind, app::StatusKind::Warning);
         recorder.close({});
         QVERIFY(loggedEvents().contains(QStringLiteral("dropped")));
+    }
+
+    // A damaged coverage ledger is kept aside, said once, and made again from the archive.
+    void damagedLedgerIsSetAsideAndRebuilt()
+    {
+        const QString log = m_dir->filePath(QStringLiteral("Log"));
+        QVERIFY(QDir().mkpath(log));
+        QFile damaged(log + QStringLiteral("/ledger.sqlite"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(8192, 'x')) == 8192);
+        damaged.close();
+        QFile index(archive::archiveIndexPath(m_dir->path()));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write(archive::writeArchiveIndex({{core::toDayCount(QDateTime::currentDateTime().addSecs(-600)), 60,
+                                                 QStringLiteral("/rec/earlier.wav"), {}, {}}}));
+        index.close();
+        app::Recorder recorder;
+        QSignalSpy notices(&recorder, &app::Recorder::failureRaised);
+        recorder.listenForNotices();
+        QTRY_VERIFY(!recorder.archive().isLoading());
+        QCOMPARE(notices.count(), 1);
+        QVERIFY2(notices[0][1].toString().contains(QStringLiteral("was damaged")), qPrintable(notices[0][1].toString()));
+        QVERIFY(recorder.ledger().file(QStringLiteral("/rec/earlier.wav")));
+        QCOMPARE(QDir(log).entryList({QStringLiteral("ledger.sqlite.damaged-*")}).size(), 1);
+        recorder.close({});
     }
 
     // An encoder that stops writing half-way and still ends well: the check of the finished
