@@ -14,6 +14,7 @@
 #include "core/TextLimits.h"
 #include "ledger/CoverageFeed.h"
 #include "ledger/Ledger.h"
+#include "ledger/VerificationQueue.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
@@ -21,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <utility>
 
 namespace app {
@@ -189,6 +191,45 @@ void Recorder::openLedger()
     }
     m_rebuildLedger = m_ledger->isUsable() && m_ledger->isNew();
     m_coverage = std::make_unique<ledger::CoverageFeed>(*m_ledger);
+    m_verifier = std::make_unique<ledger::VerificationQueue>(
+        this, [this](const ledger::VerifyResult &result) { fileVerified(result); });
+    // Files closed as the last run ended were not checked yet; those a rebuild found (with
+    // no frame count to check against) are left to --verify.
+    for (const ledger::FileEntry &file : m_ledger->files(ledger::Verification::Unverified))
+        if (file.frames > 0)
+            m_verifier->enqueue(file);
+    for (const ledger::FileEntry &file : m_ledger->files(ledger::Verification::Damaged))
+        m_archive->model().markDamaged(file.path, file.reason);
+}
+
+void Recorder::verifyCompletedFiles()
+{
+    auto completed = std::stable_partition(m_awaitingEncoder.begin(), m_awaitingEncoder.end(),
+                                           [this](const ledger::FileEntry &f) { return m_session->isFinishing(f.path); });
+    for (auto file = completed; file != m_awaitingEncoder.end(); ++file) {
+        file->sizeBytes = QFileInfo(file->path).size();  // as the encoder left it
+        m_ledger->addFile(*file);
+        m_verifier->enqueue(*file);
+    }
+    m_awaitingEncoder.erase(completed, m_awaitingEncoder.end());
+}
+
+// A damaged file is a failure like any other: in the event log, a notice, the status line
+// and the archive list.
+void Recorder::fileVerified(const ledger::VerifyResult &result)
+{
+    if (result.verdict == ledger::VerifyResult::Verdict::Cancelled)
+        return;
+    m_ledger->setVerification(result.path, result.sha256, result.verification(), result.reason);
+    if (result.holds())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    (void)m_eventLog.append({now, QStringLiteral("damaged"), result.path, result.reason});
+    raise(QStringLiteral("damaged:") + result.path, QString(), m_strings.fileDamaged.arg(result.path, result.reason));
+    m_notifier.notify(QStringLiteral("Vantrel: ") + m_strings.damagedFile, result.path + u'\n' + result.reason);
+    m_archive->model().markDamaged(result.path, result.reason);
+    m_damagedShown = true;
+    emit statusChanged();
 }
 
 void Recorder::rebuildLedger()
@@ -249,6 +290,7 @@ recording::RecordingConfig Recorder::recordingConfig() const
 void Recorder::startRecording(quint32 limitMs, const QDateTime &at)
 {
     m_coverage->asked(at, limitMs);
+    m_damagedShown = false;
     if (const auto finished = m_session->start(recordingConfig(), limitMs, at))
         archiveFinished(*finished);
     // From here until its record is written, the journal names the recording, so that a run
@@ -348,6 +390,7 @@ void Recorder::watch()
     if (noteSessionEvents(now))
         emit statusChanged();
     m_coverage->moveOn(now);
+    verifyCompletedFiles();
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -385,6 +428,8 @@ RecorderStatus Recorder::status() const
     // Audio the server dropped has no length to show; the encoder's drops are in the watch's.
     if (m_session->audioDropped() && m_watch.droppedBytes() == 0)
         add(m_strings.audioDropped, false);
+    if (m_damagedShown)
+        add(m_strings.damagedFile, true);
     return s;
 }
 
@@ -441,7 +486,7 @@ void Recorder::noteLine(const recording::EventLine &line)
 
 void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 {
-    m_coverage->fileFinished(finished);
+    m_awaitingEncoder.push_back(m_coverage->fileFinished(finished));
     const archive::ArchiveChange change = m_archive->addRecord(
         core::fromDayCount(finished.startTime), finished.lengthSeconds, finished.path);
     // The journal goes once the index on disk holds the record; until then it can still be

@@ -40,7 +40,7 @@ namespace audio { class AudioBackend; }
 namespace archive { class Archive; struct ArchiveChange; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 namespace schedule { class ScheduleTickThread; }
-namespace ledger { class Ledger; class CoverageFeed; }
+namespace ledger { class Ledger; class CoverageFeed; class VerificationQueue; struct VerifyResult; struct FileEntry; }
 
 namespace app {
 
@@ -171,6 +171,9 @@ private:
     void openLedger();
     void rebuildLedger();
     void noteLine(const recording::EventLine &line);
+    // Each finished file is checked once its encoder has completed it.
+    void verifyCompletedFiles();
+    void fileVerified(const ledger::VerifyResult &result);
     void archiveChanged(const archive::ArchiveChange &change);
     void scheduleChanged();
     void closeAndSave(const FrontEndLayout *layout);
@@ -191,6 +194,9 @@ private:
     std::unique_ptr<ledger::Ledger> m_ledger;
     std::unique_ptr<ledger::CoverageFeed> m_coverage;
     bool m_rebuildLedger = false;  // once the archive is loaded
+    std::unique_ptr<ledger::VerificationQueue> m_verifier;
+    std::vector<ledger::FileEntry> m_awaitingEncoder;  // finished files their encoders still complete
+    bool m_damagedShown = false;  // a file was found damaged since the last start
     std::unique_ptr<recording::RecordingSession> m_session;
     schedule::ScheduleModel m_scheduleModel;
     schedule::DefaultScheduleFile m_defaultSchedule;

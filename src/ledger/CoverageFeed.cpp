@@ -119,7 +119,7 @@ void CoverageFeed::silenceBegins(const recording::EventLine &line)
     begin(SpanKind::Silent, msOf(start), {}, m.hasMatch() ? m.captured(1) : line.details);
 }
 
-void CoverageFeed::fileFinished(const recording::FinishedRecording &finished)
+FileEntry CoverageFeed::fileFinished(const recording::FinishedRecording &finished)
 {
     FileEntry file;
     file.path = finished.path;
@@ -138,6 +138,7 @@ void CoverageFeed::fileFinished(const recording::FinishedRecording &finished)
         end(SpanKind::Recorded, file.endMs, finished.path);
     else
         m_ledger.addSpan({SpanKind::Recorded, file.startMs, file.endMs, {}, finished.path});
+    return file;
 }
 
 void CoverageFeed::moveOn(const QDateTime &now)
@@ -166,7 +167,7 @@ void rebuild(Ledger &ledger, const RebuildSource &source, const std::function<bo
 {
     CoverageFeed feed(ledger, CoverageFeed::Mode::Replay);
     for (const recording::FinishedRecording &record : source.records)
-        if (!skip(record.path)) feed.fileFinished(record);
+        if (!skip(record.path)) (void)feed.fileFinished(record);
     QDateTime last;
     for (const QString &log : source.eventLogs) {
         QFile file(log);

@@ -41,7 +41,8 @@ public:
     void asked(const QDateTime &at, qint64 limitMs);
     void askEnded(const QDateTime &at);
     void noteLine(const recording::EventLine &line);
-    void fileFinished(const recording::FinishedRecording &finished);
+    // Returns the file's entry as written.
+    FileEntry fileFinished(const recording::FinishedRecording &finished);
     // Spans that still run reach `now` in the ledger (at most every kMoveEveryMs).
     void moveOn(const QDateTime &now);
     // Everything that runs ends at `at`: the program closes.

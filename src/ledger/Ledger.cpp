@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
@@ -184,7 +185,14 @@ bool Ledger::Worker::open()
     }
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
-    if (readOnly) db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (readOnly && !QFileInfo::exists(path + QStringLiteral("-wal"))) {
+        // No writer has it open (the last one to close folded its log in): read it as it
+        // stands, so that a reader leaves no -wal or -shm file behind in the folder.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?immutable=1"));
+    } else if (readOnly) {
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    }
     if (!db.open()) {
         giveUp(causeOf(db.lastError()), false);
         return false;

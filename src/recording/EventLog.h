@@ -8,7 +8,8 @@
 //
 //   time     local time, ISO 8601 to the second with its UTC offset: 2026-12-08T21:04:05+01:00
 //   event    one word: started, stopped, file-changed, encoder-restarted, encoder-gave-up,
-//            capture-lost, capture-recovered, dropped, failed, silence, silence-end
+//            capture-lost, capture-recovered, dropped, failed, silence, silence-end,
+//            damaged (the check of a finished file found it damaged; details say why)
 //   file     the recording's file; empty when none is concerned
 //   details  free words (the cause, a length); may be empty
 //

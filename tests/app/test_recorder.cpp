@@ -5,8 +5,10 @@
 #include "app/Recorder.h"
 #include "app/RemoteCommands.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveIndex.h"
 #include "core/DayCount.h"
 #include "core/Ini.h"
+#include "ledger/Ledger.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleFile.h"
 #include "support/FrameCheck.h"
@@ -174,9 +176,59 @@ private slots:
         QVERIFY(loggedEvents().contains(QStringLiteral("dropped")));
     }
 
+    // A damaged coverage ledger is kept aside, said once, and made again from the archive.
+    void damagedLedgerIsSetAsideAndRebuilt()
+    {
+        const QString log = m_dir->filePath(QStringLiteral("Log"));
+        QVERIFY(QDir().mkpath(log));
+        QFile damaged(log + QStringLiteral("/ledger.sqlite"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(8192, 'x')) == 8192);
+        damaged.close();
+        QFile index(archive::archiveIndexPath(m_dir->path()));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write(archive::writeArchiveIndex({{core::toDayCount(QDateTime::currentDateTime().addSecs(-600)), 60,
+                                                 QStringLiteral("/rec/earlier.wav"), {}, {}}}));
+        index.close();
+        app::Recorder recorder;
+        QSignalSpy notices(&recorder, &app::Recorder::failureRaised);
+        recorder.listenForNotices();
+        QTRY_VERIFY(!recorder.archive().isLoading());
+        QCOMPARE(notices.count(), 1);
+        QVERIFY2(notices[0][1].toString().contains(QStringLiteral("was damaged")), qPrintable(notices[0][1].toString()));
+        QVERIFY(recorder.ledger().file(QStringLiteral("/rec/earlier.wav")));
+        QCOMPARE(QDir(log).entryList({QStringLiteral("ledger.sqlite.damaged-*")}).size(), 1);
+        recorder.close({});
+    }
+
+    // An encoder that stops writing half-way and still ends well: the check of the finished
+    // file finds it short, and says so in the status line, the event log and the ledger.
+    void fileCutShortIsFoundDamaged()
+    {
+        QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("Plugins"))));
+        QVERIFY(testsupport::writeTestEncoder(m_dir->filePath(QStringLiteral("Plugins")), QStringLiteral("halfwav"),
+                                              "head -c 384000 | " VT_PROGRAM_DIR "/Plugins/vtwav \"$@\"\n"
+                                              "exec cat > /dev/null\n"));
+        writeSettings(QStringLiteral("[Device]\nSampleRate=48000\n[Encoder]\nName=Half\nCmd=halfwav ::s\nExt=wav\n"));
+        app::Recorder recorder;
+        recorder.record();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.session().capturedBytes() > 4 * 4 * 48000, 8000);
+        const QString file = recorder.currentFile();
+        recorder.stop();
+        QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), recorder.status().text.contains(QStringLiteral("damaged file"))),
+                                 10000);
+        QCOMPARE(recorder.status().kind, app::StatusKind::Failed);
+        QVERIFY(loggedEvents().contains(QStringLiteral("damaged")));
+        const std::optional<ledger::FileEntry> entry = recorder.ledger().file(file);
+        QVERIFY(entry);
+        QCOMPARE(entry->verification, ledger::Verification::Damaged);
+        QVERIFY2(entry->reason.startsWith(QStringLiteral("decodes to 00:00:02.0 of 00:00:0")), qPrintable(entry->reason));
+        recorder.close({});
+    }
+
     // While the server is gone the status shows the loss in red, never "recording"; the file
-    // so far is archived, and the entry's length ends the recording on time, the time without
-    // capture counted.
+    // so far is archived, the recording goes on into a new file once the server is back, and
+    // the entry's length ends it on time, the time without capture counted. The ledger holds
+    // the loss as a lost span with its cause.
     void lostCaptureShowsAsFailureAndItsLengthStillEndsIt()
     {
         testsupport::PrivateSoundServer server;
@@ -184,7 +236,7 @@ private slots:
         const QDateTime at = QDateTime::currentDateTime().addSecs(1);
         schedule::ScheduleEntry entry;
         entry.time = core::toDayCount(at);
-        entry.lengthMs = 8000;
+        entry.lengthMs = 14000;
         entry.action = schedule::ActionRecord;
         QVERIFY(schedule::writeScheduleFile(m_dir->filePath(schedule::defaultScheduleFile()), {entry}));
         app::Recorder recorder;
@@ -194,19 +246,29 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), recorder.session().captureLost()), 3000);
         QElapsedTimer lost;
         lost.start();
-        const qint64 limitLeftMs = 8000 - qint64(recorder.session().capturedBytes()) * 1000 / (4 * 48000);
+        const qint64 limitLeftMs = 14000 - qint64(recorder.session().capturedBytes()) * 1000 / (4 * 48000);
         QCOMPARE(recorder.status().kind, app::StatusKind::Failed);
         QVERIFY2(recorder.status().text.startsWith(QStringLiteral("capture lost: ")), qPrintable(recorder.status().text));
         QVERIFY(recorder.isRecording());
         QCOMPARE(app::statusReport(recorder, QDateTime::currentDateTime()).value(0),
                  QStringLiteral("recording: no (capture lost, retrying)"));
         QCOMPARE(recorder.archive().records().size(), size_t(1));
-        QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), !recorder.isRecording()), 8000);
+        QTest::qWait(5000);
+        QVERIFY(server.run("start-server"));
+        QTRY_VERIFY_WITH_TIMEOUT((recorder.watch(), !recorder.isRecording()), 12000);
         QVERIFY2(qAbs(lost.elapsed() - limitLeftMs) < 1000,
                  qPrintable(QStringLiteral("%1 ms after the loss, %2 ms expected").arg(lost.elapsed()).arg(limitLeftMs)));
         QCOMPARE(recorder.status().kind, app::StatusKind::Stopped);
+        QCOMPARE(recorder.archive().records().size(), size_t(2));
         recorder.close({});
         QVERIFY(loggedEvents().contains(QStringLiteral("capture-lost")));
+        std::vector<ledger::Span> lostSpans;
+        for (const ledger::Span &span : recorder.ledger().spans(at.toMSecsSinceEpoch(), at.addSecs(20).toMSecsSinceEpoch()))
+            if (span.kind == ledger::SpanKind::Lost) lostSpans.push_back(span);
+        QCOMPARE(lostSpans.size(), size_t(1));
+        const qint64 lostMs = lostSpans[0].endMs - lostSpans[0].startMs;
+        QVERIFY2(lostMs >= 4000 && lostMs <= 9000, qPrintable(QString::number(lostMs)));
+        QVERIFY(!lostSpans[0].cause.isEmpty());
     }
 
 private:
