@@ -317,16 +317,14 @@ ExportResult exportSpan(Ledger &ledger, const ExportRequest &request, const Expo
         refused.error = ledger.error();
         return refused;
     }
-    const std::vector<SourceFile> sources = measureSources(ledger.files(request.fromMs, request.toMs), notes);
-    const ExportPlan plan = planExport(sources, request.fromMs, request.toMs);
+    // The export never takes the place of a recording.
     const QFileInfo out(request.outPath);
-    for (const ExportPiece &piece : plan.pieces) {
-        if (!piece.isSilence() && QFileInfo(piece.path) == out) {
-            refused.error = QStringLiteral("%1 is one of the recordings of the span").arg(request.outPath);
-            return refused;
-        }
+    if (ledger.file(out.absoluteFilePath()) || (out.exists() && ledger.file(out.canonicalFilePath()))) {
+        refused.error = QStringLiteral("%1 is a recording of the archive").arg(request.outPath);
+        return refused;
     }
-    return runExport(plan, *sink, callbacks);
+    const std::vector<SourceFile> sources = measureSources(ledger.files(request.fromMs, request.toMs), notes);
+    return runExport(planExport(sources, request.fromMs, request.toMs), *sink, callbacks);
 }
 
 }  // namespace ledger

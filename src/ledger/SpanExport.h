@@ -109,8 +109,8 @@ struct ExportRequest {
 };
 
 // The whole export, in the order that refuses bad input before any decoding: OUT's format,
-// that OUT can be written, the ledger's files of the span, the plan (and that OUT is none
-// of the recordings), then the frames. Files that cannot be read are left out, each with a
+// that OUT can be written and is no recording the ledger knows, the ledger's files of the
+// span, the plan, then the frames. Files that cannot be read are left out, each with a
 // line in *notes. Reads the ledger and the recordings and changes neither.
 ExportResult exportSpan(Ledger &ledger, const ExportRequest &request, const ExportCallbacks &callbacks,
                         QStringList *notes);

@@ -213,6 +213,8 @@ private Q_SLOTS:
                                            << QStringLiteral("no encoder writes .xyz");
         QTest::newRow("unwritable") << QStringList{localText(0), localText(1000), QStringLiteral("none/span.wav")}
                                     << QStringLiteral("cannot write");
+        QTest::newRow("a recording") << QStringList{localText(0), localText(1000), QStringLiteral("rec/a.wav")}
+                                     << QStringLiteral("is a recording");
         QTest::newRow("skipped by the clocks") << QStringList{QStringLiteral("2026-03-29T02:30:00"), localText(0), out}
                                                << QStringLiteral("does not exist");
     }
@@ -227,7 +229,9 @@ private Q_SLOTS:
         QVERIFY2(run.err.startsWith(QStringLiteral("vantrel: ")) && run.err.count(QLatin1Char('\n')) == 1
                      && run.err.contains(cause),
                  qPrintable(run.err));
-        QVERIFY(QDir(m_home.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        for (const QString &folder : {QStringLiteral("out"), QStringLiteral("rec")})
+            QVERIFY(QDir(m_home.filePath(folder)).entryList({QStringLiteral("*span*"), QStringLiteral(".*")},
+                                                            QDir::Files | QDir::Hidden).isEmpty());
     }
 
     // Files of two rates in one span are refused rather than joined at the wrong speed.
