@@ -240,6 +240,10 @@ void ExportSink::removePartial()
 
 std::unique_ptr<ExportSink> makeExportSink(const QString &programFolder, const QString &outPath, QString *error)
 {
+    if (QFileInfo(outPath).isDir()) {
+        *error = QStringLiteral("%1 is a folder").arg(outPath);
+        return nullptr;
+    }
     const QString ext = extensionOf(outPath);
     if (ext == QLatin1String("wav"))
         return std::make_unique<WavSink>(outPath);
