@@ -215,6 +215,8 @@ void ExportDialog::showProgress()
         say(m_texts.exportDone.arg(secondsText(double(result.frames) / result.sampleRate), m_file->text()));
     else if (result.cancelled)
         say(m_texts.exportCancelled);
+    if (!result.ok)
+        m_progress->setValue(0);
     else
         say(m_texts.exportFailed.arg(result.error));
     m_job.reset();
