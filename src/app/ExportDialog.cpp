@@ -190,7 +190,7 @@ void ExportDialog::startExport()
 {
     m_log->clear();
     m_progress->setValue(0);
-    const QString out = QDir(QFileInfo(m_file->text()).absolutePath()).filePath(QFileInfo(m_file->text()).fileName());
+    const QString out = QFileInfo(m_file->text().trimmed()).absoluteFilePath();
     m_job = std::make_unique<ledger::ExportJob>(
         m_ledger, ledger::ExportRequest{m_programFolder, spanStart().toMSecsSinceEpoch(), spanEnd().toMSecsSinceEpoch(), out});
     setRunning(true);

@@ -63,7 +63,7 @@ public:
 
     bool finish(QString *error) override
     {
-        if (!m_file.flush() || !m_file.handle() || ::fsync(m_file.handle()) != 0)
+        if (!m_file.flush() || ::fsync(m_file.handle()) != 0)
             return failed(error);
         m_file.close();
         return publish(error);
