@@ -36,7 +36,6 @@ CoverageView::CoverageView(ledger::Ledger &ledger, QWidget *parent) : QWidget(pa
     setObjectName(QStringLiteral("pbCoverage"));
     setFont(smallFont(font()));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     auto *timer = new QTimer(this);
     timer->setInterval(kRefreshMs);
     connect(timer, &QTimer::timeout, this, [this] {
@@ -171,6 +170,7 @@ void CoverageView::paintDay(QPainter &painter, int row) const
 
 QString CoverageView::toolTipAt(const QPoint &at) const
 {
+    if (!m_ledger.isUsable()) return QStringLiteral("No coverage: the ledger cannot be read (%1)").arg(m_ledger.error());
     const int row = rowAt(at.y());
     if (row < 0) return {};
     const Day &day = m_days[size_t(row)];

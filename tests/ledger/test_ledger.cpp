@@ -133,6 +133,14 @@ void TestLedger::roundTripsThroughTheDatabase()
     ledger.requestCoverage(kDay, kDay, &context, [&](std::vector<DayCoverage> days) { answer = std::move(days); });
     QTRY_COMPARE(answer.size(), size_t(1));
     checkBusyDay(answer[0]);
+    std::vector<Span> spans;
+    QSet<QString> damaged;
+    ledger.requestSpans(at(kDay, 0), at(kDay, 19), &context, [&](std::vector<Span> s, QSet<QString> d) {
+        spans = std::move(s);
+        damaged = std::move(d);
+    });
+    QTRY_COMPARE(spans.size(), busyDay().size() - 1);  // not the silence from 19:30
+    QCOMPARE(damaged, QSet<QString>{b.path});
     // A second reader sees what flush() said is done: it is committed, not merely queued.
     Ledger reader(path);
     const std::vector<DayCoverage> days = reader.coverage(kDay.addDays(-1), kDay.addDays(1));
