@@ -18,8 +18,7 @@ namespace {
 using ledger::StripShade;
 
 constexpr int kRefreshMs = 60 * 1000;
-constexpr int kLeastPitch = 4;  // a strip of 3 pixels and a gap of 1
-constexpr int kMostPitch = 10;
+constexpr int kPitch = 4;  // a strip of 3 pixels and a gap of 1: the tab keeps room for the list
 constexpr int kLabelEvery = 7;  // a date every week down the column, today's first
 
 QFont smallFont(const QFont &font)
@@ -93,12 +92,8 @@ int CoverageView::labelWidth() const { return fontMetrics().horizontalAdvance(QS
 // The hour numbers, their ticks and a gap of two pixels.
 int CoverageView::scaleHeight() const { return fontMetrics().height() + 6; }
 
-int CoverageView::rowPitch() const
-{
-    return std::clamp((height() - scaleHeight()) / kDays, kLeastPitch, kMostPitch);
-}
 
-QSize CoverageView::sizeHint() const { return {labelWidth() + 24 * 16, scaleHeight() + kDays * kLeastPitch}; }
+QSize CoverageView::sizeHint() const { return {labelWidth() + 24 * 16, scaleHeight() + kDays * kPitch}; }
 
 QSize CoverageView::minimumSizeHint() const { return {labelWidth() + 24 * 4, sizeHint().height()}; }
 
@@ -106,14 +101,13 @@ QSize CoverageView::minimumSizeHint() const { return {labelWidth() + 24 * 4, siz
 QRect CoverageView::stripRect(int row) const
 {
     const int right = fontMetrics().horizontalAdvance(QStringLiteral("24")) / 2 + 1;
-    const int pitch = rowPitch();
-    return {labelWidth(), scaleHeight() + row * pitch, std::max(1, width() - labelWidth() - right), pitch - 1};
+    return {labelWidth(), scaleHeight() + row * kPitch, std::max(1, width() - labelWidth() - right), kPitch - 1};
 }
 
 int CoverageView::rowAt(int y) const
 {
     if (y < scaleHeight()) return -1;
-    const int row = (y - scaleHeight()) / rowPitch();
+    const int row = (y - scaleHeight()) / kPitch;
     return row < int(m_days.size()) ? row : -1;
 }
 

@@ -57,7 +57,6 @@ private:
 
     int labelWidth() const;
     int scaleHeight() const;
-    int rowPitch() const;
     ledger::StripScale scaleOf(const Day &day) const;
     QRect stripRect(int row) const;
     int rowAt(int y) const;
