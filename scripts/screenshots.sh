@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real program on an Xvfb display, recording from
 # the test sound server: docs/screenshot.png (a recording running, with a schedule),
-# docs/archive.png, docs/player.png (the mini player playing the archive's first record),
-# docs/schedule-dialog.png and docs/settings-dialog.png (F9). Needs a build
-# (scripts/setup.sh).
+# docs/archive.png (with two weeks of coverage), docs/player.png (the mini player playing the
+# archive's first record), docs/schedule-dialog.png and docs/settings-dialog.png (F9). Needs a
+# build (scripts/setup.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -54,6 +54,48 @@ for i, (days, h, m, length) in enumerate([(3, 6, 0, 3600), (3, 18, 0, 7200), (2,
         else:
             open(name, 'wb').close()
 open(sys.argv[1], 'w').write("\n".join(lines))
+PY
+# Two weeks of the coverage ledger (the tables Ledger.h describes) for the Archive tab's strips:
+# the schedule's slots asked and recorded, the archive's files among them, one of them found
+# damaged, a loss, a stretch of silence and a slot that went missing.
+python3 - "$home/Log/ledger.sqlite" "$work/Recordings" <<'PY'
+import sqlite3, sys, datetime
+db = sqlite3.connect(sys.argv[1])
+db.executescript("""
+CREATE TABLE IF NOT EXISTS files (id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, start_ms INTEGER NOT NULL,
+  start_local TEXT NOT NULL, frames INTEGER NOT NULL, sample_rate INTEGER NOT NULL, end_ms INTEGER NOT NULL,
+  size_bytes INTEGER NOT NULL, sha256 TEXT NOT NULL DEFAULT '', verification TEXT NOT NULL DEFAULT 'unverified',
+  reason TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS spans (id INTEGER PRIMARY KEY, kind TEXT NOT NULL, start_ms INTEGER NOT NULL,
+  end_ms INTEGER NOT NULL, cause TEXT NOT NULL DEFAULT '', file TEXT);
+CREATE INDEX IF NOT EXISTS spans_by_start ON spans(start_ms);
+PRAGMA user_version = 1;
+""")
+now = datetime.datetime.now().astimezone()
+ms = lambda t: int(t.timestamp() * 1000)
+def at(days, h, m=0):
+    return (now - datetime.timedelta(days=days)).replace(hour=h, minute=m, second=0, microsecond=0)
+def span(kind, a, b, cause='', file=None):
+    db.execute("INSERT INTO spans (kind, start_ms, end_ms, cause, file) VALUES (?,?,?,?,?)", (kind, ms(a), ms(b), cause, file))
+for days in range(14):
+    for h, m, minutes in [(6, 0, 60), (9, 30, 30), (12, 0, 60), (18, 0, 120)]:
+        a = at(days, h, m)
+        b = a + datetime.timedelta(minutes=minutes)
+        if b > now:
+            continue
+        span('asked', a, b)
+        if (days, h) == (5, 9):
+            continue
+        name = f"{sys.argv[2]}/{a:%Y-%m-%d_%H-%M-%S}.mp3"
+        damaged = (days, h) == (1, 12)
+        db.execute("INSERT INTO files (path, start_ms, start_local, frames, sample_rate, end_ms, size_bytes,"
+                   " verification, reason) VALUES (?,?,?,?,?,?,?,?,?)",
+                   (name, ms(a), a.isoformat(), minutes * 60 * 48000, 48000, ms(b), minutes * 960000,
+                    'damaged' if damaged else 'ok', 'ends 20 minutes early' if damaged else ''))
+        span('recorded', a, b, '', name)
+span('lost', at(2, 6, 20), at(2, 6, 24), 'the sound server went away')
+span('silent', at(3, 18, 40), at(3, 19, 5), 'below -50 dBFS for 60 s')
+db.commit()
 PY
 
 "$build/vantrel" --home "$home" >"$work/vantrel.log" 2>&1 &

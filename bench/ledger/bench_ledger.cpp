@@ -1,13 +1,20 @@
 // What a year of coverage ledger costs: filling it (a whole-day asked span a day, hourly
 // files with their recorded spans, a few hundred lost spans, some silence, a few damaged
-// files), reopening it, and the coverage of one day (target: under 200 ms) and of the year.
-// Usage: bench_ledger [days]
+// files), reopening it, the coverage of one day and of the year; then what the user waits
+// for: the real program's `vantrel --home <folder> --coverage DAY` from start to exit
+// (target: under 200 ms), and painting the Archive tab's strips of the last 30 days
+// (target: under 50 ms), offscreen.
+// Usage: bench_ledger [days [strips.png]]
 
+#include "app/CoverageView.h"
 #include "core/ProgramFiles.h"
 #include "ledger/Ledger.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -61,11 +68,74 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// The real program on the folder of the ledger, as a user runs it.
+void benchCoverageCommand(const QString &folder, const QDate &day)
+{
+    const QString program = QStringLiteral(VT_PROGRAM_DIR "/vantrel");
+    const QStringList args{QStringLiteral("--home"), folder, QStringLiteral("--coverage"), day.toString(Qt::ISODate)};
+    std::vector<double> runs;
+    QByteArray output;
+    for (int i = 0; i < 9; ++i) {
+        QProcess process;
+        QElapsedTimer t;
+        t.start();
+        process.start(program, args);
+        if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+            std::fprintf(stderr, "%s --coverage failed: %s%s\n", qPrintable(program), qPrintable(process.errorString()),
+                         process.readAllStandardError().constData());
+            return;
+        }
+        runs.push_back(t.nsecsElapsed() / 1e6);
+        output = process.readAllStandardOutput();
+    }
+    std::printf("vantrel --coverage %s (the real program, start to exit): median %.1f ms, worst %.1f ms of %zu "
+                "runs; target < 200 ms\n%s",
+                qPrintable(day.toString(Qt::ISODate)), median(runs), *std::max_element(runs.begin(), runs.end()),
+                runs.size(), output.constData());
+}
+
+// The Archive tab's picture of the 30 days up to lastDay, rendered into an image.
+void benchStripPainting(ledger::Ledger &ledger, const QDate &lastDay, const QString &pngPath)
+{
+    std::vector<Span> spans;
+    QSet<QString> damagedFiles;
+    QEventLoop answered;
+    ledger.requestSpans(localDay(lastDay.addDays(1 - app::CoverageView::kDays)).startMs, localDay(lastDay).endMs,
+                        &answered, [&](std::vector<Span> s, QSet<QString> d) {
+                            spans = std::move(s);
+                            damagedFiles = std::move(d);
+                            answered.quit();
+                        });
+    answered.exec();
+
+    app::CoverageView view(ledger);
+    view.resize(430, view.sizeHint().height());
+    QElapsedTimer t;
+    t.start();
+    view.setSpans(lastDay, localDay(lastDay).endMs, spans, damagedFiles);
+    const double setMs = t.nsecsElapsed() / 1e6;
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    std::vector<double> paints;
+    for (int i = 0; i < 21; ++i) {
+        image.fill(Qt::white);
+        t.restart();
+        view.render(&image);
+        paints.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("Coverage strips of %d days (%zu spans, %dx%d px): setSpans %.2f ms, painting median %.2f ms, "
+                "worst %.2f ms of %zu; target < 50 ms\n",
+                app::CoverageView::kDays, spans.size(), view.width(), view.height(), setMs, median(paints),
+                *std::max_element(paints.begin(), paints.end()), paints.size());
+    if (!pngPath.isEmpty() && !image.save(pngPath)) std::fprintf(stderr, "cannot write %s\n", qPrintable(pngPath));
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The strips are painted without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const int days = argc > 1 ? std::max(1, std::atoi(argv[1])) : 365;
     QTemporaryDir dir;
     if (!dir.isValid()) return 1;
@@ -110,5 +180,9 @@ int main(int argc, char **argv)
     for (const DayCoverage &c : year) lostMs += c.lostMs;
     std::printf("coverage() of all %zu days: %.1f ms (%.1f lost minutes in all)\n", year.size(), yearMs,
                 double(lostMs) / kMinute);
+
+    const QDate lastDay = kFirstDay.addDays(days - 1);
+    benchCoverageCommand(dir.path(), lastDay.addDays(-15));
+    benchStripPainting(ledger, lastDay, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "app/ArchiveTab.h"
 
+#include "app/CoverageView.h"
 #include "app/ExportDialog.h"
 #include "app/ProgramFolder.h"
 #include "app/Recorder.h"
@@ -40,6 +41,8 @@ ArchiveTab::ArchiveTab(Recorder &recorder, QWidget *parent) : QWidget(parent), m
     connect(fileCheck, &QTimer::timeout, &model, &archive::HistoryModel::refreshFileStates);
     fileCheck->start();
     column->addWidget(m_historyView);
+    column->addWidget(new CoverageView(recorder.ledger(), this));
+    column->addWidget(coverageLegend(this));
 
     auto *menu = new QMenu(m_historyView);
     menu->setObjectName(QStringLiteral("pmHsLst"));

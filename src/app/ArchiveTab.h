@@ -1,5 +1,6 @@
 #pragma once
-// The "Archive" tab: the list of finished recordings, with Play, Export span and Delete.
+// The "Archive" tab: the list of finished recordings, with Play, Export span and Delete, and
+// the coverage of the last 30 days under it.
 
 #include "app/SettingsFile.h"
 

@@ -74,6 +74,7 @@ struct Ledger::Worker {
     void updateVerification(const QString &file, const QString &sha256, Verification result, const QString &reason);
     void insertSpan(const Span &span);
     std::vector<Span> spansWithin(const Interval &range, QSet<QString> *damagedFiles);
+    std::vector<Span> spansByStart(const Interval &range, QSet<QString> *damagedFiles);
     std::vector<DayCoverage> coverageOf(const QDate &from, const QDate &to);
     std::optional<FileEntry> fileNamed(const QString &file);
     void moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs);
@@ -356,6 +357,15 @@ std::vector<Span> Ledger::Worker::spansWithin(const Interval &range, QSet<QStrin
     return spans;
 }
 
+// The same, sorted by start; none when the ledger is unusable.
+std::vector<Span> Ledger::Worker::spansByStart(const Interval &range, QSet<QString> *damagedFiles)
+{
+    if (!usable) return {};
+    std::vector<Span> spans = spansWithin(range, damagedFiles);
+    std::stable_sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.startMs < b.startMs; });
+    return spans;
+}
+
 std::vector<DayCoverage> Ledger::Worker::coverageOf(const QDate &from, const QDate &to)
 {
     std::vector<DayCoverage> days;
@@ -528,10 +538,19 @@ std::vector<Span> Ledger::spans(qint64 fromMs, qint64 toMs)
 {
     return m_worker->call<std::vector<Span>>([&] {
         QSet<QString> damagedFiles;
-        std::vector<Span> spans =
-            m_worker->usable ? m_worker->spansWithin({fromMs, toMs}, &damagedFiles) : std::vector<Span>{};
-        std::stable_sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.startMs < b.startMs; });
-        return spans;
+        return m_worker->spansByStart({fromMs, toMs}, &damagedFiles);
+    });
+}
+
+void Ledger::requestSpans(qint64 fromMs, qint64 toMs, QObject *context,
+                          std::function<void(std::vector<Span>, QSet<QString>)> done)
+{
+    m_worker->post([this, fromMs, toMs, context, done = std::move(done)] {
+        QSet<QString> damagedFiles;
+        std::vector<Span> spans = m_worker->spansByStart({fromMs, toMs}, &damagedFiles);
+        QMetaObject::invokeMethod(
+            context, [done, spans = std::move(spans), damagedFiles] { done(spans, damagedFiles); },
+            Qt::QueuedConnection);
     });
 }
 

@@ -96,6 +96,10 @@ public:
     std::vector<FileEntry> files(Verification verification);
     // The spans that overlap [fromMs, toMs), by start.
     std::vector<Span> spans(qint64 fromMs, qint64 toMs);
+    // The same without blocking, with the paths of the damaged files among the spans': `done`
+    // runs on context's thread, as requestCoverage's does (empty answers when unusable).
+    void requestSpans(qint64 fromMs, qint64 toMs, QObject *context,
+                      std::function<void(std::vector<Span> spans, QSet<QString> damagedFiles)> done);
 
 private:
     struct Worker;

@@ -1,6 +1,8 @@
 #include "core/ProgramFiles.h"
 #include "ledger/Coverage.h"
 #include "ledger/CoverageFeed.h"
+#include "ledger/CoverageReport.h"
+#include "ledger/CoverageStrip.h"
 #include "ledger/Ledger.h"
 
 #include <QCoreApplication>
@@ -68,6 +70,8 @@ private Q_SLOTS:
     void clipsSpansAtLocalMidnight();
     void followsTheLocalClockOnChangeDays();
     void roundTripsThroughTheDatabase();
+    void printsADayWithItsLostAndSilentSpans();
+    void stripShowsTheFirstShadeOfEachMoment();
     void damagedLedgerIsReportedAndHarmless();
     void liveAndRebuiltLedgersAgree();
 };
@@ -131,6 +135,14 @@ void TestLedger::roundTripsThroughTheDatabase()
     ledger.requestCoverage(kDay, kDay, &context, [&](std::vector<DayCoverage> days) { answer = std::move(days); });
     QTRY_COMPARE(answer.size(), size_t(1));
     checkBusyDay(answer[0]);
+    std::vector<Span> spans;
+    QSet<QString> damaged;
+    ledger.requestSpans(at(kDay, 0), at(kDay, 19), &context, [&](std::vector<Span> s, QSet<QString> d) {
+        spans = std::move(s);
+        damaged = std::move(d);
+    });
+    QTRY_COMPARE(spans.size(), busyDay().size() - 1);  // not the silence from 19:30
+    QCOMPARE(damaged, QSet<QString>{b.path});
     // A second reader sees what flush() said is done: it is committed, not merely queued.
     Ledger reader(path);
     const std::vector<DayCoverage> days = reader.coverage(kDay.addDays(-1), kDay.addDays(1));
@@ -143,6 +155,53 @@ void TestLedger::roundTripsThroughTheDatabase()
     QCOMPARE(stored->frames, b.frames);
     QCOMPARE(stored->sha256, QStringLiteral("ab12"));
     QCOMPARE(stored->reason, QStringLiteral("cut short"));
+}
+
+void TestLedger::printsADayWithItsLostAndSilentSpans()
+{
+    CoverageRange day;
+    day.firstDay = day.lastDay = kDay;
+    const QString text = coverageHeading(day) + coverageDayText(dayCoverage(kDay, busyDay(), {QStringLiteral("/rec/b.mp3")}));
+    QCOMPARE(text, QStringLiteral(
+        "# Coverage of 2026-06-10, local time\n"
+        "day            asked  recorded             lost           silent          damaged\n"
+        "2026-06-10  12:00:00  11:00:00  83.3%   1:00:00   8.3%   1:00:00   4.2%   6:00:00  50.0%\n"
+        "  lost    2026-06-10T18:00:00.000  2026-06-10T19:00:00.000   1:00:00  the sound server went away\n"
+        "  silent  2026-06-10T19:30:00.000  2026-06-10T20:30:00.000   1:00:00  -\n"));
+}
+
+// Asked 08–20, recorded 07–13 and 12–18 (damaged), lost 18–19, silent 19:30–20:30 (busyDay),
+// and a recording that began the evening before.
+void TestLedger::stripShowsTheFirstShadeOfEachMoment()
+{
+    std::vector<Span> spans = busyDay();
+    spans.push_back(span(SpanKind::Recorded, at(kDay.addDays(-1), 23), at(kDay, 1), QStringLiteral("/rec/0.mp3")));
+    const QSet<QString> damaged{QStringLiteral("/rec/b.mp3")};
+    using S = StripShade;
+    const std::vector<std::tuple<S, int, int>> expected{
+        {S::Recorded, 0, 60},    {S::NotAsked, 60, 420}, {S::Recorded, 420, 720},  {S::Damaged, 720, 1080},
+        {S::Lost, 1080, 1140},   {S::Unrecorded, 1140, 1170}, {S::Silent, 1170, 1230}, {S::NotAsked, 1230, 1440}};
+    std::vector<std::tuple<S, int, int>> segments;
+    for (const StripSegment &s : stripSegments(spans, damaged, kDay))
+        segments.emplace_back(s.shade, int((s.startMs - at(kDay, 0)) / kMinute), int((s.endMs - at(kDay, 0)) / kMinute));
+    QCOMPARE(segments, expected);
+
+    // Ten pixels an hour; a lost second still takes its pixel, over the recording.
+    const StripScale scale{at(kDay, 0), at(kDay.addDays(1), 0), 100, 240};
+    spans.push_back(span(SpanKind::Lost, at(kDay, 3) + 500, at(kDay, 3) + 1500, {}, QStringLiteral("device removed")));
+    spans.push_back(span(SpanKind::Recorded, at(kDay, 2), at(kDay, 4), QStringLiteral("/rec/n.mp3")));
+    const std::vector<StripRun> runs = stripRuns(stripSegments(spans, damaged, kDay), scale);
+    QCOMPARE(runs.front().x, 100);
+    QCOMPARE(runs.back().x + runs.back().width, 340);
+    const auto lostPixel = std::find_if(runs.begin(), runs.end(), [](const StripRun &r) { return r.shade == S::Lost; });
+    QCOMPARE(lostPixel->x, 130);
+    QCOMPARE(lostPixel->width, 1);
+    QCOMPARE(spanAt(spans, damaged, scale, 130)->cause, QStringLiteral("device removed"));
+    QCOMPARE(spanAt(spans, damaged, scale, 100 + 185)->cause, QStringLiteral("the sound server went away"));
+    QCOMPARE(spanAt(spans, damaged, scale, 100 + 125)->file, QStringLiteral("/rec/b.mp3"));
+    QCOMPARE(spanAt(spans, damaged, scale, 100)->file, QStringLiteral("/rec/0.mp3"));
+    QVERIFY(!spanAt(spans, damaged, scale, 100 + 50));
+    QVERIFY(!spanAt(spans, damaged, scale, 99));
 }
 
 void TestLedger::damagedLedgerIsReportedAndHarmless()
