@@ -1,0 +1,24 @@
+#include "archive/Keep.h"
+
+#include "core/DayCount.h"
+
+#include <algorithm>
+
+namespace archive {
+
+QString keepReason(const ArchiveRecord &record, const QDateTime &now, const KeepRules &rules)
+{
+    if (record.start == 0.0) return QStringLiteral("its date cannot be read");
+    const qint64 age = core::wholeDays(core::toDayCount(now)) - core::wholeDays(record.start);
+    if (rules.minStoreDays > 0 && age < rules.minStoreDays)
+        return QStringLiteral("younger than the minimum of %1 days").arg(rules.minStoreDays);
+    const qint64 startMs = core::fromDayCount(record.start).toMSecsSinceEpoch();
+    const qint64 endMs = startMs + qint64(std::max(record.lengthSeconds, 0)) * 1000;
+    for (const Hold &hold : rules.holds)
+        if (startMs < hold.toMs && endMs > hold.fromMs)
+            return hold.reason.isEmpty() ? QStringLiteral("on hold %1").arg(hold.id)
+                                         : QStringLiteral("on hold %1: %2").arg(hold.id).arg(hold.reason);
+    return {};
+}
+
+}  // namespace archive
