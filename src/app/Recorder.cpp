@@ -177,7 +177,8 @@ void Recorder::openLedger()
     if (m_ledger->isDamaged()) {
         const QString cause = m_ledger->error();
         m_ledger.reset();
-        const QString aside = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const QString aside =
+            path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         const bool moved = QFile::rename(path, aside);
         for (const char *part : {"-wal", "-shm"})
             QFile::remove(path + QLatin1String(part));
@@ -191,10 +192,15 @@ void Recorder::openLedger()
     }
     m_rebuildLedger = m_ledger->isUsable() && m_ledger->isNew();
     m_coverage = std::make_unique<ledger::CoverageFeed>(*m_ledger);
+    startVerifying();
+}
+
+// Files closed as the last run ended were not checked yet; those a rebuild found (with no
+// frame count to check against) are left to --verify. Damaged ones stay marked.
+void Recorder::startVerifying()
+{
     m_verifier = std::make_unique<ledger::VerificationQueue>(
         this, [this](const ledger::VerifyResult &result) { fileVerified(result); });
-    // Files closed as the last run ended were not checked yet; those a rebuild found (with
-    // no frame count to check against) are left to --verify.
     for (const ledger::FileEntry &file : m_ledger->files(ledger::Verification::Unverified))
         if (file.frames > 0)
             m_verifier->enqueue(file);

@@ -172,6 +172,7 @@ private:
     void rebuildLedger();
     void noteLine(const recording::EventLine &line);
     // Each finished file is checked once its encoder has completed it.
+    void startVerifying();
     void verifyCompletedFiles();
     void fileVerified(const ledger::VerifyResult &result);
     void archiveChanged(const archive::ArchiveChange &change);
