@@ -21,11 +21,13 @@ int refuse(std::FILE *err, const QString &cause)
     return 1;
 }
 
-// "2026-12-01T10:00:00+01:00", the milliseconds only when there are any.
+// "2026-12-01T10:00:00+01:00" ("…Z" in UTC), the milliseconds only when there are any.
 QString momentText(qint64 ms)
 {
-    const QString text = localIsoText(ms);
-    return ms % 1000 == 0 ? text.chopped(4 + 6) + text.right(6) : text;
+    QString text = localIsoText(ms);
+    constexpr int kFraction = 19;  // after "2026-12-01T10:00:00"
+    if (ms % 1000 == 0 && text.size() > kFraction && text[kFraction] == u'.') text.remove(kFraction, 4);
+    return text;
 }
 
 QString ledgerPath(const QString &programFolder) { return QDir(programFolder).filePath(core::files::ledger()); }
@@ -41,7 +43,7 @@ QString holdLine(const archive::Hold &hold)
 {
     QString line = QStringLiteral("hold %1: %2 to %3, made %4")
                        .arg(hold.id)
-                       .arg(momentText(hold.fromMs), momentText(hold.toMs), momentText(hold.madeMs));
+                       .arg(momentText(hold.fromMs), momentText(hold.toMs), momentText(hold.madeMs / 1000 * 1000));
     if (!hold.reason.isEmpty()) line += QStringLiteral(": ") + hold.reason;
     return line;
 }
