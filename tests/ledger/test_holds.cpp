@@ -35,15 +35,12 @@ QString readBack(std::FILE *file)
     return QString::fromLocal8Bit(all);
 }
 
+// Runs a verb with standard output and error caught.
 Run run(const std::function<int(std::FILE *, std::FILE *)> &verb)
 {
-    std::FILE *out = std::tmpfile();
-    std::FILE *err = std::tmpfile();
-    Run r;
-    r.status = verb(out, err);
-    r.out = readBack(out);
-    r.err = readBack(err);
-    return r;
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    const int status = verb(out, err);
+    return {status, readBack(out), readBack(err)};
 }
 
 qint64 ms(const char *localTime) { return parseLocalTime(QString::fromLatin1(localTime)).ms; }
@@ -85,10 +82,9 @@ private Q_SLOTS:
 
         const Run made = hold({QStringLiteral("2026-12-01T10:00"), QStringLiteral("2026-12-01T12:30:00")},
                               QStringLiteral("complaint  of\n2026-12-01"));
-        QCOMPARE(made.status, 0);
-        QVERIFY2(made.err.isEmpty(), qPrintable(made.err));
-        QVERIFY2(made.out.startsWith(QStringLiteral("hold 1: 2026-12-01T10:00:00+01:00 to 2026-12-01T12:30:00+01:00, "
-                                                    "made ")),
+        QVERIFY2(made.status == 0
+                     && made.out.startsWith(
+                         QStringLiteral("hold 1: 2026-12-01T10:00:00+01:00 to 2026-12-01T12:30:00+01:00, made ")),
                  qPrintable(made.out));
         QVERIFY(made.out.endsWith(QStringLiteral(": complaint of 2026-12-01\n")));
         QCOMPARE(hold({QStringLiteral("2026-12-02T00:00"), QStringLiteral("2026-12-03T00:00")}).status, 0);
@@ -96,17 +92,10 @@ private Q_SLOTS:
         std::optional<std::vector<archive::Hold>> seen = instance.holds();
         QVERIFY(seen && seen->size() == 2);
         const archive::Hold &first = seen->front();
-        QCOMPARE(first.id, qint64(1));
-        QCOMPARE(first.fromMs, ms("2026-12-01T10:00:00"));
-        QCOMPARE(first.toMs, ms("2026-12-01T12:30:00"));
+        QVERIFY(first.id == 1 && first.fromMs == ms("2026-12-01T10:00:00") && first.toMs == ms("2026-12-01T12:30:00"));
         QCOMPARE(first.reason, QStringLiteral("complaint of 2026-12-01"));
         QVERIFY(first.madeMs >= before && first.madeMs <= QDateTime::currentMSecsSinceEpoch());
-        QCOMPARE(seen->back().reason, QString());
-
-        const Run listed = holds();
-        QCOMPARE(listed.status, 0);
-        QCOMPARE(listed.out.count(u'\n'), 2);
-        QVERIFY(listed.out.startsWith(made.out));  // the same line as --hold printed
+        QVERIFY(holds().out.startsWith(made.out));  // listed as --hold printed it
 
         const Run released = release(QStringLiteral("1"));
         QCOMPARE(released.status, 0);
@@ -115,6 +104,9 @@ private Q_SLOTS:
         QVERIFY(seen && seen->size() == 1 && seen->front().id == 2);
         QCOMPARE(release(QStringLiteral("2")).status, 0);
         QCOMPARE(holds().out, QStringLiteral("nothing is on hold\n"));
+        // An id once given is never given again, so that "hold 1" in a letter stays one hold.
+        QVERIFY(hold({QStringLiteral("2026-12-04T00:00"), QStringLiteral("2026-12-05T00:00")}).out.startsWith(
+            QStringLiteral("hold 3:")));
     }
 
     // Each refusal is one line on standard error, a non-zero status and no change.
