@@ -21,15 +21,6 @@ int refuse(std::FILE *err, const QString &cause)
     return 1;
 }
 
-// "2026-12-01T10:00:00+01:00" ("…Z" in UTC), the milliseconds only when there are any.
-QString momentText(qint64 ms)
-{
-    QString text = localIsoText(ms);
-    constexpr int kFraction = 19;  // after "2026-12-01T10:00:00"
-    if (ms % 1000 == 0 && text.size() > kFraction && text[kFraction] == u'.') text.remove(kFraction, 4);
-    return text;
-}
-
 QString ledgerPath(const QString &programFolder) { return QDir(programFolder).filePath(core::files::ledger()); }
 
 QString cannotOpen(const Ledger &ledger)
@@ -41,9 +32,10 @@ QString cannotOpen(const Ledger &ledger)
 
 QString holdLine(const archive::Hold &hold)
 {
+    const qint64 madeToTheSecond = hold.madeMs / 1000 * 1000;
     QString line = QStringLiteral("hold %1: %2 to %3, made %4")
                        .arg(hold.id)
-                       .arg(momentText(hold.fromMs), momentText(hold.toMs), momentText(hold.madeMs / 1000 * 1000));
+                       .arg(localIsoSeconds(hold.fromMs), localIsoSeconds(hold.toMs), localIsoSeconds(madeToTheSecond));
     if (!hold.reason.isEmpty()) line += QStringLiteral(": ") + hold.reason;
     return line;
 }
@@ -88,7 +80,8 @@ int runRelease(const QString &programFolder, const QStringList &args, std::FILE 
 {
     bool isNumber = false;
     const qint64 id = args.size() == 1 ? args[0].toLongLong(&isNumber) : 0;
-    if (!isNumber || id <= 0) return refuse(err, QStringLiteral("--release takes the ID of a hold (--holds lists them)"));
+    if (!isNumber || id <= 0)
+        return refuse(err, QStringLiteral("--release takes the ID of a hold (--holds lists them)"));
     Ledger ledger(ledgerPath(programFolder), Ledger::Access::Command);
     if (!ledger.isUsable()) return refuse(err, cannotOpen(ledger));
     const std::optional<std::vector<archive::Hold>> holds = ledger.holds();
