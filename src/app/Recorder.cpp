@@ -500,11 +500,13 @@ void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 
 void Recorder::deleteRecord(int row)
 {
-    const archive::ArchiveChange change = m_archive->deleteRecord(row, keepQuestion(QDateTime::currentDateTime()));
+    const archive::ArchiveChange change =
+        m_archive->deleteRecord(row, keepQuestion(QDateTime::currentDateTime()));
     if (!change.keptBecause.isEmpty()) {
         // Said at each Delete that is refused, not once until it heals.
         const QString about = QStringLiteral("delete-refused");
-        raise(about, QString(), m_strings.deleteRefused.arg(m_archive->records()[size_t(row)].path, change.keptBecause));
+        const QString file = m_archive->records()[size_t(row)].path;
+        raise(about, QString(), m_strings.deleteRefused.arg(file, change.keptBecause));
         healed(about);
     }
     archiveChanged(change);

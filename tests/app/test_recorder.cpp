@@ -209,7 +209,8 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("trash-home"))));
         const auto restore = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
         const QDateTime old = QDateTime::currentDateTime().addDays(-40);  // the store time is 30 days
-        const QString held = m_dir->filePath(QStringLiteral("held.wav")), free = m_dir->filePath(QStringLiteral("free.wav"));
+        const QString held = m_dir->filePath(QStringLiteral("held.wav"));
+        const QString free = m_dir->filePath(QStringLiteral("free.wav"));
         for (const QString &file : {held, free}) {
             QFile audio(file);
             QVERIFY(audio.open(QIODevice::WriteOnly) && audio.write("audio") == 5);
@@ -251,7 +252,9 @@ private slots:
         QCOMPARE(notices.count(), 1);
         QCOMPARE(notices[0][1].toString(), held + QStringLiteral(" was not deleted: on hold 1: complaint."));
 
-        QCOMPARE(verb([&](std::FILE *out) { return ledger::runRelease(m_dir->path(), {QStringLiteral("1")}, out, stderr); }),
+        QCOMPARE(verb([&](std::FILE *out) {
+                     return ledger::runRelease(m_dir->path(), {QStringLiteral("1")}, out, stderr);
+                 }),
                  0);
         recorder.sweepExpired(QDateTime::currentDateTime());
         QVERIFY(recorder.archive().records().empty());
