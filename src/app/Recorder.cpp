@@ -3,6 +3,7 @@
 #include "app/Logging.h"
 #include "app/ProgramFolder.h"
 #include "archive/Archive.h"
+#include "archive/Keep.h"
 #include "archive/RecordingJournal.h"
 #include "archive/Retention.h"
 #include "audio/AudioBackend.h"
@@ -151,6 +152,7 @@ void Recorder::start()
     m_tickThread->start();
     m_watchTimer.start();
     m_started = true;
+    startWatchingHolds();
     if (!m_archive->isLoading())  // else once loaded: the sweep must see the records
         archive::startSweepTimer(m_sweepTimer);
 }
@@ -206,6 +208,7 @@ void Recorder::startVerifying()
             m_verifier->enqueue(file);
     for (const ledger::FileEntry &file : m_ledger->files(ledger::Verification::Damaged))
         m_archive->model().markDamaged(file.path, file.reason);
+    refreshHolds();
 }
 
 void Recorder::verifyCompletedFiles()
@@ -503,12 +506,45 @@ void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 
 void Recorder::deleteRecord(int row)
 {
-    archiveChanged(m_archive->deleteRecord(row));
+    const archive::ArchiveChange change =
+        m_archive->deleteRecord(row, keepQuestion(QDateTime::currentDateTime()));
+    if (!change.keptBecause.isEmpty()) {
+        // Said at each Delete that is refused, not once until it heals.
+        const QString about = QStringLiteral("delete-refused");
+        const QString file = m_archive->records()[size_t(row)].path;
+        raise(about, QString(), m_strings.deleteRefused.arg(file, change.keptBecause));
+        healed(about);
+    }
+    archiveChanged(change);
 }
 
 void Recorder::sweepExpired(const QDateTime &now)
 {
-    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime));
+    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime, keepQuestion(now)));
+}
+
+const std::vector<archive::Hold> &Recorder::refreshHolds()
+{
+    if (std::optional<std::vector<archive::Hold>> holds = m_ledger->holds()) {
+        m_holds = std::move(*holds);
+        m_archive->model().setHolds(m_holds);
+    }
+    return m_holds;
+}
+
+void Recorder::startWatchingHolds()
+{
+    connect(&m_holdsTimer, &QTimer::timeout, this, [this] { refreshHolds(); });
+    m_holdsTimer.start(60 * 1000);
+}
+
+archive::KeepQuestion Recorder::keepQuestion(const QDateTime &now)
+{
+    archive::KeepRules rules;
+    rules.holds = refreshHolds();
+    return [now, rules = std::move(rules)](const archive::ArchiveRecord &record) {
+        return archive::keepReason(record, now, rules);
+    };
 }
 
 void Recorder::archiveChanged(const archive::ArchiveChange &change)
@@ -671,6 +707,7 @@ void Recorder::closeAndSave(const FrontEndLayout *layout)
         m_tickThread->stop();
     m_watchTimer.stop();
     m_sweepTimer.stop();
+    m_holdsTimer.stop();
     stopRecording();
     m_coverage->endAll(QDateTime::currentDateTime());
     (void)saveSettings(layout);

@@ -14,6 +14,7 @@
 
 #include "app/DesktopNotifier.h"
 #include "app/SettingsFile.h"
+#include "archive/Keep.h"
 #include "archive/RecordingJournal.h"
 #include "i18n/StringTable.h"
 #include "recording/EventLog.h"
@@ -176,6 +177,15 @@ private:
     void verifyCompletedFiles();
     void fileVerified(const ledger::VerifyResult &result);
     void archiveChanged(const archive::ArchiveChange &change);
+    // The holds as the ledger has them now, read again at each removal (so that a --hold from
+    // the command line counts at once) and marked in the archive list; the last ones read
+    // when the ledger cannot answer.
+    const std::vector<archive::Hold> &refreshHolds();
+    // Reads the holds once a minute too, so that the archive list shows one made from the
+    // command line soon, not at the next sweep.
+    void startWatchingHolds();
+    // What the sweep and Delete must keep at `now`.
+    archive::KeepQuestion keepQuestion(const QDateTime &now);
     void scheduleChanged();
     void closeAndSave(const FrontEndLayout *layout);
     [[nodiscard]] bool saveSettings(const FrontEndLayout *layout);  // null: keep the stored layout
@@ -198,6 +208,8 @@ private:
     std::unique_ptr<ledger::VerificationQueue> m_verifier;
     std::vector<ledger::FileEntry> m_awaitingEncoder;  // finished files their encoders still complete
     bool m_damagedShown = false;  // a file was found damaged since the last start
+    std::vector<archive::Hold> m_holds;  // as last read from the ledger
+    QTimer m_holdsTimer;
     std::unique_ptr<recording::RecordingSession> m_session;
     schedule::ScheduleModel m_scheduleModel;
     schedule::DefaultScheduleFile m_defaultSchedule;

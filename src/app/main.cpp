@@ -54,7 +54,8 @@ bool runsWithoutWindow(int argc, char *argv[])
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--headless" || arg == "--command" || arg.startsWith("--command=") || arg == "--verify"
-            || arg == "--coverage" || arg == "--export")
+            || arg == "--coverage" || arg == "--export" || arg == "--hold" || arg == "--holds" || arg == "--release"
+            || arg.startsWith("--release="))
             return true;
     }
     return false;
@@ -142,6 +143,17 @@ int main(int argc, char *argv[])
         QStringLiteral("export"),
         QStringLiteral("Cut FROM to TO out of the recordings into OUT (.wav, .flac or a preset's extension); "
                        "gaps become silence and are said."));
+    const QCommandLineOption holdOption(
+        QStringLiteral("hold"),
+        QStringLiteral("Put FROM to TO on hold: no recording that overlaps it is removed (by the store time, for "
+                       "free space or by Delete) until it is released. Prints the hold's ID."));
+    const QCommandLineOption reasonOption(QStringLiteral("reason"), QStringLiteral("Why the span is held (--hold)."),
+                                          QStringLiteral("text"));
+    const QCommandLineOption holdsOption(
+        QStringLiteral("holds"), QStringLiteral("List the holds: ID, span, when made and why."));
+    const QCommandLineOption releaseOption(QStringLiteral("release"),
+                                           QStringLiteral("End hold ID; its recordings age as the others do."),
+                                           QStringLiteral("ID"));
     parser.addOption(homeOption);
     parser.addOption(listDevicesOption);
     parser.addOption(headlessOption);
@@ -149,14 +161,24 @@ int main(int argc, char *argv[])
     parser.addOption(verifyOption);
     parser.addOption(coverageOption);
     parser.addOption(exportOption);
+    parser.addOption(holdOption);
+    parser.addOption(reasonOption);
+    parser.addOption(holdsOption);
+    parser.addOption(releaseOption);
     parser.addPositionalArgument(
         QStringLiteral("times"),
         QStringLiteral("Local times such as 2026-12-09T10:58:00 (or a day, 2026-12-09, for --coverage), and OUT "
-                       "for --export."),
+                       "for --export; FROM TO for --hold."),
         QStringLiteral("[FROM [TO [OUT]]]"));
+    // A malformed command line (an option without its value) is said as every other refusal is.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "vantrel: %s\n", qPrintable(parser.errorText()));
+        return 1;
+    }
     parser.process(*application);
     const QString home = parser.value(homeOption);
-    const bool readsLedger = parser.isSet(verifyOption) || parser.isSet(coverageOption) || parser.isSet(exportOption);
+    const bool readsLedger = parser.isSet(verifyOption) || parser.isSet(coverageOption) || parser.isSet(exportOption)
+                             || parser.isSet(holdOption) || parser.isSet(holdsOption) || parser.isSet(releaseOption);
     const bool runsOnFolder = !parser.isSet(listDevicesOption) && !parser.isSet(commandOption) && !readsLedger;
     QString folderFailure;
     if (!app::chooseProgramFolder(home, QCoreApplication::applicationDirPath(), runsOnFolder, &folderFailure)) {
@@ -176,6 +198,19 @@ int main(int argc, char *argv[])
     if (parser.isSet(verifyOption)) return ledger::runVerify(app::programFolder(), times, stdout, stderr);
     if (parser.isSet(coverageOption)) return ledger::runCoverage(app::programFolder(), times, stdout, stderr);
     if (parser.isSet(exportOption)) return ledger::runExport(app::programFolder(), times, stdout, stderr);
+    if (parser.isSet(reasonOption) && !parser.isSet(holdOption)) {
+        std::fprintf(stderr, "vantrel: --reason goes with --hold\n");
+        return 1;
+    }
+    if (parser.isSet(holdOption)) {
+        const std::optional<QString> reason =
+            parser.isSet(reasonOption) ? std::optional<QString>(parser.value(reasonOption)) : std::nullopt;
+        return ledger::runHold(app::programFolder(), times, reason, stdout, stderr);
+    }
+    if (parser.isSet(holdsOption)) return ledger::runHolds(app::programFolder(), times, stdout, stderr);
+    if (parser.isSet(releaseOption))
+        return ledger::runRelease(app::programFolder(), QStringList{parser.value(releaseOption)} + times, stdout,
+                                  stderr);
 
     // One instance per program folder, decided before anything is read or written there.
     // Without a display the window cannot open anyway, but the message that the folder is

@@ -323,11 +323,13 @@ void Archive::recycle(const ArchiveRecord &record, ArchiveChange *change) const
         change->keptFiles.append(record.path);
 }
 
-ArchiveChange Archive::deleteRecord(int index)
+ArchiveChange Archive::deleteRecord(int index, const KeepQuestion &keep)
 {
     ArchiveChange change;
     if (index < 0 || size_t(index) >= records().size()) return change;
     const ArchiveRecord &leaving = records()[size_t(index)];
+    if (keep) change.keptBecause = keep(leaving);
+    if (!change.keptBecause.isEmpty()) return change;
     bool namedElsewhere = false;
     for (size_t i = 0; i < records().size() && !namedElsewhere; ++i)
         namedElsewhere = i != size_t(index) && sameFile(records()[i], leaving);
@@ -338,10 +340,12 @@ ArchiveChange Archive::deleteRecord(int index)
     return change;
 }
 
-ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays)
+ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays, const KeepQuestion &keep)
 {
     ArchiveChange change;
-    const std::vector<bool> due = dueRecords(records(), now, storeTimeDays);
+    std::vector<bool> due = dueRecords(records(), now, storeTimeDays);
+    for (size_t i = 0; i < due.size() && keep; ++i)
+        due[i] = due[i] && keep(records()[i]).isEmpty();
     // The files of due records that a record staying behind still names.
     QSet<QString> dueNames;
     for (size_t i = 0; i < due.size(); ++i)

@@ -30,6 +30,7 @@
 #include "archive/ArchiveIndex.h"
 #include "archive/ArchiveRecord.h"
 #include "archive/HistoryModel.h"
+#include "archive/Keep.h"
 #include "archive/RecordingJournal.h"
 
 #include <QDateTime>
@@ -48,6 +49,7 @@ struct ArchiveChange {
     int removedRecords = 0;
     QStringList keptFiles;  // files that exist but could not be moved to the trash
     QString adoptedFile;    // adoptRecording made a record for this file
+    QString keptBecause;    // deleteRecord left the record, for this reason
     // The generation whose write puts this change on disk; 0 when nothing changed.
     quint64 generation = 0;
 };
@@ -100,13 +102,15 @@ public:
     // Removes record `index` and moves its file, if there is one, to the trash.
     // A file that another record still names stays where it is. The record goes even when
     // the file cannot be moved (the file then stays on disk and is listed in keptFiles; so
-    // does a file whose name is not valid UTF-8). An index out of range changes nothing.
-    ArchiveChange deleteRecord(int index);
+    // does a file whose name is not valid UTF-8). An index out of range changes nothing, and
+    // so does a record that `keep` gives a reason for (then in keptBecause).
+    ArchiveChange deleteRecord(int index, const KeepQuestion &keep = {});
 
     // The retention sweep: every record at least storeTimeDays (clamped to 1...365) calendar
     // days old by `now` is removed and its file moved to the trash, in one pass; records
-    // with an unreadable date are spared. Files named by a record that stays are kept.
-    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays);
+    // with an unreadable date are spared, and so are those `keep` gives a reason for. Files
+    // named by a record that stays are kept.
+    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays, const KeepQuestion &keep = {});
 
     // The recording a journal names, left by a run that ended without finishing it (killed,
     // power lost): its file, if it exists and is not empty and no record names it yet, is

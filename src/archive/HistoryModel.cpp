@@ -174,6 +174,7 @@ QString HistoryModel::toolTip(const ArchiveRecord &record) const
     }
     if (const auto damaged = m_damaged.constFind(record.path); damaged != m_damaged.constEnd())
         tip += u'\n' + *damaged;
+    if (const Hold *hold = holdOver(record, m_holds)) tip += u'\n' + holdText(*hold);
     return tip;
 }
 
@@ -183,6 +184,26 @@ void HistoryModel::markDamaged(const QString &path, const QString &reason)
     for (size_t row = 0; row < m_records.size(); ++row)
         if (m_records[row].path == path)
             emit dataChanged(index(int(row), 0), index(int(row), HistoryColumnCount - 1));
+}
+
+namespace {
+
+bool sameHolds(const std::vector<Hold> &a, const std::vector<Hold> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Hold &x, const Hold &y) {
+        return x.id == y.id && x.fromMs == y.fromMs && x.toMs == y.toMs && x.reason == y.reason;
+    });
+}
+
+}  // namespace
+
+void HistoryModel::setHolds(std::vector<Hold> holds)
+{
+    if (sameHolds(holds, m_holds)) return;
+    m_holds = std::move(holds);
+    if (!m_records.empty())
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, HistoryColumnCount - 1),
+                           {Qt::BackgroundRole, Qt::ToolTipRole});
 }
 
 int HistoryModel::rowCount(const QModelIndex &parent) const
@@ -205,6 +226,10 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     case Qt::ForegroundRole:
         if (fileMissing(index.row())) return QColor(Qt::gray);
         if (m_damaged.contains(record.path)) return QColor(0x8b, 0x00, 0x00);
+        if (holdOver(record, m_holds)) return QColor(Qt::black);  // legible on the amber under a dark theme
+        return {};
+    case Qt::BackgroundRole:
+        if (holdOver(record, m_holds)) return QColor(0xff, 0xe8, 0xa8);
         return {};
     default: return {};
     }

@@ -9,13 +9,18 @@
 //
 // A row whose file was found damaged (the coverage ledger's verification) is drawn dark red,
 // its tool tip saying why.
+//
+// A row that a hold covers (see Keep.h) is drawn on a pale amber ground, its tool tip naming
+// the hold ("on hold 3: complaint"); the holds are given whole by setHolds.
 
 #include "archive/ArchiveRecord.h"
+#include "archive/Keep.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QLocale>
 #include <QStringList>
+#include <vector>
 
 namespace archive {
 
@@ -52,6 +57,8 @@ public:
     void refreshFileStates();
     // The file at path was found damaged, for `reason`.
     void markDamaged(const QString &path, const QString &reason);
+    // The holds as they are now; the rows redraw when they changed.
+    void setHolds(std::vector<Hold> holds);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -70,6 +77,7 @@ private:
     QLocale m_locale;
     QStringList m_titles;
     QHash<QString, QString> m_damaged;  // path -> why
+    std::vector<Hold> m_holds;
 };
 
 }  // namespace archive

@@ -76,6 +76,7 @@ inline const QString strings = QStringLiteral("Strings");
     X(saveFailed, "_saveFailed", "Cannot save!")                                                   \
     X(unableToWrite, "_unableToWrite", "Unable to write to %1")                                    \
     X(trashFailed, "_trashFailed", "Could not move %1 to the trash; it stays on disk.")            \
+    X(deleteRefused, "_deleteRefused", "%1 was not deleted: %2.")                                  \
     X(scheduleUnreadable, "_scheduleUnreadable", "Unable to read %1: %2")                          \
     X(scheduleEmpty, "_scheduleEmpty", "%1 holds no schedule entries.")                            \
     X(defaultScheduleUnreadable, "_defaultScheduleUnreadable", "Cannot read %1 (%2); it is kept as it is") \

@@ -22,7 +22,8 @@ namespace ledger {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+constexpr int kOldestReadable = 1;  // before the holds: read as having none
 const QString kNewerVersion = QStringLiteral("written by a newer version of the program");
 
 const char *const kSchema[] = {
@@ -34,6 +35,8 @@ const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS spans (id INTEGER PRIMARY KEY, kind TEXT NOT NULL,"
     " start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL, cause TEXT NOT NULL DEFAULT '', file TEXT)",
     "CREATE INDEX IF NOT EXISTS spans_by_start ON spans(start_ms)",
+    "CREATE TABLE IF NOT EXISTS holds (id INTEGER PRIMARY KEY AUTOINCREMENT, from_ms INTEGER NOT NULL,"
+    " to_ms INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '', made_ms INTEGER NOT NULL)",
 };
 
 QString causeOf(const QSqlError &error)
@@ -81,12 +84,16 @@ struct Ledger::Worker {
     std::vector<FileEntry> filesWithin(const Interval &range);
     std::vector<FileEntry> filesMarked(Verification verification);
     void setError(const QString &cause);
+    qint64 insertHold(const archive::Hold &hold);
+    bool deleteHold(qint64 id);
+    std::optional<std::vector<archive::Hold>> allHolds();
 
     const QString path;
     const Access access;
     const QString connection;
     QSqlDatabase db;
     qint64 longestSpanMs = 0;  // lets a query of a day seek by start alone
+    bool hasHolds = true;      // false in a ledger of version 1 opened to read
     bool failureSaid = false;
     bool failedSinceFlush = false;
 
@@ -172,7 +179,7 @@ bool Ledger::Worker::open()
     const bool readOnly = access == Access::ReadOnly;
     const QString folder = QFileInfo(path).absolutePath();
     made = !QFileInfo::exists(path);
-    if (readOnly && made) {
+    if (access != Access::ReadWrite && made) {
         giveUp(QStringLiteral("there is no ledger (nothing was recorded with it yet)"), false);
         return false;
     }
@@ -192,7 +199,9 @@ bool Ledger::Worker::open()
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
         db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?immutable=1"));
     } else if (readOnly) {
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    } else {
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     }
     if (!db.open()) {
         giveUp(causeOf(db.lastError()), false);
@@ -214,7 +223,8 @@ QString Ledger::Worker::checkReadable()
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) return causeOf(q.lastError());
     if (q.value(0).toInt() > kSchemaVersion) return kNewerVersion;
-    if (q.value(0).toInt() < kSchemaVersion) return QStringLiteral("it holds no ledger");
+    if (q.value(0).toInt() < kOldestReadable) return QStringLiteral("it holds no ledger");
+    hasHolds = q.value(0).toInt() >= 2;
     if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(end_ms - start_ms), 0) FROM spans")) || !q.next())
         return causeOf(q.lastError());
     longestSpanMs = q.value(0).toLongLong();
@@ -284,7 +294,8 @@ void Ledger::Worker::reportFailure(const QSqlError &error)
     const QString cause = causeOf(error);
     failedSinceFlush = true;
     setError(cause);
-    if (!failureSaid) qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "failed:" << cause;
+    if (!failureSaid && access != Access::Command)
+        qCWarning(lcLedger).noquote() << "Coverage ledger" << path << "failed:" << cause;
     failureSaid = true;
 }
 
@@ -446,6 +457,42 @@ void Ledger::Worker::moveSpanEnd(SpanKind kind, qint64 startMs, const QString &f
     if (exec(q)) longestSpanMs = std::max(longestSpanMs, endMs - startMs);
 }
 
+qint64 Ledger::Worker::insertHold(const archive::Hold &hold)
+{
+    if (!usable) return 0;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO holds (from_ms, to_ms, reason, made_ms) VALUES (?, ?, ?, ?)"));
+    q.addBindValue(hold.fromMs);
+    q.addBindValue(hold.toMs);
+    q.addBindValue(textOf(hold.reason));
+    q.addBindValue(hold.madeMs);
+    return exec(q) ? q.lastInsertId().toLongLong() : 0;
+}
+
+bool Ledger::Worker::deleteHold(qint64 id)
+{
+    if (!usable) return false;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("DELETE FROM holds WHERE id = ?"));
+    q.addBindValue(id);
+    return exec(q) && q.numRowsAffected() > 0;
+}
+
+std::optional<std::vector<archive::Hold>> Ledger::Worker::allHolds()
+{
+    if (!usable) return std::nullopt;
+    std::vector<archive::Hold> holds;
+    if (!hasHolds) return holds;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, from_ms, to_ms, reason, made_ms FROM holds ORDER BY id"));
+    if (!exec(q)) return std::nullopt;
+    while (q.next())
+        holds.push_back({q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong(),
+                         q.value(3).toString(), q.value(4).toLongLong()});
+    return holds;
+}
+
 Ledger::Ledger(QString path, Access access) : m_worker(std::make_unique<Worker>(std::move(path), access))
 {
     m_worker->call<bool>([this] { return m_worker->open(); });
@@ -552,6 +599,21 @@ void Ledger::requestSpans(qint64 fromMs, qint64 toMs, QObject *context,
             context, [done, spans = std::move(spans), damagedFiles] { done(spans, damagedFiles); },
             Qt::QueuedConnection);
     });
+}
+
+qint64 Ledger::addHold(qint64 fromMs, qint64 toMs, const QString &reason, qint64 madeMs)
+{
+    return m_worker->call<qint64>([&] { return m_worker->insertHold({0, fromMs, toMs, reason, madeMs}); });
+}
+
+bool Ledger::releaseHold(qint64 id)
+{
+    return m_worker->call<bool>([&] { return m_worker->deleteHold(id); });
+}
+
+std::optional<std::vector<archive::Hold>> Ledger::holds()
+{
+    return m_worker->call<std::optional<std::vector<archive::Hold>>>([this] { return m_worker->allHolds(); });
 }
 
 }  // namespace ledger

@@ -3,7 +3,8 @@
 // files handed to the encoders and of the spans of time with what happened in them, so that
 // a station can ask afterwards whether a day was covered.
 //
-// Tables (the schema's version is PRAGMA user_version = 1):
+// Tables (the schema's version is PRAGMA user_version = 2; a file of version 1 gains the
+// holds table when it is next opened to write, and is read as it stands):
 //
 //   files   id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL,
 //           start_ms INTEGER, start_local TEXT (local ISO time with offset),
@@ -14,6 +15,9 @@
 //   spans   id INTEGER PRIMARY KEY, kind TEXT ('recorded', 'lost', 'silent', 'dropped',
 //           'asked'), start_ms INTEGER, end_ms INTEGER, cause TEXT, file TEXT (a files.path,
 //           NULL when none); index spans_by_start on spans(start_ms)
+//   holds   id INTEGER PRIMARY KEY AUTOINCREMENT (never given twice), from_ms INTEGER,
+//           to_ms INTEGER, reason TEXT, made_ms INTEGER: spans of time kept from every
+//           removal until released
 //
 // Times are milliseconds since the epoch; a span is [start_ms, end_ms). Words rather than
 // numbers, so that the file reads plainly in the sqlite3 shell.
@@ -32,7 +36,12 @@
 // integrity check) from the rest: that one can be set aside and the ledger rebuilt.
 // Every call then does nothing (queries answer empty) and recording goes on without it. A
 // write that fails later is logged once until a write succeeds again, and flush() says so.
+//
+// Second writers. The command-line verbs that put spans on hold open the ledger beside a
+// running instance (Access::Command); SQLite lets one writer at a time in, and each waits
+// up to kBusyTimeoutMs for the other's transaction to end.
 
+#include "archive/Keep.h"
 #include "ledger/Coverage.h"
 #include "ledger/LedgerEntry.h"
 
@@ -49,8 +58,12 @@ namespace ledger {
 class Ledger {
 public:
     // ReadOnly: for the command-line readers beside a running instance; they never create,
-    // change or convert the file.
-    enum class Access { ReadWrite, ReadOnly };
+    // change or convert the file. Command: for the command-line writers (--hold, --release):
+    // they change a ledger that exists (bringing an older one up to date) but never make
+    // one, and log nothing, since they say their failures themselves.
+    enum class Access { ReadWrite, ReadOnly, Command };
+    // How long a writer waits for another process's transaction before it gives up.
+    static constexpr int kBusyTimeoutMs = 5000;
 
     // Opens (creating the file and its folder if needed) on the worker and waits for it.
     explicit Ledger(QString path, Access access = Access::ReadWrite);
@@ -100,6 +113,15 @@ public:
     // runs on context's thread, as requestCoverage's does (empty answers when unusable).
     void requestSpans(qint64 fromMs, qint64 toMs, QObject *context,
                       std::function<void(std::vector<Span> spans, QSet<QString> damagedFiles)> done);
+
+    // Holds (see archive/Keep.h). These wait for the answer.
+    // Puts [fromMs, toMs) on hold; the new hold's id, or 0 when it could not be written
+    // (error() says why).
+    qint64 addHold(qint64 fromMs, qint64 toMs, const QString &reason, qint64 madeMs);
+    // Releases hold `id`: true when there was one and it is gone.
+    bool releaseHold(qint64 id);
+    // Every hold, by id; nullopt when they cannot be read (an unusable ledger, a failed query).
+    std::optional<std::vector<archive::Hold>> holds();
 
 private:
     struct Worker;

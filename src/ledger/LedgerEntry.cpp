@@ -41,4 +41,12 @@ QString localIsoText(qint64 msSinceEpoch)
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
+QString localIsoSeconds(qint64 msSinceEpoch)
+{
+    QString text = localIsoText(msSinceEpoch);
+    constexpr int kFraction = 19;  // after "2026-12-08T21:04:05"; the offset's length varies
+    if (msSinceEpoch % 1000 == 0 && text.size() > kFraction && text[kFraction] == u'.') text.remove(kFraction, 4);
+    return text;
+}
+
 }  // namespace ledger

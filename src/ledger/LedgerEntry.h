@@ -49,5 +49,8 @@ Verification verificationFromName(const QString &name);
 
 // "2026-12-08T21:04:05.020+01:00": the local time of msSinceEpoch with its UTC offset.
 QString localIsoText(qint64 msSinceEpoch);
+// The same without the milliseconds when they are none: "2026-12-08T21:04:05+01:00" (and
+// "…Z" where the offset is 0).
+QString localIsoSeconds(qint64 msSinceEpoch);
 
 }  // namespace ledger

@@ -60,8 +60,7 @@ ParsedTime parseLocalTime(const QString &text)
         return {0, QStringLiteral("%1 does not exist here: the clocks skip it when summer time begins").arg(text)};
     if (moments.size() > 1)
         return {0, QStringLiteral("%1 happens twice here (the clocks go back): add its offset, %2 or %3")
-                       .arg(text, localIsoText(moments[0]).chopped(4 + 6) + localIsoText(moments[0]).right(6),
-                            localIsoText(moments[1]).chopped(4 + 6) + localIsoText(moments[1]).right(6))};
+                       .arg(text, localIsoSeconds(moments[0]), localIsoSeconds(moments[1]))};
     return {moments.front(), {}};
 }
 

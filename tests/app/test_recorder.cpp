@@ -9,6 +9,8 @@
 #include "core/DayCount.h"
 #include "core/Ini.h"
 #include "ledger/Ledger.h"
+#include "ledger/LedgerCommands.h"
+#include "ledger/LedgerEntry.h"
 #include "recording/RecordingSession.h"
 #include "schedule/ScheduleFile.h"
 #include "support/FrameCheck.h"
@@ -197,6 +199,66 @@ private slots:
         QVERIFY2(notices[0][1].toString().contains(QStringLiteral("was damaged")), qPrintable(notices[0][1].toString()));
         QVERIFY(recorder.ledger().file(QStringLiteral("/rec/earlier.wav")));
         QCOMPARE(QDir(log).entryList({QStringLiteral("ledger.sqlite.damaged-*")}).size(), 1);
+        recorder.close({});
+    }
+
+    // A span on hold survives the store-time sweep and Delete however old it is; released
+    // from the command line beside the running recorder, the next sweep retires it.
+    void heldSpanSurvivesUntilReleased()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("trash-home"))));
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        const QDateTime old = QDateTime::currentDateTime().addDays(-40);  // the store time is 30 days
+        const QString held = m_dir->filePath(QStringLiteral("held.wav"));
+        const QString free = m_dir->filePath(QStringLiteral("free.wav"));
+        for (const QString &file : {held, free}) {
+            QFile audio(file);
+            QVERIFY(audio.open(QIODevice::WriteOnly) && audio.write("audio") == 5);
+        }
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Log"))));
+        QFile index(archive::archiveIndexPath(m_dir->path()));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write(archive::writeArchiveIndex({{core::toDayCount(old), 60, held, {}, {}},
+                                                {core::toDayCount(old.addSecs(3600)), 60, free, {}, {}}}));
+        index.close();
+
+        app::Recorder recorder;
+        QSignalSpy notices(&recorder, &app::Recorder::failureRaised);
+        recorder.listenForNotices();
+        QTRY_VERIFY(!recorder.archive().isLoading());
+        const auto verb = [&](const std::function<int(std::FILE *)> &run) {
+            std::FILE *out = std::tmpfile();
+            const int status = run(out);
+            std::fclose(out);
+            return status;
+        };
+        const QStringList span{ledger::localIsoText(old.addSecs(10).toMSecsSinceEpoch()),
+                               ledger::localIsoText(old.addSecs(20).toMSecsSinceEpoch())};
+        QCOMPARE(verb([&](std::FILE *out) {
+                     return ledger::runHold(m_dir->path(), span, QStringLiteral("complaint"), out, stderr);
+                 }),
+                 0);
+
+        recorder.sweepExpired(QDateTime::currentDateTime());
+        QCOMPARE(recorder.archive().records().size(), size_t(1));
+        QVERIFY(QFile::exists(held) && !QFile::exists(free));
+        const QModelIndex row = recorder.archive().model().index(0, 0);
+        QVERIFY(row.data(Qt::ToolTipRole).toString().endsWith(QStringLiteral("\non hold 1: complaint")));
+        QVERIFY(row.data(Qt::BackgroundRole).isValid());
+
+        recorder.deleteRecord(0);
+        QCOMPARE(recorder.archive().records().size(), size_t(1));
+        QVERIFY(QFile::exists(held));
+        QCOMPARE(notices.count(), 1);
+        QCOMPARE(notices[0][1].toString(), held + QStringLiteral(" was not deleted: on hold 1: complaint."));
+
+        QCOMPARE(verb([&](std::FILE *out) {
+                     return ledger::runRelease(m_dir->path(), {QStringLiteral("1")}, out, stderr);
+                 }),
+                 0);
+        recorder.sweepExpired(QDateTime::currentDateTime());
+        QVERIFY(recorder.archive().records().empty());
+        QVERIFY(!QFile::exists(held));
         recorder.close({});
     }
 
