@@ -84,6 +84,8 @@ Recorder::Recorder(QObject *parent)
     const core::Ini settingsFile = core::Ini::load(programPath(core::files::settings()));
     m_settings = readSettings(settingsFile);
     m_settingsImage = settingsImage(settingsFile);
+    noteRefusedSettings();
+    m_diskWatch.setThresholdHours(m_settings.diskHours);
     // In the language of the settings from the start, so that a notice raised now (and every
     // line of a front-end that never applies a language itself) reads as the user chose.
     m_strings = i18n::readStringTable(i18n::languageFileOf(programPath(core::files::languages()), m_settings.lang),
@@ -391,6 +393,7 @@ void Recorder::watch()
         emit statusChanged();
     m_coverage->moveOn(now);
     verifyCompletedFiles();
+    watchDisk(now);
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -430,6 +433,7 @@ RecorderStatus Recorder::status() const
         add(m_strings.audioDropped, false);
     if (m_damagedShown)
         add(m_strings.damagedFile, true);
+    addDiskStatus(s);
     return s;
 }
 
@@ -497,12 +501,14 @@ void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 
 void Recorder::deleteRecord(int row)
 {
-    archiveChanged(m_archive->deleteRecord(row));
+    if (!mayDelete(row))
+        return;
+    archiveChanged(m_archive->deleteRecord(row, recycledReport()));
 }
 
 void Recorder::sweepExpired(const QDateTime &now)
 {
-    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime));
+    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime, keepRules(), recycledReport()));
 }
 
 void Recorder::archiveChanged(const archive::ArchiveChange &change)
@@ -579,6 +585,7 @@ void Recorder::applySettings(const Settings &settings)
 {
     m_settings = settings;
     m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
+    m_diskWatch.setThresholdHours(m_settings.diskHours);
     m_audio->setRecordDevice(m_settings.recDev);
     // A device without ports has no input to switch on; -1 is "none chosen".
     if (m_settings.recSrc >= 0 && !m_audio->recordingInputs().isEmpty()
@@ -598,6 +605,7 @@ bool Recorder::reloadFiles(QString *error)
     const core::Ini settingsFile = core::Ini::load(path);
     applySettings(readSettings(settingsFile));
     m_settingsImage = settingsImage(settingsFile);
+    noteRefusedSettings();
     loadDefaultSchedule();
     qCInfo(lcApp).noquote() << "reloaded the settings and the default schedule (the presets are read at each use)";
     Q_EMIT filesReloaded();

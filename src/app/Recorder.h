@@ -16,6 +16,8 @@
 #include "app/SettingsFile.h"
 #include "archive/RecordingJournal.h"
 #include "i18n/StringTable.h"
+#include "archive/Keep.h"
+#include "recording/DiskWatch.h"
 #include "recording/EventLog.h"
 #include "recording/RecordingWatch.h"
 #include "schedule/ScheduleFile.h"
@@ -27,6 +29,7 @@
 #include "settings/SystemOptions.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -37,7 +40,7 @@
 #include <optional>
 
 namespace audio { class AudioBackend; }
-namespace archive { class Archive; struct ArchiveChange; }
+namespace archive { class Archive; struct ArchiveChange; struct SpaceOutcome; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 namespace schedule { class ScheduleTickThread; }
 namespace ledger { class Ledger; class CoverageFeed; class VerificationQueue; struct VerifyResult; struct FileEntry; }
@@ -185,6 +188,22 @@ private:
     // when what the watch shows changed.
     bool noteSessionEvents(const QDateTime &now);
 
+    // The disk (RecorderDisk.cpp): what must be kept, the warning of the time left and the
+    // free space kept by removing the oldest recordings.
+    archive::KeepRules keepRules() const;
+    void noteRefusedSettings();
+    // Every kDiskCheckMs from the watch: the free space, the warning, the removal.
+    void watchDisk(const QDateTime &now);
+    QString diskFolder() const;
+    double diskByteRate() const;
+    void keepFreeSpace(std::int64_t freeBytes, const QDateTime &now);
+    void spaceFreed(const archive::SpaceOutcome &outcome, int kept, const QString &keptReason);
+    void addDiskStatus(RecorderStatus &status) const;
+    // False (and a notice why) when the record at row must be kept.
+    bool mayDelete(int row);
+    // What the archive's worker could not move to the trash, said as archiveChanged says it.
+    std::function<void(const QStringList &)> recycledReport();
+
     Settings m_settings;
     core::Ini m_settingsImage;  // vantrel.ini as last read or written (settingsImage())
     i18n::StringTable m_strings;
@@ -209,6 +228,9 @@ private:
     schedule::ScheduleTickThread *m_tickThread = nullptr;
     QTimer m_watchTimer;
     QTimer m_sweepTimer;
+    recording::DiskWatch m_diskWatch;
+    QElapsedTimer m_diskChecked;  // since the last look at the disk; invalid before the first
+    bool m_makingRoom = false;    // a removal for free space runs on the archive's worker
     std::optional<archive::JournalEntry> m_unfinished;  // left by the last run, to adopt
     QSet<QString> m_openFailures;  // what failed, said and not healed since
     struct HeldNotice {
