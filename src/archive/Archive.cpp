@@ -114,7 +114,10 @@ SpaceOutcome makeRoom(const SpaceRequest &request, const QStringList &files, con
     for (const QString &path : files) {
         if (outcome.enough) break;
         struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        // A file on another disk (an earlier save folder) would free nothing here.
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)
+            || !folderKnown || info.st_dev != folder.st_dev)
+            continue;
         outcome.removals.push_back(removeForGood(path, false, std::int64_t(info.st_blocks) * 512));
         outcome.enough = enough();
     }

@@ -131,8 +131,8 @@ public:
                                RecycledFiles recycled);
 
     // Removes recordings for good until the request's free space is reached, on the worker:
-    // first the files the archive put into the trash (on that file system), then `files` in
-    // their order (spaceCandidates). The records of removed files go, and are written. done
+    // first the files the archive put into the trash, then `files` in their order
+    // (spaceCandidates), each only when it is on that file system. The records of removed files go, and are written. done
     // runs on this thread afterwards with what was removed and what could not be; it is
     // dropped when the archive goes first. One request at a time is the caller's to keep.
     void freeSpace(SpaceRequest request, QStringList files,

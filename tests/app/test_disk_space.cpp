@@ -183,7 +183,8 @@ void TestDiskSpace::oldestRecordingsGoWhileTheRecordingGoesOn()
 }
 
 // 10 MB: 8 MB of recordings that MinStoreDays keeps; the disk fills in about ten seconds,
-// the warning comes first and the status ends red "disk full", with nothing removed.
+// the warning comes first and the status ends red "disk full", with nothing removed, not
+// even by Delete.
 void TestDiskSpace::minimumKeepsThemAllAndTheDiskFillsLoudly()
 {
     if (!qEnvironmentVariableIsSet(kInside))
@@ -220,6 +221,12 @@ void TestDiskSpace::minimumKeepsThemAllAndTheDiskFillsLoudly()
     for (const QList<QVariant> &notice : notices)
         saidKept = saidKept || notice[1].toString().contains(QStringLiteral("younger than the minimum of 30 days"));
     QVERIFY(saidKept);
+    // Delete in the archive list keeps it too, and says why.
+    const size_t records = recorder.archive().records().size();
+    recorder.deleteRecord(0);
+    QCOMPARE(recorder.archive().records().size(), records);
+    QVERIFY2(notices.last()[1].toString().endsWith(QStringLiteral("is not deleted: younger than the minimum of 30 days.")),
+             qPrintable(notices.last()[1].toString()));
     recorder.close({});
 }
 
