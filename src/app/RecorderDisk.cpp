@@ -79,7 +79,9 @@ void Recorder::watchDisk(const QDateTime &now)
     const QString folder = diskFolder();
     const std::int64_t freeBytes = recording::freeSpaceBytes(folder);
     const double rate = diskByteRate();
-    const auto shown = [this] { return std::make_pair(m_diskWatch.level(), m_diskWatch.warns() ? m_diskWatch.timeLeft() : QString()); };
+    const auto shown = [this] {
+        return std::make_pair(m_diskWatch.level(), m_diskWatch.warns() ? m_diskWatch.timeLeft() : QString());
+    };
     const auto before = shown();
     if (m_diskWatch.note(freeBytes, rate)) {
         const bool full = m_diskWatch.level() == recording::DiskLevel::Full;
@@ -88,8 +90,8 @@ void Recorder::watchDisk(const QDateTime &now)
                       .arg(m_diskWatch.timeLeft())
                       .arg(rate / 1000.0, 0, 'f', 1)
                       .arg(megabytes(freeBytes))});
-        m_notifier.notify(QStringLiteral("Vantrel: ") + (full ? m_strings.diskFull : m_strings.diskLeft.arg(m_diskWatch.timeLeft())),
-                          m_strings.diskLow.arg(m_diskWatch.timeLeft(), folder));
+        const QString words = full ? m_strings.diskFull : m_strings.diskLeft.arg(m_diskWatch.timeLeft());
+        m_notifier.notify(QStringLiteral("Vantrel: ") + words, m_strings.diskLow.arg(m_diskWatch.timeLeft(), folder));
     }
     if (shown() != before)
         emit statusChanged();

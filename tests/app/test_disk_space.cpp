@@ -175,9 +175,11 @@ void TestDiskSpace::oldestRecordingsGoWhileTheRecordingGoesOn()
     QCOMPARE(recorder.status().kind, app::StatusKind::Recording);
     const QStringList removed = events(QStringLiteral("removed"));
     QCOMPARE(removed.size(), 3);
-    QVERIFY2(removed[0].contains(retired) && removed[0].contains(QStringLiteral("trash")) && removed[0].contains(QStringLiteral("freed 1.0 MB")),
+    QVERIFY2(removed[0].contains(retired) && removed[0].contains(QStringLiteral("trash"))
+                 && removed[0].contains(QStringLiteral("freed 1.0 MB")),
              qPrintable(removed[0]));
-    QVERIFY2(removed[2].contains(m_old[1]) && removed[2].contains(QStringLiteral("free space below 2 MB")), qPrintable(removed[2]));
+    QVERIFY2(removed[2].contains(m_old[1]) && removed[2].contains(QStringLiteral("free space below 2 MB")),
+             qPrintable(removed[2]));
     recorder.close({});
     QVERIFY(events(QStringLiteral("failed")).isEmpty() && events(QStringLiteral("encoder-restarted")).isEmpty());
 }
