@@ -63,9 +63,9 @@ void HeadlessRunner::reportStatus()
     const i18n::StringTable &words = m_recorder->strings();
     const bool plain = status.text == words.statusRecording || status.text == words.statusStopped;
     const QString failure = plain ? QString() : status.text;
-    // A running time in the text ("silence 0:01:05") changes every second: one line for the
-    // condition, not one a second.
-    static const QRegularExpression runningTime(QStringLiteral("\\d+:\\d\\d:\\d\\d"));
+    // A running time in the text ("silence 0:01:05", "disk: 5:12 left") changes as it runs:
+    // one line for the condition, not one a second or a minute.
+    static const QRegularExpression runningTime(QStringLiteral("\\d+:\\d\\d(:\\d\\d)?"));
     if (QString(failure).remove(runningTime) == QString(m_failure).remove(runningTime))
         return;
     if (!failure.isEmpty())

@@ -85,6 +85,8 @@ Recorder::Recorder(QObject *parent)
     const core::Ini settingsFile = core::Ini::load(programPath(core::files::settings()));
     m_settings = readSettings(settingsFile);
     m_settingsImage = settingsImage(settingsFile);
+    noteRefusedSettings();
+    m_diskWatch.setThresholdHours(m_settings.diskHours);
     // In the language of the settings from the start, so that a notice raised now (and every
     // line of a front-end that never applies a language itself) reads as the user chose.
     m_strings = i18n::readStringTable(i18n::languageFileOf(programPath(core::files::languages()), m_settings.lang),
@@ -400,6 +402,7 @@ void Recorder::watch()
         emit statusChanged();
     m_coverage->moveOn(now);
     verifyCompletedFiles();
+    watchDisk(now);
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -439,6 +442,7 @@ RecorderStatus Recorder::status() const
         add(m_strings.audioDropped, false);
     if (m_damagedShown)
         add(m_strings.damagedFile, true);
+    addDiskStatus(s);
     return s;
 }
 
@@ -506,21 +510,16 @@ void Recorder::archiveFinished(const recording::FinishedRecording &finished)
 
 void Recorder::deleteRecord(int row)
 {
-    const archive::ArchiveChange change =
-        m_archive->deleteRecord(row, keepQuestion(QDateTime::currentDateTime()));
-    if (!change.keptBecause.isEmpty()) {
-        // Said at each Delete that is refused, not once until it heals.
-        const QString about = QStringLiteral("delete-refused");
-        const QString file = m_archive->records()[size_t(row)].path;
-        raise(about, QString(), m_strings.deleteRefused.arg(file, change.keptBecause));
-        healed(about);
-    }
-    archiveChanged(change);
+    refreshHolds();
+    if (!mayDelete(row))
+        return;
+    archiveChanged(m_archive->deleteRecord(row, recycledReport()));
 }
 
 void Recorder::sweepExpired(const QDateTime &now)
 {
-    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime, keepQuestion(now)));
+    refreshHolds();
+    archiveChanged(m_archive->sweepExpired(now, m_settings.storeTime, keepRules(), recycledReport()));
 }
 
 const std::vector<archive::Hold> &Recorder::refreshHolds()
@@ -536,15 +535,6 @@ void Recorder::startWatchingHolds()
 {
     connect(&m_holdsTimer, &QTimer::timeout, this, [this] { refreshHolds(); });
     m_holdsTimer.start(60 * 1000);
-}
-
-archive::KeepQuestion Recorder::keepQuestion(const QDateTime &now)
-{
-    archive::KeepRules rules;
-    rules.holds = refreshHolds();
-    return [now, rules = std::move(rules)](const archive::ArchiveRecord &record) {
-        return archive::keepReason(record, now, rules);
-    };
 }
 
 void Recorder::archiveChanged(const archive::ArchiveChange &change)
@@ -621,6 +611,7 @@ void Recorder::applySettings(const Settings &settings)
 {
     m_settings = settings;
     m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
+    m_diskWatch.setThresholdHours(m_settings.diskHours);
     m_audio->setRecordDevice(m_settings.recDev);
     // A device without ports has no input to switch on; -1 is "none chosen".
     if (m_settings.recSrc >= 0 && !m_audio->recordingInputs().isEmpty()
@@ -640,6 +631,7 @@ bool Recorder::reloadFiles(QString *error)
     const core::Ini settingsFile = core::Ini::load(path);
     applySettings(readSettings(settingsFile));
     m_settingsImage = settingsImage(settingsFile);
+    noteRefusedSettings();
     loadDefaultSchedule();
     qCInfo(lcApp).noquote() << "reloaded the settings and the default schedule (the presets are read at each use)";
     Q_EMIT filesReloaded();

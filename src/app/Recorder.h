@@ -17,6 +17,8 @@
 #include "archive/Keep.h"
 #include "archive/RecordingJournal.h"
 #include "i18n/StringTable.h"
+#include "archive/Keep.h"
+#include "recording/DiskWatch.h"
 #include "recording/EventLog.h"
 #include "recording/RecordingWatch.h"
 #include "schedule/ScheduleFile.h"
@@ -28,6 +30,7 @@
 #include "settings/SystemOptions.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -38,7 +41,7 @@
 #include <optional>
 
 namespace audio { class AudioBackend; }
-namespace archive { class Archive; struct ArchiveChange; }
+namespace archive { class Archive; struct ArchiveChange; struct SpaceOutcome; }
 namespace recording { class RecordingSession; struct FinishedRecording; }
 namespace schedule { class ScheduleTickThread; }
 namespace ledger { class Ledger; class CoverageFeed; class VerificationQueue; struct VerifyResult; struct FileEntry; }
@@ -184,8 +187,6 @@ private:
     // Reads the holds once a minute too, so that the archive list shows one made from the
     // command line soon, not at the next sweep.
     void startWatchingHolds();
-    // What the sweep and Delete must keep at `now`.
-    archive::KeepQuestion keepQuestion(const QDateTime &now);
     void scheduleChanged();
     void closeAndSave(const FrontEndLayout *layout);
     [[nodiscard]] bool saveSettings(const FrontEndLayout *layout);  // null: keep the stored layout
@@ -195,6 +196,22 @@ private:
     // Hands what the session did since the last look to the event log and the watch; true
     // when what the watch shows changed.
     bool noteSessionEvents(const QDateTime &now);
+
+    // The disk (RecorderDisk.cpp): what must be kept, the warning of the time left and the
+    // free space kept by removing the oldest recordings.
+    archive::KeepRules keepRules() const;
+    void noteRefusedSettings();
+    // Every kDiskCheckMs from the watch: the free space, the warning, the removal.
+    void watchDisk(const QDateTime &now);
+    QString diskFolder() const;
+    double diskByteRate() const;
+    void keepFreeSpace(std::int64_t freeBytes, const QDateTime &now);
+    void spaceFreed(const archive::SpaceOutcome &outcome, int kept, const QString &keptReason);
+    void addDiskStatus(RecorderStatus &status) const;
+    // False (and a notice why) when the record at row must be kept.
+    bool mayDelete(int row);
+    // What the archive's worker could not move to the trash, said as archiveChanged says it.
+    std::function<void(const QStringList &)> recycledReport();
 
     Settings m_settings;
     core::Ini m_settingsImage;  // vantrel.ini as last read or written (settingsImage())
@@ -222,6 +239,9 @@ private:
     schedule::ScheduleTickThread *m_tickThread = nullptr;
     QTimer m_watchTimer;
     QTimer m_sweepTimer;
+    recording::DiskWatch m_diskWatch;
+    QElapsedTimer m_diskChecked;  // since the last look at the disk; invalid before the first
+    bool m_makingRoom = false;    // a removal for free space runs on the archive's worker
     std::optional<archive::JournalEntry> m_unfinished;  // left by the last run, to adopt
     QSet<QString> m_openFailures;  // what failed, said and not healed since
     struct HeldNotice {

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QtEndian>
 
+#include <algorithm>
+#include <limits>
+
 namespace app {
 
 QString Settings::defaultSaveFolder()
@@ -20,6 +23,24 @@ std::optional<int> readOptionalInt(const core::Ini &ini, const QString &section,
     if (!text)
         return std::nullopt;
     return core::Ini::parseInt32(*text);
+}
+
+// A count kept only in the file: a value that is negative or no number is refused, named
+// in *refused, and the default is taken.
+int readCount(const core::Ini &ini, const QString &section, const QString &key, int def, int max,
+              QStringList *refused)
+{
+    const auto text = ini.value(section, key);
+    if (!text)
+        return def;
+    const std::optional<int> n = core::Ini::parseInt32(*text);
+    if (!n || *n < 0) {
+        refused->append(QStringLiteral("[%1] %2=%3 is not a whole number of 0 or more; %4 is used")
+                            .arg(section, key, text->trimmed())
+                            .arg(def));
+        return def;
+    }
+    return std::min(*n, max);
 }
 
 }  // namespace
@@ -63,6 +84,9 @@ Settings readSettings(const core::Ini &ini)
     s.silenceSeconds = qBound(0, ini.readInt(alarm, silenceSeconds, s.silenceSeconds), kSilenceSecondsMax);
     s.splitMinutes = qBound(0, ini.readInt(options, splitMinutes, s.splitMinutes), kSplitMinutesMax);
     s.preRollSeconds = qBound(0, ini.readInt(options, preRollSeconds, s.preRollSeconds), kPreRollSecondsMax);
+    s.diskHours = readCount(ini, alarm, diskHours, s.diskHours, kDiskHoursMax, &s.refusedKeys);
+    s.keepFreeMB = readCount(ini, options, keepFreeMB, s.keepFreeMB, std::numeric_limits<int>::max(), &s.refusedKeys);
+    s.minStoreDays = readCount(ini, options, minStoreDays, s.minStoreDays, kMinStoreDaysMax, &s.refusedKeys);
     return s;
 }
 

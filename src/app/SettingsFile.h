@@ -11,6 +11,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <optional>
 
@@ -45,6 +46,9 @@ inline const QString silenceDb = QStringLiteral("SilenceDb");
 inline const QString silenceSeconds = QStringLiteral("SilenceSeconds");
 inline const QString splitMinutes = QStringLiteral("SplitMinutes");
 inline const QString preRollSeconds = QStringLiteral("PreRollSeconds");
+inline const QString diskHours = QStringLiteral("DiskHours");
+inline const QString keepFreeMB = QStringLiteral("KeepFreeMB");
+inline const QString minStoreDays = QStringLiteral("MinStoreDays");
 }  // namespace keys
 
 constexpr int kHistorySlots = 16;
@@ -59,6 +63,14 @@ constexpr int kSilenceSecondsMax = 3600;
 // recording reaches back that long (0: not at all).
 constexpr int kSplitMinutesMax = 1440;
 constexpr int kPreRollSecondsMax = 10;
+
+// [Alarm] DiskHours: warn when less recording time than this is left on the save folder's
+// file system (0: never). [Options] KeepFreeMB: remove the oldest recordings while less than
+// this is free there (0: never). [Options] MinStoreDays: no recording younger than this is
+// removed, by any rule or by hand (0: no minimum).
+constexpr int kDiskHoursDefault = 24;
+constexpr int kDiskHoursMax = 24 * 366;
+constexpr int kMinStoreDaysMax = 36600;
 
 enum class WindowState { NoPosition = -1, Normal = 0, Maximized = 1 };
 
@@ -88,6 +100,12 @@ struct Settings {
     // Kept only in the file, by hand: writeSettings() leaves them as they stand.
     int splitMinutes = 0;
     int preRollSeconds = 0;
+    int diskHours = kDiskHoursDefault;
+    int keepFreeMB = 0;
+    int minStoreDays = 0;
+    // "[Options] KeepFreeMB=-5 is not a whole number of 0 or more; 0 is used": the keys above
+    // whose values were refused, for the recorder to log once.
+    QStringList refusedKeys;
 
     // Archive list column widths from "History"; empty when the key is missing or malformed.
     std::optional<std::array<int, kHistoryColumns>> historyWidths;
@@ -99,7 +117,9 @@ struct Settings {
 // "3000000000") gives the default.
 // Mends values that would do harm: StoreTime is brought into 1…365, LevelMin 0 reads as -24,
 // SilenceDb into -96…0, SilenceSeconds into 0…3600, SplitMinutes into 0…1440 and
-// PreRollSeconds into 0…10.
+// PreRollSeconds into 0…10. DiskHours, KeepFreeMB and MinStoreDays that are negative or
+// not numbers take their defaults and are named in refusedKeys; values above the limits
+// (a year of hours, 100 years of days) are brought down to them.
 Settings readSettings(const core::Ini &ini);
 
 // Window bounds at close. When maximised only State is written and the stored bounds stay.

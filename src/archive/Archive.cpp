@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <sys/stat.h>
 
 namespace archive {
@@ -56,6 +57,71 @@ LoadResult readIndex(const QString &indexPath, const QLocale &locale)
     result.error = QStringLiteral("Cannot read %1: %2")
                        .arg(QDir::toNativeSeparators(indexPath), file.errorString());
     return result;
+}
+
+// Appends one path to the trash list (worker thread: the list is only touched there).
+void listTrashed(const QString &listPath, const QString &trashedPath)
+{
+    QDir().mkpath(QFileInfo(listPath).absolutePath());
+    QFile list(listPath);
+    if (!list.open(QIODevice::Append) || list.write(trashedPath.toUtf8() + '\n') < 0)
+        qCWarning(lcArchive).noquote() << QStringLiteral("Cannot note %1 in %2: %3")
+                                              .arg(trashedPath, listPath, list.errorString());
+}
+
+// One file removed for good; freedBytes is its size, as the file system gives it back.
+SpaceRemoval removeForGood(const QString &path, bool fromTrash, std::int64_t bytes)
+{
+    SpaceRemoval removal{path, fromTrash, bytes, {}};
+    QFile file(path);
+    if (!file.remove()) {
+        removal.error = file.errorString();
+        removal.freedBytes = 0;
+    }
+    return removal;
+}
+
+// Runs on the worker: the trash list first, then the records' files, measuring as it goes.
+SpaceOutcome makeRoom(const SpaceRequest &request, const QStringList &files, const QString &listPath)
+{
+    SpaceOutcome outcome;
+    const auto enough = [&request] {
+        const std::int64_t free = request.freeBytes();
+        return free >= 0 && free >= request.wantedFreeBytes;
+    };
+    outcome.enough = enough();
+    struct stat folder {};
+    const bool folderKnown = ::stat(QFile::encodeName(request.folder).constData(), &folder) == 0;
+    const QStringList listed = readTrashList(listPath);
+    QStringList stays;
+    for (const QString &path : listed) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0) continue;  // gone already
+        if (outcome.enough || !folderKnown || info.st_dev != folder.st_dev || !S_ISREG(info.st_mode)) {
+            stays.append(path);
+            continue;
+        }
+        outcome.removals.push_back(removeForGood(path, true, std::int64_t(info.st_blocks) * 512));
+        if (outcome.removals.back().error.isEmpty())
+            QFile::remove(trashInfoPath(path));
+        else
+            stays.append(path);
+        outcome.enough = enough();
+    }
+    QString error;
+    if (stays != listed && !writeTrashList(listPath, stays, &error))
+        qCWarning(lcArchive).noquote() << error;
+    for (const QString &path : files) {
+        if (outcome.enough) break;
+        struct stat info {};
+        // A file on another disk (an earlier save folder) would free nothing here.
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)
+            || !folderKnown || info.st_dev != folder.st_dev)
+            continue;
+        outcome.removals.push_back(removeForGood(path, false, std::int64_t(info.st_blocks) * 512));
+        outcome.enough = enough();
+    }
+    return outcome;
 }
 
 struct WriteResult {
@@ -309,7 +375,7 @@ ArchiveChange Archive::addRecord(const QDateTime &start, qint32 lengthSeconds, c
 }
 
 
-void Archive::recycle(const ArchiveRecord &record, ArchiveChange *change) const
+void Archive::recycle(const ArchiveRecord &record, ArchiveChange *change)
 {
     if (!record.pathBytes.isEmpty()) {
         // Qt names files by text and cannot reach this one: it stays, and is reported.
@@ -318,18 +384,24 @@ void Archive::recycle(const ArchiveRecord &record, ArchiveChange *change) const
             change->keptFiles.append(record.path);
         return;
     }
+    if (m_recycleLater) {
+        m_recycleLater->append(record.path);
+        return;
+    }
     // A record whose file is already gone leaves the disk alone.
-    if (recycleFile(record.path) == RecycleResult::Failed)
+    QString trashed;
+    const RecycleResult result = recycleFile(record.path, &trashed);
+    if (result == RecycleResult::Failed)
         change->keptFiles.append(record.path);
+    else if (result == RecycleResult::Trashed)
+        m_worker->post([list = trashListPath(m_indexPath), trashed] { listTrashed(list, trashed); });
 }
 
-ArchiveChange Archive::deleteRecord(int index, const KeepQuestion &keep)
+ArchiveChange Archive::deleteRecord(int index)
 {
     ArchiveChange change;
     if (index < 0 || size_t(index) >= records().size()) return change;
     const ArchiveRecord &leaving = records()[size_t(index)];
-    if (keep) change.keptBecause = keep(leaving);
-    if (!change.keptBecause.isEmpty()) return change;
     bool namedElsewhere = false;
     for (size_t i = 0; i < records().size() && !namedElsewhere; ++i)
         namedElsewhere = i != size_t(index) && sameFile(records()[i], leaving);
@@ -340,12 +412,12 @@ ArchiveChange Archive::deleteRecord(int index, const KeepQuestion &keep)
     return change;
 }
 
-ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays, const KeepQuestion &keep)
+ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays, const KeepRules &keep)
 {
     ArchiveChange change;
     std::vector<bool> due = dueRecords(records(), now, storeTimeDays);
-    for (size_t i = 0; i < due.size() && keep; ++i)
-        due[i] = due[i] && keep(records()[i]).isEmpty();
+    for (size_t i = 0; i < due.size(); ++i)
+        if (due[i] && !keepReason(records()[i], now, keep).isEmpty()) due[i] = false;
     // The files of due records that a record staying behind still names.
     QSet<QString> dueNames;
     for (size_t i = 0; i < due.size(); ++i)
@@ -363,6 +435,75 @@ ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays, con
     }
     if (change.removedRecords == 0) return change;
     m_model.removeRecords(due);
+    changed(&change);
+    return change;
+}
+
+ArchiveChange Archive::deleteRecord(int index, RecycledFiles recycled)
+{
+    m_recycleLater.emplace();
+    const ArchiveChange change = deleteRecord(index);
+    recycleOnWorker(*std::exchange(m_recycleLater, std::nullopt), std::move(recycled));
+    return change;
+}
+
+ArchiveChange Archive::sweepExpired(const QDateTime &now, int storeTimeDays, const KeepRules &keep,
+                                    RecycledFiles recycled)
+{
+    m_recycleLater.emplace();
+    const ArchiveChange change = sweepExpired(now, storeTimeDays, keep);
+    recycleOnWorker(*std::exchange(m_recycleLater, std::nullopt), std::move(recycled));
+    return change;
+}
+
+void Archive::recycleOnWorker(const QStringList &files, RecycledFiles recycled)
+{
+    if (files.isEmpty()) return;
+    m_worker->post([this, files, recycled = std::move(recycled), list = trashListPath(m_indexPath)] {
+        QStringList kept;
+        for (const QString &path : files) {
+            QString trashed;
+            const RecycleResult result = recycleFile(path, &trashed);
+            if (result == RecycleResult::Trashed)
+                listTrashed(list, trashed);
+            else if (result == RecycleResult::Failed)
+                kept.append(path);
+        }
+        QMetaObject::invokeMethod(
+            this, [kept, recycled] { if (recycled) recycled(kept); }, Qt::QueuedConnection);
+    });
+}
+
+void Archive::freeSpace(SpaceRequest request, QStringList files,
+                        std::function<void(const SpaceOutcome &, const ArchiveChange &)> done)
+{
+    m_worker->post([this, request = std::move(request), files = std::move(files), done = std::move(done),
+                    list = trashListPath(m_indexPath)] {
+        SpaceOutcome outcome = makeRoom(request, files, list);
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome = std::move(outcome), done] {
+                const ArchiveChange change = dropRemovedRecords(outcome);
+                if (done) done(outcome, change);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+ArchiveChange Archive::dropRemovedRecords(const SpaceOutcome &outcome)
+{
+    ArchiveChange change;
+    QSet<QString> removed;
+    for (const SpaceRemoval &r : outcome.removals)
+        if (!r.fromTrash && r.error.isEmpty()) removed.insert(r.path);
+    std::vector<bool> drop(records().size(), false);
+    for (size_t i = 0; i < drop.size(); ++i)
+        if (records()[i].pathBytes.isEmpty() && removed.contains(records()[i].path)) {
+            drop[i] = true;
+            ++change.removedRecords;
+        }
+    if (change.removedRecords == 0) return change;
+    m_model.removeRecords(drop);
     changed(&change);
     return change;
 }

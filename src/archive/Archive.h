@@ -32,14 +32,17 @@
 #include "archive/HistoryModel.h"
 #include "archive/Keep.h"
 #include "archive/RecordingJournal.h"
+#include "archive/SpaceKeeper.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace archive {
@@ -49,9 +52,16 @@ struct ArchiveChange {
     int removedRecords = 0;
     QStringList keptFiles;  // files that exist but could not be moved to the trash
     QString adoptedFile;    // adoptRecording made a record for this file
-    QString keptBecause;    // deleteRecord left the record, for this reason
     // The generation whose write puts this change on disk; 0 when nothing changed.
     quint64 generation = 0;
+};
+
+// What Archive::freeSpace is to reach: wantedFreeBytes free on the file system of folder,
+// as freeBytes() (called on the worker) tells after each removal.
+struct SpaceRequest {
+    QString folder;
+    std::int64_t wantedFreeBytes = 0;
+    std::function<std::int64_t()> freeBytes;
 };
 
 // Seconds of audio an audio file holds, from its headers; 0 when they do not say.
@@ -102,15 +112,31 @@ public:
     // Removes record `index` and moves its file, if there is one, to the trash.
     // A file that another record still names stays where it is. The record goes even when
     // the file cannot be moved (the file then stays on disk and is listed in keptFiles; so
-    // does a file whose name is not valid UTF-8). An index out of range changes nothing, and
-    // so does a record that `keep` gives a reason for (then in keptBecause).
-    ArchiveChange deleteRecord(int index, const KeepQuestion &keep = {});
+    // does a file whose name is not valid UTF-8). An index out of range changes nothing.
+    ArchiveChange deleteRecord(int index);
 
     // The retention sweep: every record at least storeTimeDays (clamped to 1...365) calendar
     // days old by `now` is removed and its file moved to the trash, in one pass; records
-    // with an unreadable date are spared, and so are those `keep` gives a reason for. Files
+    // with an unreadable date are spared, and so are those `keep` keeps (keepReason). Files
     // named by a record that stays are kept.
-    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays, const KeepQuestion &keep = {});
+    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays, const KeepRules &keep = {});
+
+    // deleteRecord and sweepExpired with the files moved to the trash on the worker: the
+    // records go at once, and the files that could not be moved come to `recycled` on this
+    // thread afterwards (it is not called when no file was to be moved). For the program,
+    // whose thread must not wait on a slow disk.
+    using RecycledFiles = std::function<void(const QStringList &keptFiles)>;
+    ArchiveChange deleteRecord(int index, RecycledFiles recycled);
+    ArchiveChange sweepExpired(const QDateTime &now, int storeTimeDays, const KeepRules &keep,
+                               RecycledFiles recycled);
+
+    // Removes recordings for good until the request's free space is reached, on the worker:
+    // first the files the archive put into the trash, then `files` in their order
+    // (spaceCandidates), each only when it is on that file system. The records of removed files go, and are written. done
+    // runs on this thread afterwards with what was removed and what could not be; it is
+    // dropped when the archive goes first. One request at a time is the caller's to keep.
+    void freeSpace(SpaceRequest request, QStringList files,
+                   std::function<void(const SpaceOutcome &, const ArchiveChange &)> done);
 
     // The recording a journal names, left by a run that ended without finishing it (killed,
     // power lost): its file, if it exists and is not empty and no record names it yet, is
@@ -128,7 +154,9 @@ Q_SIGNALS:
 private:
     struct Worker;
 
-    void recycle(const ArchiveRecord &record, ArchiveChange *change) const;
+    void recycle(const ArchiveRecord &record, ArchiveChange *change);
+    void recycleOnWorker(const QStringList &files, RecycledFiles recycled);
+    ArchiveChange dropRemovedRecords(const SpaceOutcome &outcome);
     void appendRecord(double startTime, qint32 lengthSeconds, const QString &path, ArchiveChange *change);
     void changed(ArchiveChange *change);
     void startWrite();
@@ -140,6 +168,8 @@ private:
     HistoryModel m_model;
     QString m_unreadableIndex;  // set when an existing index could not be read
     std::unique_ptr<Worker> m_worker;
+    // Set while a change collects the files it hands to the worker instead of moving them.
+    std::optional<QStringList> m_recycleLater;
 
     quint64 m_generation = 0;
     quint64 m_writtenGeneration = 0;

@@ -31,9 +31,6 @@ struct KeepRules {
 // 2026-12-01"); empty when it may go. A record whose date could not be read always stays.
 QString keepReason(const ArchiveRecord &record, const QDateTime &now, const KeepRules &rules);
 
-// Why a record must stay (keepReason with the rules of the moment); empty when it may go.
-using KeepQuestion = std::function<QString(const ArchiveRecord &record)>;
-
 // The first of `holds` that the record's time overlaps; null when none does.
 const Hold *holdOver(const ArchiveRecord &record, const std::vector<Hold> &holds);
 // "on hold 3: complaint of 2026-12-01" ("on hold 3" without a reason).

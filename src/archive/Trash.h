@@ -15,7 +15,8 @@ enum class RecycleResult {
 // Hands one file to the trash. Only an existing file named by an absolute path is moved;
 // folders are never touched. Success is checked, not assumed: the file must have left its
 // place and arrived in a trash "files" folder. trashedPath, if given, receives its new path.
-// Main thread; blocks for the rename (or, across file systems, the copy).
+// Any thread; blocks for the rename (or, across file systems, the copy): the program calls it
+// on the archive's worker.
 RecycleResult recycleFile(const QString &path, QString *trashedPath = nullptr);
 
 }  // namespace archive

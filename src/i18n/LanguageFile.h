@@ -67,16 +67,18 @@ inline const QString strings = QStringLiteral("Strings");
     X(droppedSeconds, "_droppedSeconds", "dropped %1 s")                                           \
     X(audioDropped, "_audioDropped", "audio dropped")                                              \
     X(damagedFile, "_damagedFile", "damaged file")                                                 \
+    X(diskLeft, "_diskLeft", "disk: %1 left")                                                      \
+    X(diskFull, "_diskFull", "disk full")                                                          \
     /* desktop notifications */                                                                   \
     X(recordingFailed, "_recordingFailed", "recording failed")                                     \
     X(encoderGaveUp, "_encoderGaveUp", "the encoder stopped for good")                             \
     X(silenceBelow, "_silenceBelow", "below %1 dBFS for %2 s")                                     \
+    X(diskLow, "_diskLow", "%1 of recording time left on the disk of %2")                          \
     /* notices in boxes */                                                                        \
     X(saveFailedCaption, "_saveFailedCaption", "Error!")                                           \
     X(saveFailed, "_saveFailed", "Cannot save!")                                                   \
     X(unableToWrite, "_unableToWrite", "Unable to write to %1")                                    \
     X(trashFailed, "_trashFailed", "Could not move %1 to the trash; it stays on disk.")            \
-    X(deleteRefused, "_deleteRefused", "%1 was not deleted: %2.")                                  \
     X(scheduleUnreadable, "_scheduleUnreadable", "Unable to read %1: %2")                          \
     X(scheduleEmpty, "_scheduleEmpty", "%1 holds no schedule entries.")                            \
     X(defaultScheduleUnreadable, "_defaultScheduleUnreadable", "Cannot read %1 (%2); it is kept as it is") \
@@ -85,6 +87,10 @@ inline const QString strings = QStringLiteral("Strings");
     X(recordingAdopted, "_recordingAdopted",                                                       \
       "%1 was left unfinished by the last run; it is in the archive now.")                         \
     X(fileDamaged, "_fileDamaged", "%1 is damaged: %2")                                            \
+    X(deleteKept, "_deleteKept", "%1 is not deleted: %2.")                                   \
+    X(removeFailed, "_removeFailed", "Could not remove %1 to free disk space: %2; it is tried again later.") \
+    X(spaceKept, "_spaceKept",                                                                     \
+      "Less than %1 MB is free on the disk of %2, but no more recordings may be removed (%3 kept: %4); recording goes on until the disk is full.") \
     X(ledgerUnusable, "_ledgerUnusable",                                                           \
       "The coverage ledger %1 cannot be used (%2); recording goes on without it.")                 \
     X(ledgerRebuilt, "_ledgerRebuilt",                                                             \

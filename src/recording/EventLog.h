@@ -10,6 +10,9 @@
 //   event    one word: started, stopped, file-changed, encoder-restarted, encoder-gave-up,
 //            capture-lost, capture-recovered, dropped, failed, silence, silence-end,
 //            damaged (the check of a finished file found it damaged; details say why)
+//            disk-low, disk-full (the recording time left on the save folder's disk fell
+//            below DiskHours, or to nothing), removed (a recording removed for good to keep
+//            KeepFreeMB free; details say why and what it freed)
 //   file     the recording's file; empty when none is concerned
 //   details  free words (the cause, a length); may be empty
 //

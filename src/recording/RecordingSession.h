@@ -174,15 +174,14 @@ public:
 
     // The remaining-time text for the running recording; "? d ?:??:??" while idle.
     QString remainingText() const;
+    // Bit rate (kbit/s) of the file being written (see runningBitrate); 0 while not
+    // recording or unknown. Probes the file's headers.
+    int estimateBitrate() const;
 
 private:
     enum class State { Idle, Recording, CaptureLost };
     // changeFile()'s limit for a split: the running recording's limit goes on.
     static constexpr quint32 kKeepLimit = UINT32_MAX;
-
-    // Bit rate (kbit/s) of the file being written (see runningBitrate); 0 while not
-    // recording or unknown.
-    int estimateBitrate() const;
 
     bool startCapture(QString *why);
     bool keepsCapture(const RecordingConfig &config) const;

@@ -250,7 +250,7 @@ private slots:
         QCOMPARE(recorder.archive().records().size(), size_t(1));
         QVERIFY(QFile::exists(held));
         QCOMPARE(notices.count(), 1);
-        QCOMPARE(notices[0][1].toString(), held + QStringLiteral(" was not deleted: on hold 1: complaint."));
+        QCOMPARE(notices[0][1].toString(), held + QStringLiteral(" is not deleted: on hold 1: complaint."));
 
         QCOMPARE(verb([&](std::FILE *out) {
                      return ledger::runRelease(m_dir->path(), {QStringLiteral("1")}, out, stderr);

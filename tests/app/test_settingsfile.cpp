@@ -68,6 +68,22 @@ private slots:
         }
     }
 
+    // The disk keys are read only; a negative or non-numeric value is refused with its key
+    // named, and the default holds.
+    void diskKeysRefuseBadValuesByName()
+    {
+        const Settings s = app::readSettings(core::Ini::fromText(
+            "[Options]\nKeepFreeMB=-5\nMinStoreDays=90\n[Alarm]\nDiskHours=lots\n"));
+        QCOMPARE(s.keepFreeMB, 0);
+        QCOMPARE(s.minStoreDays, 90);
+        QCOMPARE(s.diskHours, 24);
+        QCOMPARE(s.refusedKeys.size(), 2);
+        QVERIFY2(s.refusedKeys[0].startsWith(QStringLiteral("[Alarm] DiskHours=lots is not")), qPrintable(s.refusedKeys[0]));
+        core::Ini written;
+        app::writeSettings(written, s, {}, {});
+        QVERIFY(!written.hasKey(app::keys::options, app::keys::minStoreDays));
+    }
+
     void codecFieldsAreCutToTheirByteLimits()
     {
         const QString longName(120, u'n');

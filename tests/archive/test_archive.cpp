@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <optional>
+
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -68,6 +71,7 @@ private Q_SLOTS:
     void adoptsTheRecordingAJournalNames();
     void writesInTheBackgroundCoalescedAndReportsFailures();
     void backgroundLoadKeepsChangesMadeMeanwhile();
+    void freeSpaceTakesTheTrashThenTheOldestAndSparesWhatIsKept();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -433,6 +437,54 @@ void TestArchive::backgroundLoadKeepsChangesMadeMeanwhile()
     QVERIFY(!unreadable.flush());
     QTRY_VERIFY(!failed.isEmpty());
     QVERIFY(QFileInfo(index).isDir());
+}
+
+// Room is made from the program's own trashed files first, then from the oldest records,
+// measured after each file; what the minimum keeps and the running file stay, and the
+// sweep spares them too.
+void TestArchive::freeSpaceTakesTheTrashThenTheOldestAndSparesWhatIsKept()
+{
+    Archive a(archiveIndexPath(m_dir->path()), QLocale::c());
+    const QStringList names{QStringLiteral("trashed.wav"), QStringLiteral("old30.wav"), QStringLiteral("old20.wav"),
+                            QStringLiteral("young.wav"), QStringLiteral("running.wav")};
+    const int ages[] = {40, 30, 20, 2, 9};
+    for (int i = 0; i < names.size(); ++i) {
+        QVERIFY(touch(path(names[i])));
+        QVERIFY(written(a, a.addRecord(daysBefore(ages[i]), 60, path(names[i]))));
+    }
+    bool recycled = false;
+    QVERIFY(written(a, a.deleteRecord(0, [&recycled](const QStringList &kept) { recycled = kept.isEmpty(); })));
+    QTRY_VERIFY(recycled);  // on the worker, and listed there
+    const QStringList listed = readTrashList(trashListPath(a.indexPath()));
+    QCOMPARE(listed.size(), 1);
+    QVERIFY(QFileInfo::exists(trashInfoPath(listed[0])));
+
+    const KeepRules keep{5, {}};
+    const SpaceCandidates candidates = spaceCandidates(a.records(), kNow, keep, path(names[4]));
+    QCOMPARE(candidates.files, (QStringList{path(names[1]), path(names[2])}));
+    QCOMPARE(candidates.kept, 2);
+    QCOMPARE(candidates.keptReason, QStringLiteral("being recorded"));
+
+    // 1000 bytes free for each file gone; 2000 wanted: the trashed file and the oldest go.
+    const QStringList watched{listed[0], path(names[1]), path(names[2])};
+    SpaceRequest request{m_dir->path(), 2000, [watched] {
+                             return std::int64_t(1000 * std::count_if(watched.begin(), watched.end(),
+                                                                      [](const QString &f) { return !QFileInfo::exists(f); }));
+                         }};
+    std::optional<SpaceOutcome> outcome;
+    a.freeSpace(request, candidates.files, [&outcome](const SpaceOutcome &o, const ArchiveChange &) { outcome = o; });
+    QTRY_VERIFY(outcome.has_value());
+    QVERIFY(outcome->enough);
+    QCOMPARE(outcome->removals.size(), size_t(2));
+    QVERIFY(outcome->removals[0].fromTrash && outcome->removals[0].error.isEmpty());
+    QVERIFY(outcome->removals[1].freedBytes > 0);
+    QVERIFY(!QFileInfo::exists(trashInfoPath(listed[0])));
+    QVERIFY(readTrashList(trashListPath(a.indexPath())).isEmpty());
+    QCOMPARE(filenames(a), (QStringList{path(names[2]), path(names[3]), path(names[4])}));
+    QVERIFY(QFileInfo::exists(path(names[2])));
+
+    QCOMPARE(a.sweepExpired(kNow, 1, keep).removedRecords, 2);
+    QCOMPARE(filenames(a), QStringList{path(names[3])});
 }
 
 QTEST_GUILESS_MAIN(TestArchive)
