@@ -109,6 +109,7 @@ void Recorder::keepFreeSpace(std::int64_t freeBytes, const QDateTime &now)
         healed(kSpaceKeptNotice);
         return;
     }
+    refreshHolds();  // a hold made a moment ago counts
     const QString recordingFile = m_session->isRecording() ? m_session->currentFile() : QString();
     const archive::SpaceCandidates candidates =
         archive::spaceCandidates(m_archive->records(), now, keepRules(), recordingFile);
