@@ -811,7 +811,8 @@ private:
     {
         QVERIFY(QFile::link(QStringLiteral(VT_PROGRAM_DIR "/Plugins"), m_dir->filePath(QStringLiteral("Plugins"))));
         writeFile(m_dir->filePath(QStringLiteral("vantrel.ini")),
-                  QStringLiteral("[Options]\nSaveFolder=%1\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n")
+                  // No disk warning: 24 hours of WAV need more room than a test machine may have.
+                  QStringLiteral("[Options]\nSaveFolder=%1\n[Alarm]\nDiskHours=0\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n")
                       .arg(m_dir->filePath(QStringLiteral("rec")))
                       .toUtf8());
     }

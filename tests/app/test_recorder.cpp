@@ -136,7 +136,7 @@ private slots:
         if (!testsupport::TestSignal::isAvailable())
             QSKIP("VT_SOUND_DIR is not set: the signal must be switched");
         // 3 s below -50 dBFS: the rule is the same for the shipped 30 s.
-        writeSettings(QStringLiteral("[Alarm]\nSilenceSeconds=3\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n"));
+        writeSettings(QStringLiteral("[Alarm]\nSilenceSeconds=3\nDiskHours=0\n[Encoder]\nName=WAV\nCmd=vtwav ::s\nExt=wav\n"));
         app::Recorder recorder;
         recorder.start();
         recorder.record();
@@ -352,7 +352,10 @@ private:
     {
         QFile ini(m_dir->filePath(QStringLiteral("vantrel.ini")));
         QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write((QStringLiteral("[Options]\nSaveFolder=%1\n").arg(m_dir->filePath(QStringLiteral("rec"))) +
+        // No disk warning: 24 hours of WAV need more room than a test machine may have.
+        const QString alarm = encoderSections.contains(QStringLiteral("[Alarm]")) ? QString()
+                                                                                 : QStringLiteral("[Alarm]\nDiskHours=0\n");
+        ini.write((QStringLiteral("[Options]\nSaveFolder=%1\n").arg(m_dir->filePath(QStringLiteral("rec"))) + alarm +
                    encoderSections)
                       .toUtf8());
     }
