@@ -464,6 +464,10 @@ void TestArchive::freeSpaceTakesTheTrashThenTheOldestAndSparesWhatIsKept()
     QCOMPARE(candidates.files, (QStringList{path(names[1]), path(names[2])}));
     QCOMPARE(candidates.kept, 2);
     QCOMPARE(candidates.keptReason, QStringLiteral("being recorded"));
+    // A span on hold spares what it covers as well.
+    const qint64 heldMs = daysBefore(20).toMSecsSinceEpoch();
+    const KeepRules held{5, {Hold{1, heldMs, heldMs + 1000, QStringLiteral("complaint"), 0}}};
+    QCOMPARE(spaceCandidates(a.records(), kNow, held, path(names[4])).files, QStringList{path(names[1])});
 
     // 1000 bytes free for each file gone; 2000 wanted: the trashed file and the oldest go.
     const QStringList watched{listed[0], path(names[1]), path(names[2])};
