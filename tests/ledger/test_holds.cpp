@@ -4,6 +4,7 @@
 #include "ledger/Ledger.h"
 #include "ledger/LedgerCommands.h"
 #include "ledger/LocalTime.h"
+#include "support/VerbRun.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,29 +20,10 @@ using namespace ledger;
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QString readBack(std::FILE *file)
-{
-    std::rewind(file);
-    QByteArray all;
-    char block[4096];
-    for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) all.append(block, qsizetype(n));
-    std::fclose(file);
-    return QString::fromLocal8Bit(all);
-}
+using Run = testsupport::VerbRun;
 
 // Runs a verb with standard output and error caught.
-Run run(const std::function<int(std::FILE *, std::FILE *)> &verb)
-{
-    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
-    const int status = verb(out, err);
-    return {status, readBack(out), readBack(err)};
-}
+Run run(const std::function<int(std::FILE *, std::FILE *)> &verb) { return testsupport::runVerb(verb); }
 
 qint64 ms(const char *localTime) { return parseLocalTime(QString::fromLatin1(localTime)).ms; }
 

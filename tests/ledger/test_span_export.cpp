@@ -7,6 +7,7 @@
 #include "ledger/Ledger.h"
 #include "ledger/LedgerCommands.h"
 #include "ledger/SpanExport.h"
+#include "support/VerbRun.h"
 
 #include "audio/FileDecoder.h"
 #include "audio/WavHeader.h"
@@ -67,22 +68,7 @@ QString localText(qint64 msAfterFirst)
     return kFirstStart.addMSecs(msAfterFirst).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
 }
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QString readBack(std::FILE *f)
-{
-    std::rewind(f);
-    QByteArray bytes;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-        bytes.append(buffer, qsizetype(n));
-    std::fclose(f);
-    return QString::fromUtf8(bytes);
-}
+using Run = testsupport::VerbRun;
 
 // The frames of an audio file as the player decodes them.
 QByteArray decodeAll(const QString &path)
@@ -114,13 +100,7 @@ class TestSpanExport : public QObject {
 
     Run exportSpan(const QStringList &args)
     {
-        std::FILE *out = std::tmpfile();
-        std::FILE *err = std::tmpfile();
-        Run run;
-        run.status = runExport(m_folder, args, out, err);
-        run.out = readBack(out);
-        run.err = readBack(err);
-        return run;
+        return testsupport::runVerb([&](std::FILE *out, std::FILE *err) { return runExport(m_folder, args, out, err); });
     }
 
     QByteArray archiveDigest()
