@@ -44,14 +44,21 @@ inline QList<qint64> breaks(const QByteArray &pcm)
 // after it.
 using Reference = testsupport::ParecRecording;
 
+// A fresh capture on PipeWire begins with one block of up to a quantum of 1024 frames that
+// is not yet the signal (zeros, or a block left over from before).
+constexpr qint64 kStartBlockFrames = 1024;
+
 // Breaks of `pcm` (first frame heard at firstFrameMs) that the reference did not hear
-// within a second of the same moment. Returns them as a readable list, empty when none.
+// within a second of the same moment, past the start block of a fresh capture. Returns
+// them as a readable list, empty when none.
 inline QString unheardBreaks(const QByteArray &pcm, qint64 firstFrameMs,
                              const QByteArray &reference, qint64 referenceFirstFrameMs)
 {
     const QList<qint64> heard = breaks(reference);
     QStringList unheard;
     for (qint64 frame : breaks(pcm)) {
+        if (frame < kStartBlockFrames)
+            continue;
         const qint64 atMs = firstFrameMs + frame * 1000 / kRate;
         bool alsoHeard = false;
         for (qint64 r : heard)
