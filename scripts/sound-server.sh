@@ -93,11 +93,18 @@ stop_all() {
   rm -f "$dir/signal"
 }
 
-# wait_for_socket PATH LOG WHAT: until PATH exists; fails naming WHAT and its log.
-wait_for_socket() {
-  for _ in $(seq 100); do [[ -S $1 ]] && return 0; sleep 0.05; done
-  echo "sound-server: $3 did not start; see $dir/$2" >&2
+# failed WHAT LOG: says that WHAT failed, with the end of its log (a test's folder, and the
+# log with it, may be gone by the time anyone looks).
+failed() {
+  echo "sound-server: $1; see $dir/$2:" >&2
+  tail -n 8 "$dir/$2" 2>/dev/null | sed 's/^/  /' >&2 || true
   return 1
+}
+
+# wait_for_socket PATH LOG WHAT: until PATH exists (10 s at most); fails naming WHAT and its log.
+wait_for_socket() {
+  for _ in $(seq 200); do [[ -S $1 ]] && return 0; sleep 0.05; done
+  failed "$3 did not start" "$2"
 }
 
 write_pipewire_config() {
@@ -146,12 +153,13 @@ start_pipewire_graph() {
   wait_for_socket "$dir/runtime/pipewire-0" pipewire.log pipewire || return 1
   setsid wireplumber </dev/null >"$dir/session-manager.log" 2>&1 &
   echo $! > "$dir/session-manager.pid"
-  for _ in $(seq 100); do
-    pw-metadata -n default 2>/dev/null | grep -q '^Found "default" metadata' && return 0
+  for _ in $(seq 200); do
+    # Read whole, not piped into grep -q: under pipefail a reader that leaves early would
+    # fail the check with SIGPIPE.
+    [[ $(pw-metadata -n default 2>/dev/null) == 'Found "default" metadata'* ]] && return 0
     sleep 0.05
   done
-  echo "sound-server: wireplumber did not start; see $dir/session-manager.log" >&2
-  return 1
+  failed "wireplumber did not make its metadata within 10 s" session-manager.log
 }
 
 launch_server() {
@@ -165,8 +173,7 @@ launch_server() {
   fi
   echo $! > "$dir/server.pid"
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
-  echo "sound-server: the test $kind server did not start; see $dir/server.log" >&2
-  return 1
+  failed "the test $kind server did not answer within 10 s" server.log
 }
 
 # Started means the signal flows: a fresh server delivers its first captured block a
@@ -174,8 +181,7 @@ launch_server() {
 wait_for_signal() {
   if ! timeout 10 bash -c 'parec --raw --rate=48000 --channels=2 --format=s16le --latency-msec=20 \
          | head -c 38400 >/dev/null' 2>/dev/null; then
-    echo "sound-server: no signal from the test source within 10 s; see $dir/feeder.log" >&2
-    return 1
+    failed "no signal from the test source within 10 s" feeder.log
   fi
 }
 

@@ -30,11 +30,19 @@ public:
     // "start-server", "stop-server" (the server alone, on the same socket).
     bool run(const char *command)
     {
+        // The script bounds each of its waits and says on standard error what did not start.
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(QStringLiteral("bash"), {QStringLiteral(VT_SOURCE_DIR "/scripts/sound-server.sh"),
                                          QString::fromLatin1(command), m_state.path()});
-        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        if (!p.waitForFinished(90000)) {
+            qWarning("sound-server.sh %s in %s did not end within 90 s", command, qPrintable(m_state.path()));
+            p.kill();
+            p.waitForFinished();
+            return false;
+        }
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
 
 private:
