@@ -83,6 +83,7 @@ struct Ledger::Worker {
     void moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs);
     std::vector<FileEntry> filesWithin(const Interval &range);
     std::vector<FileEntry> filesMarked(Verification verification);
+    FileCounts countFiles();
     void setError(const QString &cause);
     qint64 insertHold(const archive::Hold &hold);
     bool deleteHold(qint64 id);
@@ -446,6 +447,17 @@ std::vector<FileEntry> Ledger::Worker::filesMarked(Verification verification)
     return files;
 }
 
+FileCounts Ledger::Worker::countFiles()
+{
+    FileCounts counts;
+    if (!usable) return counts;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT count(*), coalesce(sum(verification = ?), 0) FROM files"));
+    q.addBindValue(verificationName(Verification::Damaged));
+    if (exec(q) && q.next()) counts = {q.value(0).toLongLong(), q.value(1).toLongLong()};
+    return counts;
+}
+
 void Ledger::Worker::moveSpanEnd(SpanKind kind, qint64 startMs, const QString &file, qint64 endMs)
 {
     QSqlQuery q(db);
@@ -581,12 +593,18 @@ std::vector<FileEntry> Ledger::files(Verification verification)
     return m_worker->call<std::vector<FileEntry>>([&] { return m_worker->filesMarked(verification); });
 }
 
-std::vector<Span> Ledger::spans(qint64 fromMs, qint64 toMs)
+std::vector<Span> Ledger::spans(qint64 fromMs, qint64 toMs, QSet<QString> *damagedFiles)
 {
-    return m_worker->call<std::vector<Span>>([&] {
-        QSet<QString> damagedFiles;
-        return m_worker->spansByStart({fromMs, toMs}, &damagedFiles);
-    });
+    QSet<QString> damaged;
+    std::vector<Span> found = m_worker->call<std::vector<Span>>([&] { return m_worker->spansByStart({fromMs, toMs}, &damaged); });
+    if (damagedFiles)
+        *damagedFiles = std::move(damaged);
+    return found;
+}
+
+FileCounts Ledger::fileCounts()
+{
+    return m_worker->call<FileCounts>([&] { return m_worker->countFiles(); });
 }
 
 void Ledger::requestSpans(qint64 fromMs, qint64 toMs, QObject *context,

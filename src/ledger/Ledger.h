@@ -55,6 +55,11 @@
 
 namespace ledger {
 
+struct FileCounts {
+    qint64 total = 0;
+    qint64 damaged = 0;
+};
+
 class Ledger {
 public:
     // ReadOnly: for the command-line readers beside a running instance; they never create,
@@ -107,8 +112,11 @@ public:
     std::vector<FileEntry> files(qint64 fromMs, qint64 toMs);
     // The closed files whose verification is `verification`, by start.
     std::vector<FileEntry> files(Verification verification);
-    // The spans that overlap [fromMs, toMs), by start.
-    std::vector<Span> spans(qint64 fromMs, qint64 toMs);
+    // The spans that overlap [fromMs, toMs), by start; with the paths of the damaged files
+    // among theirs in *damagedFiles when given.
+    std::vector<Span> spans(qint64 fromMs, qint64 toMs, QSet<QString> *damagedFiles = nullptr);
+    // How many files the ledger holds, and how many of them were found damaged.
+    FileCounts fileCounts();
     // The same without blocking, with the paths of the damaged files among the spans': `done`
     // runs on context's thread, as requestCoverage's does (empty answers when unusable).
     void requestSpans(qint64 fromMs, qint64 toMs, QObject *context,
