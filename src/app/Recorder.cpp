@@ -17,6 +17,7 @@
 #include "ledger/Ledger.h"
 #include "ledger/VerificationQueue.h"
 #include "recording/RecordingSession.h"
+#include "web/WebServer.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
 
@@ -133,6 +134,7 @@ Recorder::Recorder(QObject *parent)
 
 Recorder::~Recorder()
 {
+    stopWeb();
     // The archive finishes its work as it goes and may still report it; nobody listens then.
     if (m_archive)
         m_archive->disconnect(this);
@@ -157,6 +159,7 @@ void Recorder::start()
     startWatchingHolds();
     if (!m_archive->isLoading())  // else once loaded: the sweep must see the records
         archive::startSweepTimer(m_sweepTimer);
+    startWeb();
 }
 
 // ---- start-up ------------------------------------------------------------------------
@@ -403,6 +406,7 @@ void Recorder::watch()
     m_coverage->moveOn(now);
     verifyCompletedFiles();
     watchDisk(now);
+    refreshWeb();
 }
 
 bool Recorder::isRecording() const { return m_session->isRecording(); }
@@ -443,6 +447,8 @@ RecorderStatus Recorder::status() const
     if (m_damagedShown)
         add(m_strings.damagedFile, true);
     addDiskStatus(s);
+    if (!m_webFailureWords.isEmpty())
+        add(m_strings.webOff.arg(m_webFailureWords), false);
     return s;
 }
 
@@ -457,6 +463,7 @@ bool Recorder::noteSessionEvents(const QDateTime &now)
         const recording::SessionEvent &event = events[i];
         noteLine(recording::eventLine(event, m_session->sampleRate()));
         m_watch.noteEvent(event);
+        countForWeb(event);
         // One notice an outcome: the give-up that follows a failure says it better.
         const bool gaveUpNext = i + 1 < events.size() && events[i + 1].kind == recording::SessionEventKind::EncoderGaveUp;
         QString what;
@@ -648,6 +655,7 @@ void Recorder::setCodec(const settings::CodecPreset &codec)
 void Recorder::setLanguage(const QString &code)
 {
     m_settings.lang = code;
+    publishWebStrings();
 }
 
 void Recorder::setStrings(const i18n::StringTable &strings)
@@ -700,6 +708,7 @@ void Recorder::closeAndSave(const FrontEndLayout *layout)
     m_watchTimer.stop();
     m_sweepTimer.stop();
     m_holdsTimer.stop();
+    stopWeb();
     stopRecording();
     m_coverage->endAll(QDateTime::currentDateTime());
     (void)saveSettings(layout);

@@ -28,6 +28,7 @@
 #include "recording/RecordingConfig.h"
 #include "settings/CodecPreset.h"
 #include "settings/SystemOptions.h"
+#include "web/WebSnapshot.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -42,7 +43,8 @@
 
 namespace audio { class AudioBackend; }
 namespace archive { class Archive; struct ArchiveChange; struct SpaceOutcome; }
-namespace recording { class RecordingSession; struct FinishedRecording; }
+namespace recording { class RecordingSession; struct FinishedRecording; struct SessionEvent; }
+namespace web { class WebServer; }
 namespace schedule { class ScheduleTickThread; }
 namespace ledger { class Ledger; class CoverageFeed; class VerificationQueue; struct VerifyResult; struct FileEntry; }
 
@@ -207,6 +209,15 @@ private:
     double diskByteRate() const;
     void keepFreeSpace(std::int64_t freeBytes, const QDateTime &now);
     void spaceFreed(const archive::SpaceOutcome &outcome, int kept, const QString &keptReason);
+
+    // The web server (RecorderWeb.cpp).
+    void startWeb();
+    void stopWeb();
+    void refreshWeb();
+    void publishWebStatus();
+    void publishWebArchive();
+    void publishWebStrings();
+    void countForWeb(const recording::SessionEvent &event);
     void addDiskStatus(RecorderStatus &status) const;
     // False (and a notice why) when the record at row must be kept.
     bool mayDelete(int row);
@@ -240,6 +251,15 @@ private:
     QTimer m_watchTimer;
     QTimer m_sweepTimer;
     recording::DiskWatch m_diskWatch;
+    web::SnapshotBoard m_webBoard;
+    std::unique_ptr<web::WebServer> m_web;
+    QString m_webFailureWords;  // why the web server asked for does not run, in a few words
+    quint64 m_webArchiveGeneration = ~0ULL;
+    struct {
+        quint64 captureLost = 0;
+        quint64 encoderRestarts = 0;
+        double droppedSeconds = 0;
+    } m_webCounts;
     QElapsedTimer m_diskChecked;  // since the last look at the disk; invalid before the first
     bool m_makingRoom = false;    // a removal for free space runs on the archive's worker
     std::optional<archive::JournalEntry> m_unfinished;  // left by the last run, to adopt

@@ -87,6 +87,8 @@ Settings readSettings(const core::Ini &ini)
     s.diskHours = readCount(ini, alarm, diskHours, s.diskHours, kDiskHoursMax, &s.refusedKeys);
     s.keepFreeMB = readCount(ini, options, keepFreeMB, s.keepFreeMB, std::numeric_limits<int>::max(), &s.refusedKeys);
     s.minStoreDays = readCount(ini, options, minStoreDays, s.minStoreDays, kMinStoreDaysMax, &s.refusedKeys);
+    s.webListen = ini.readString(web, listen).trimmed();
+    s.webToken = ini.readString(web, token);
     return s;
 }
 

@@ -49,6 +49,9 @@ inline const QString preRollSeconds = QStringLiteral("PreRollSeconds");
 inline const QString diskHours = QStringLiteral("DiskHours");
 inline const QString keepFreeMB = QStringLiteral("KeepFreeMB");
 inline const QString minStoreDays = QStringLiteral("MinStoreDays");
+inline const QString web = QStringLiteral("Web");
+inline const QString listen = QStringLiteral("Listen");
+inline const QString token = QStringLiteral("Token");
 }  // namespace keys
 
 constexpr int kHistorySlots = 16;
@@ -103,6 +106,8 @@ struct Settings {
     int diskHours = kDiskHoursDefault;
     int keepFreeMB = 0;
     int minStoreDays = 0;
+    QString webListen;  // host:port of the web page and API; empty: no web server
+    QString webToken;   // empty: none asked for
     // "[Options] KeepFreeMB=-5 is not a whole number of 0 or more; 0 is used": the keys above
     // whose values were refused, for the recorder to log once.
     QStringList refusedKeys;

@@ -69,6 +69,7 @@ inline const QString strings = QStringLiteral("Strings");
     X(damagedFile, "_damagedFile", "damaged file")                                                 \
     X(diskLeft, "_diskLeft", "disk: %1 left")                                                      \
     X(diskFull, "_diskFull", "disk full")                                                          \
+    X(webOff, "_webOff", "web server off: %1")                                                     \
     /* desktop notifications */                                                                   \
     X(recordingFailed, "_recordingFailed", "recording failed")                                     \
     X(encoderGaveUp, "_encoderGaveUp", "the encoder stopped for good")                             \

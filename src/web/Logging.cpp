@@ -1,0 +1,3 @@
+#include "web/Logging.h"
+
+Q_LOGGING_CATEGORY(lcWeb, "vantrel.web")
