@@ -15,6 +15,7 @@ packages=(
   g++ cmake make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
   libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libx11-dev  # the start-up benchmark's window watch
+  libmicrohttpd-dev  # the web page, API and metrics
   # run time: encoders, desktop hand-off, fonts, Qt's translations
   lame flac vorbis-tools opus-tools ffmpeg xdg-utils fonts-dejavu-core
   qt6-translations-l10n libqt6sql6-sqlite  # the coverage ledger's database driver
@@ -27,6 +28,8 @@ if (($# == 0)); then
   packages+=(
     # the tests' private sound servers: PulseAudio, and PipeWire with a session bus of its own
     pulseaudio pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon
+    # the web server's peers: a browser, a scraper and its metrics checker, an HTTP client
+    chromium prometheus curl
   )
 fi
 
