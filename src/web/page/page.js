@@ -531,6 +531,8 @@ async function start() {
     refreshLists();
 }
 
-document.addEventListener('DOMContentLoaded', start);
+// index.html inserts this script, so it may run before or after the document is parsed.
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+else start();
 
 })();
