@@ -382,7 +382,7 @@ function recordingRow(record) {
     facts.appendChild(el('span', 'rec-time', wall ? wall.time : ''));
     facts.appendChild(el('span', 'rec-length',
         typeof record.length === 'number' && record.length >= 0 ? clockText(record.length) : t('LengthUnknown')));
-    facts.appendChild(el('span', 'rec-size', sizeText(record.size)));
+    if (record.verified !== 'missing') facts.appendChild(el('span', 'rec-size', sizeText(record.size)));
     facts.appendChild(verificationOf(record));
     facts.appendChild(el('span', 'rec-file', record.file || ''));
     // The reason is in the badge's tool tip, and written out too for screens without a pointer.
@@ -531,6 +531,8 @@ async function start() {
     refreshLists();
 }
 
-document.addEventListener('DOMContentLoaded', start);
+// index.html inserts this script, so it may run before or after the document is parsed.
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+else start();
 
 })();
