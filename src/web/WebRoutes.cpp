@@ -18,6 +18,14 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+// The page's files are a resource of this static library: nothing refers to it by name, so
+// it is registered by hand, once.
+static bool registerPageResource()
+{
+    Q_INIT_RESOURCE(page);
+    return true;
+}
+
 namespace web {
 
 namespace {
@@ -41,6 +49,8 @@ HttpResponse json(const QJsonObject &object)
 
 HttpResponse resource(const QString &name, const QByteArray &type)
 {
+    static const bool registered = registerPageResource();
+    Q_UNUSED(registered);
     QFile file(QStringLiteral(":/web/") + name);
     if (!file.open(QIODevice::ReadOnly))
         return text(404, QStringLiteral("not found"));

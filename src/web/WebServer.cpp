@@ -146,12 +146,12 @@ bool WebServer::start(const ListenAddress &address, QString *error, QString *cau
     }
     errno = 0;
     m_daemon = MHD_start_daemon(flags, address.port, nullptr, nullptr, &handleRequest, this,
+                                MHD_OPTION_EXTERNAL_LOGGER, &logFromLibrary, nullptr,
                                 MHD_OPTION_SOCK_ADDR, &storage,
                                 MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
                                 MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
                                 MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeaderBytes,
-                                MHD_OPTION_EXTERNAL_LOGGER, &logFromLibrary, nullptr,
                                 MHD_OPTION_END);
     if (!m_daemon) {
         *cause = errno ? QString::fromLocal8Bit(strerror(errno)) : QStringLiteral("the address cannot be used");
