@@ -65,7 +65,7 @@ public:
     explicit FlacStreamSink(ExportStream &stream) : ExportSink(QString()), m_stream(stream) {}
     ~FlacStreamSink() override { stop(); }
 
-    bool start(int sampleRate, qint64, QString *error) override
+    bool start(int sampleRate, qint64 totalFrames, QString *error) override
     {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0) return failed(error, errno);
@@ -78,9 +78,12 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        // The input's size lets flac write the length into the stream's header, which it
+        // cannot go back to on a pipe.
         const QByteArray rate = "--sample-rate=" + QByteArray::number(sampleRate);
+        const QByteArray size = "--input-size=" + QByteArray::number(totalFrames * audio::kBytesPerFrame);
         const char *argv[] = {"flac", "--silent", "--force-raw-format", "--endian=little", "--sign=signed",
-                              "--channels=2", "--bps=16", rate.constData(), "--stdout", "-", nullptr};
+                              "--channels=2", "--bps=16", rate.constData(), size.constData(), "--stdout", "-", nullptr};
         const int spawned = posix_spawnp(&m_pid, "flac", &actions, nullptr, const_cast<char **>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);

@@ -3,7 +3,11 @@
 #include "web/ExportStream.h"
 #include "web/Logging.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QHash>
+
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -62,11 +66,26 @@ MHD_Response *makeResponse(const HttpResponse &r)
                                            MHD_RESPMEM_MUST_COPY);
 }
 
+// The library's own messages, each at most once a minute: a client that opens connection
+// after connection past the limit must not fill the log.
 void logFromLibrary(void *, const char *format, va_list args)
 {
     char line[512];
     vsnprintf(line, sizeof line, format, args);
-    qCInfo(lcWeb).noquote() << QString::fromLocal8Bit(line).trimmed();
+    const QString message = QString::fromLocal8Bit(line).trimmed();
+    static std::mutex mutex;
+    static QHash<QString, qint64> lastSaid;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto it = lastSaid.constFind(message);
+        if (it != lastSaid.constEnd() && now - *it < 60000)
+            return;
+        if (lastSaid.size() > 100)
+            lastSaid.clear();
+        lastSaid.insert(message, now);
+    }
+    qCInfo(lcWeb).noquote() << message;
 }
 
 }  // namespace
