@@ -36,6 +36,7 @@ QString extensionOf(const QString &path) { return QFileInfo(path).suffix().toLow
 
 // ---- .wav, written here ----
 
+
 class WavSink final : public ExportSink {
 public:
     explicit WavSink(QString outPath) : ExportSink(std::move(outPath)) {}
@@ -47,12 +48,7 @@ public:
         m_file.setFileName(partialPath());
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return failed(error);
-        const auto streaming = wav::streamingWavHeader(sampleRate);
-        std::vector<std::uint8_t> header(streaming.begin(), streaming.end());
-        const wav::Layout layout = wav::layoutOf(header);
-        const auto dataBytes = std::uint64_t(totalFrames) * audio::kBytesPerFrame;
-        wav::putLe32(header.data() + 4, wav::riffSize(layout, dataBytes));
-        wav::putLe32(header.data() + layout.dataSizeOffset, wav::dataSize(dataBytes));
+        const std::vector<std::uint8_t> header = exportWavHeader(sampleRate, totalFrames);
         return write(reinterpret_cast<const char *>(header.data()), qint64(header.size()), error);
     }
 
@@ -255,6 +251,17 @@ std::unique_ptr<ExportSink> makeExportSink(const QString &programFolder, const Q
         return nullptr;
     }
     return std::make_unique<EncoderSink>(outPath, argv);
+}
+
+std::vector<std::uint8_t> exportWavHeader(int sampleRate, qint64 totalFrames)
+{
+    const auto streaming = wav::streamingWavHeader(sampleRate);
+    std::vector<std::uint8_t> header(streaming.begin(), streaming.end());
+    const wav::Layout layout = wav::layoutOf(header);
+    const auto dataBytes = std::uint64_t(totalFrames) * audio::kBytesPerFrame;
+    wav::putLe32(header.data() + 4, wav::riffSize(layout, dataBytes));
+    wav::putLe32(header.data() + layout.dataSizeOffset, wav::dataSize(dataBytes));
+    return header;
 }
 
 }  // namespace ledger

@@ -14,7 +14,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace ledger {
 
@@ -52,6 +54,9 @@ public:
     ExportSink(const ExportSink &) = delete;
     ExportSink &operator=(const ExportSink &) = delete;
 };
+
+// The header of a 16-bit stereo WAV file of totalFrames frames at sampleRate.
+std::vector<std::uint8_t> exportWavHeader(int sampleRate, qint64 totalFrames);
 
 // The sink for OUT's extension (case does not matter); null and *error for an extension
 // that neither this module nor a preset of programFolder (ending in '/') can write.

@@ -1,7 +1,6 @@
 #include "web/ExportStream.h"
 
 #include "audio/Capture.h"
-#include "audio/WavHeader.h"
 #include "ledger/Ledger.h"
 #include "ledger/SpanExport.h"
 #include "ledger/ExportOutput.h"
@@ -32,7 +31,7 @@ public:
 
     bool start(int sampleRate, qint64 totalFrames, QString *error) override
     {
-        const std::vector<std::uint8_t> header = headerFor(sampleRate, totalFrames);
+        const std::vector<std::uint8_t> header = ledger::exportWavHeader(sampleRate, totalFrames);
         return write(reinterpret_cast<const char *>(header.data()), qint64(header.size()), error);
     }
     bool write(const char *data, qint64 bytes, QString *error) override
@@ -43,17 +42,6 @@ public:
         return false;
     }
     bool finish(QString *) override { return true; }
-
-    static std::vector<std::uint8_t> headerFor(int sampleRate, qint64 totalFrames)
-    {
-        const auto streaming = wav::streamingWavHeader(sampleRate);
-        std::vector<std::uint8_t> header(streaming.begin(), streaming.end());
-        const wav::Layout layout = wav::layoutOf(header);
-        const auto dataBytes = std::uint64_t(totalFrames) * audio::kBytesPerFrame;
-        wav::putLe32(header.data() + 4, wav::riffSize(layout, dataBytes));
-        wav::putLe32(header.data() + layout.dataSizeOffset, wav::dataSize(dataBytes));
-        return header;
-    }
 
 private:
     ExportStream &m_stream;
@@ -173,7 +161,7 @@ std::shared_ptr<ExportStream> ExportStream::start(ledger::Ledger &ledger, qint64
     std::shared_ptr<ExportStream> stream(new ExportStream);
     const bool wav = format == QLatin1String("wav");
     if (wav)
-        stream->m_length = qint64(WavStreamSink::headerFor(plan.sampleRate, plan.totalFrames).size())
+        stream->m_length = qint64(ledger::exportWavHeader(plan.sampleRate, plan.totalFrames).size())
             + plan.totalFrames * audio::kBytesPerFrame;
     ExportStream *raw = stream.get();
     stream->m_producer = std::thread([raw, wav, plan = std::move(plan)] {
