@@ -616,7 +616,10 @@ void Recorder::scheduleChanged()
 // here leaves a running one as it is.
 void Recorder::applySettings(const Settings &settings)
 {
+    const bool webChanged = settings.webListen != m_settings.webListen || settings.webToken != m_settings.webToken;
     m_settings = settings;
+    if (webChanged && m_started)
+        restartWeb();
     m_watch.setSilenceRule(m_settings.silenceDb, m_settings.silenceSeconds);
     m_diskWatch.setThresholdHours(m_settings.diskHours);
     m_audio->setRecordDevice(m_settings.recDev);

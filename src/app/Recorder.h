@@ -213,6 +213,7 @@ private:
     // The web server (RecorderWeb.cpp).
     void startWeb();
     void stopWeb();
+    void restartWeb();
     void refreshWeb();
     void publishWebStatus();
     void publishWebArchive();

@@ -22,7 +22,7 @@ namespace app {
 
 namespace {
 
-constexpr char kWebNotice[] = "web";
+constexpr char kWebNotice[] = "web";  // the notice of a server that cannot run
 
 const char *statusKindWord(StatusKind kind)
 {
@@ -78,6 +78,16 @@ void Recorder::startWeb()
 void Recorder::stopWeb()
 {
     m_web.reset();
+}
+
+// New [Web] keys (a reload): the server starts again on them, and a failure of the old ones
+// may be said again.
+void Recorder::restartWeb()
+{
+    stopWeb();
+    healed(QLatin1String(kWebNotice));
+    startWeb();
+    emit statusChanged();
 }
 
 void Recorder::publishWebStatus()

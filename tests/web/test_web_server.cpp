@@ -241,12 +241,20 @@ private slots:
         QCOMPARE(fetch(status + QStringLiteral("?token=s3creT")).status, 401);
 
         Instance taken("Listen=127.0.0.1:" + QByteArray::number(port) + "\n");
-        Instance open("Listen=0.0.0.0:" + QByteArray::number(freePort()) + "\n");
+        const quint16 openPort = freePort();
+        Instance open("Listen=0.0.0.0:" + QByteArray::number(openPort) + "\n");
         for (Instance *refused : {&taken, &open}) {
             QVERIFY(refused->start());
             const QByteArray shown = refused->command(QStringLiteral("record"));
             QVERIFY2(shown.contains("recording: yes") && shown.contains("web server off: "), shown.constData());
         }
+        // Given a token and reloaded, the open address serves while the recording goes on.
+        QFile ini(open.home() + QStringLiteral("/vantrel.ini"));
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("Token=s3cret\n");
+        ini.close();
+        QVERIFY(!open.command(QStringLiteral("reload")).contains("web server off"));
+        QCOMPARE(fetch(QStringLiteral("http://127.0.0.1:%1/api/status?token=s3cret").arg(openPort)).status, 200);
         QTest::qWait(2500);
         for (Instance *refused : {&taken, &open}) {
             QVERIFY(refused->command(QStringLiteral("stop")).contains("recording: no"));
