@@ -17,9 +17,9 @@
 #include "ledger/Ledger.h"
 #include "ledger/VerificationQueue.h"
 #include "recording/RecordingSession.h"
-#include "web/WebServer.h"
 #include "schedule/ScheduleTickThread.h"
 #include "settings/PresetList.h"
+#include "web/WebServer.h"
 
 #include <QFile>
 #include <QFileInfo>
