@@ -152,54 +152,79 @@ def run_ranges(base, rec_id, file_path, seconds, clients=50, chunk=1 << 20):
     return 0
 
 
-def timed_get(host, port, path):
-    """The status and the seconds from connect to the answer's last byte, on a new connection."""
+class Probe:
+    """One timed fetch: when it began (seconds into the run) and, in seconds from the start
+    of the connect, when the connection stood, the answer's head came and its last byte."""
+
+    def __init__(self, at, status, connected, head, whole):
+        self.at, self.status, self.connected, self.head, self.whole = at, status, connected, head, whole
+
+    def parts(self):
+        return (f"at +{self.at:.1f} s: connected after {self.connected * 1000:.1f} ms, head after "
+                f"{self.head * 1000:.1f} ms, last byte after {self.whole * 1000:.1f} ms")
+
+
+def timed_get(host, port, path, at):
+    """A Probe of path on a new connection."""
     began = time.monotonic()
     connection = http.client.HTTPConnection(host, port, timeout=10)
     try:
+        connection.connect()
+        connected = time.monotonic() - began
         connection.request("GET", path)
         response = connection.getresponse()
+        head = time.monotonic() - began
         response.read()
-        return response.status, time.monotonic() - began
+        return Probe(at, response.status, connected, head, time.monotonic() - began)
     finally:
         connection.close()
 
 
-def describe_times(label, times):
-    ms = sorted(t * 1000 for t in times)
-    if not ms:
+def describe_times(label, probes):
+    if not probes:
         return f"  {label:<12} no answers"
+    ms = sorted(p.whole * 1000 for p in probes)
     p95 = ms[min(len(ms) - 1, int(round(0.95 * (len(ms) - 1))))]
+    slowest = max(probes, key=lambda p: p.whole)
     return (f"  {label:<12} {len(ms)} answers: median {statistics.median(ms):.1f} ms, "
-            f"p95 {p95:.1f} ms, max {ms[-1]:.1f} ms")
+            f"p95 {p95:.1f} ms, max {ms[-1]:.1f} ms\n"
+            f"  {'':<12} the slowest {slowest.parts()}")
 
 
 def run_probe(base, seconds, interval_ms=250, target_ms=200):
     host, port = host_port(base)
     paths = ["/", "/api/status"]
-    times = {p: [] for p in paths}
+    probes = {p: [] for p in paths}
     failures = []
+    # How much later than asked the prober woke from its sleeps: this machine's own delay
+    # in running a process that was ready, which every answer time here includes.
+    late_wakes = []
     start = time.monotonic()
     tick = start
     while tick < start + seconds:
         for p in paths:
             try:
-                status, took = timed_get(host, port, p)
-                times[p].append(took)
-                if status != 200:
-                    failures.append(f"{p}: status {status}")
+                probe = timed_get(host, port, p, time.monotonic() - start)
+                probes[p].append(probe)
+                if probe.status != 200:
+                    failures.append(f"{p}: status {probe.status}")
             except (OSError, http.client.HTTPException) as e:
                 failures.append(f"{p}: {type(e).__name__}: {e}")
         tick += interval_ms / 1000
-        time.sleep(max(0.0, tick - time.monotonic()))
+        if tick > time.monotonic():
+            time.sleep(tick - time.monotonic())
+            late_wakes.append(time.monotonic() - tick)
     print(f"answer times, each on a new connection every {interval_ms} ms (target: max under {target_ms} ms):")
-    print(describe_times("page /", times["/"]))
-    print(describe_times("/api/status", times["/api/status"]))
+    print(describe_times("page /", probes["/"]))
+    print(describe_times("/api/status", probes["/api/status"]))
+    if late_wakes:
+        print(f"  the prober woke late by {statistics.median(late_wakes) * 1000:.1f} ms (median), "
+              f"{max(late_wakes) * 1000:.1f} ms at most")
     failed = 0
     if failures:
         print(f"FAIL: {len(failures)} probes not answered 200: " + "; ".join(failures[:3]))
         failed = 1
-    slowest = max((t for ts in times.values() for t in ts), default=0) * 1000
+    slowest = max((p.whole for ps in probes.values() for p in ps), default=0) * 1000
     if slowest >= target_ms:
         print(f"FAIL: an answer took {slowest:.1f} ms (target: under {target_ms} ms)")
         failed = 1
