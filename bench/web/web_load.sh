@@ -6,14 +6,16 @@
 # process of its own):
 #   - 50 clients read random 1 MiB ranges of the WAV from /recordings/<id> over and over,
 #     each answer checked for 206, its Content-Range and the file's bytes at that offset;
-#   - one slow client sends a request one byte a second, then falls silent;
+#   - one slow client sends a request one byte a second, then falls silent for up to 40 s
+#     after the load (so a run takes about 50 s more than its seconds);
 #   - a prober fetches / and /api/status every 250 ms and times each answer.
 # Prints the bytes served and MB/s, the range errors (target: none), the answer times of
 # the page and the status (median, p95, max; target: max under 200 ms), the CPU of the
 # program and of its encoder over the span (% of one core), whether audio was lost (the
 # event log's dropped and capture-lost lines, none wanted; the recording's length against
 # the time it recorded, within 1 s wanted) and what the slow client got. Exits 1, saying
-# why, when a target is missed.
+# why, when a target is missed, or when /api/archive does not list the archive the program
+# loaded at its start (it then records 2 s first, which publishes it, and goes on).
 #
 #   bench/web/web_load.sh [seconds]      (default 30; needs a build of vantrel and vt_plugins)
 set -euo pipefail
