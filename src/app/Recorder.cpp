@@ -106,6 +106,7 @@ Recorder::Recorder(QObject *parent)
         if (!ok)
             qCWarning(lcApp).noquote() << error;
         adoptUnfinishedRecording();
+        publishWebArchive();
         if (m_rebuildLedger)
             rebuildLedger();
         if (m_started)

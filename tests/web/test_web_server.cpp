@@ -224,6 +224,11 @@ private slots:
                  QStringLiteral("--screenshot=") + shot, base + QStringLiteral("/")});
         QVERIFY(QFileInfo(shot).size() > 10000);
         qInfo("the page as Chromium shows it: %s", qPrintable(shot));
+
+        // The next start lists the archive it loads, before anything is recorded.
+        instance.stop();
+        QVERIFY(instance.start());
+        QTRY_COMPARE_WITH_TIMEOUT(fetchJson(base + QStringLiteral("/api/archive"))[QStringLiteral("recordings")].toArray().size(), 3, 5000);
         instance.stop();
     }
 
