@@ -1,6 +1,6 @@
 // The recorder's side of the web server: it starts the server when [Web] Listen asks for
-// one, and publishes what the server shows (the status every second and at each change, the
-// archive when it changed, the page's texts with the language). The server reads only that.
+// one, and publishes what the server shows (the status every second, the archive when it
+// changed or was loaded, the page's texts with the language). The server reads only that.
 
 #include "app/Logging.h"
 #include "app/ProgramFolder.h"

@@ -1,7 +1,7 @@
 #pragma once
 // What the web server shows of the recorder, published by the recorder on its own thread and
 // read by the server's threads: the server never calls into the recorder. The status is
-// published every second and at every change; the archive when it changed.
+// published every second (the recorder's watch); the archive when it changed or was loaded.
 
 #include <QDateTime>
 #include <QMap>
