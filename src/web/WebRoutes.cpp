@@ -1,6 +1,6 @@
 #include "web/WebRoutes.h"
 
-#include "core/DayCount.h"
+#include "core/TextLimits.h"
 #include "ledger/Coverage.h"
 #include "ledger/CoverageStrip.h"
 #include "ledger/Ledger.h"
@@ -60,14 +60,6 @@ HttpResponse resource(const QString &name, const QByteArray &type)
     return r;
 }
 
-QString elapsedText(qint64 seconds)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(seconds / 3600)
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 QJsonValue orNull(const std::optional<qint64> &v) { return v ? QJsonValue(double(*v)) : QJsonValue(); }
 
 HttpResponse status(const WebContext &context)
@@ -84,7 +76,7 @@ HttpResponse status(const WebContext &context)
         {QStringLiteral("statusKind"), s.statusKind},
         {QStringLiteral("file"), QFileInfo(s.file).fileName()},
         {QStringLiteral("elapsedSeconds"), double(s.elapsedSeconds)},
-        {QStringLiteral("elapsed"), elapsedText(s.elapsedSeconds)},
+        {QStringLiteral("elapsed"), core::formatHms(s.elapsedSeconds)},
         {QStringLiteral("levelDbfs"), s.levelDbfs ? QJsonValue(levels) : QJsonValue()},
         {QStringLiteral("diskFreeSeconds"), orNull(s.diskFreeSeconds)},
         {QStringLiteral("diskLeft"), s.diskLeft},
