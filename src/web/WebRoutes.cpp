@@ -141,13 +141,22 @@ const char *shadeWord(ledger::StripShade shade)
     return "notAsked";
 }
 
+// The strips of two months at the most: enough for a page, and cheap to answer.
+constexpr int kMostCoverageDays = 62;
+
 // The words for a segment: the span that gives it its shade, or the shade and its times.
 QString segmentText(const ledger::StripSegment &segment, const std::vector<ledger::Span> &spans,
                     const QSet<QString> &damaged)
 {
-    for (const ledger::Span &span : spans)
-        if (span.startMs < segment.endMs && span.endMs > segment.startMs && ledger::shadeOf(span, damaged) == segment.shade)
-            return ledger::spanDescription(span, damaged.contains(span.file));
+    for (const ledger::Span &span : spans) {
+        if (span.startMs >= segment.endMs || span.endMs <= segment.startMs || ledger::shadeOf(span, damaged) != segment.shade)
+            continue;
+        // The file by its name: the page shows no paths of the station's disks.
+        QString text = ledger::spanDescription(span, damaged.contains(span.file));
+        if (!span.file.isEmpty())
+            text.replace(span.file, QFileInfo(span.file).fileName());
+        return text;
+    }
     const auto hm = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss")); };
     return QStringLiteral("%1 %2–%3").arg(QLatin1String(segment.shade == ledger::StripShade::NotAsked ? "not asked" : shadeWord(segment.shade)),
                                           hm(segment.startMs), hm(segment.endMs));
@@ -155,7 +164,7 @@ QString segmentText(const ledger::StripSegment &segment, const std::vector<ledge
 
 HttpResponse coverage(const WebContext &context, const HttpRequest &request)
 {
-    const int days = qBound(1, request.argument("days").isNull() ? 30 : request.argument("days").toInt(), 366);
+    const int days = qBound(1, request.argument("days").isNull() ? 30 : request.argument("days").toInt(), kMostCoverageDays);
     const QDate today = QDate::currentDate();
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 fromMs = today.addDays(1 - days).startOfDay().toMSecsSinceEpoch();
