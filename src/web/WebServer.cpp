@@ -94,52 +94,52 @@ WebServer::WebServer(WebContext context) : m_context(std::move(context)) {}
 
 WebServer::~WebServer() { stop(); }
 
-int WebServer::handle(void *self, void *connectionPointer, const char *url, const char *method, void **state)
+namespace {
+
+// Marks a request whose answer is queued, in libmicrohttpd's per-request pointer.
+int answered;
+
+// Every request is answered on the first call, once its headers are in: nothing here takes
+// a body, and the library queues an answer only then or after the whole body. A body the
+// client sends all the same comes in later calls, read and dropped.
+MHD_Result handleRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
+                         const char *, size_t *uploadSize, void **state)
 {
-    auto *connection = static_cast<MHD_Connection *>(connectionPointer);
-    // The first call for a request only announces its headers; answer on the second.
-    if (*state == nullptr) {
-        static int announced;
-        *state = &announced;
+    if (*state == &answered) {
+        *uploadSize = 0;
         return MHD_YES;
     }
-    const auto *server = static_cast<WebServer *>(self);
+    *state = &answered;
+    return static_cast<const WebServer *>(cls)->respond(connection, url, method) ? MHD_YES : MHD_NO;
+}
+
+}  // namespace
+
+bool WebServer::respond(MHD_Connection *connection, const char *url, const char *method) const
+{
     HttpRequest request;
     request.method = method;
     request.path = QString::fromUtf8(url);
     request.header = [connection](const char *key) { return valueOf(connection, MHD_HEADER_KIND, key); };
     request.argument = [connection](const char *key) { return valueOf(connection, MHD_GET_ARGUMENT_KIND, key); };
-    const HttpResponse answered = answer(server->m_context, request);
+    const HttpResponse answered = answer(m_context, request);
     MHD_Response *response = makeResponse(answered);
+    unsigned status = unsigned(answered.status);
     if (!response) {
         qCWarning(lcWeb).noquote() << "cannot open" << answered.filePath << ":" << strerror(errno);
-        static char gone[] = "the recording's file cannot be read\n";
-        response = MHD_create_response_from_buffer(sizeof gone - 1, gone, MHD_RESPMEM_PERSISTENT);
-        const int queued = MHD_queue_response(connection, 500, response);
-        MHD_destroy_response(response);
-        return queued;
+        static char unreadable[] = "the recording's file cannot be read\n";
+        response = MHD_create_response_from_buffer(sizeof unreadable - 1, unreadable, MHD_RESPMEM_PERSISTENT);
+        status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    } else {
+        MHD_add_response_header(response, "Content-Type", answered.contentType.constData());
+        for (const auto &[name, value] : answered.headers)
+            MHD_add_response_header(response, name.constData(), value.constData());
     }
-    MHD_add_response_header(response, "Content-Type", answered.contentType.constData());
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    for (const auto &[name, value] : answered.headers)
-        MHD_add_response_header(response, name.constData(), value.constData());
-    const int queued = MHD_queue_response(connection, unsigned(answered.status), response);
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
-    return queued;
+    return queued == MHD_YES;
 }
-
-namespace {
-
-MHD_Result handleRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
-                         const char *, size_t *uploadSize, void **state)
-{
-    // A request with a body is answered without reading it: nothing here takes uploads.
-    if (*state != nullptr && uploadSize && *uploadSize > 0)
-        *uploadSize = 0;
-    return WebServer::handle(cls, connection, url, method, state) == MHD_YES ? MHD_YES : MHD_NO;
-}
-
-}  // namespace
 
 bool WebServer::start(const ListenAddress &address, QString *error, QString *cause)
 {

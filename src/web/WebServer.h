@@ -9,6 +9,7 @@
 
 #include <QString>
 
+struct MHD_Connection;
 struct MHD_Daemon;
 
 namespace web {
@@ -33,13 +34,13 @@ public:
     // The port listened on (the one asked for, or the one given for port 0).
     quint16 port() const;
 
+    // Answers one request (from libmicrohttpd's callback); false when the answer could not
+    // be queued, which closes the connection.
+    bool respond(MHD_Connection *connection, const char *url, const char *method) const;
+
 private:
     WebContext m_context;
     MHD_Daemon *m_daemon = nullptr;
-
-public:
-    // libmicrohttpd's callback; public for the C glue only.
-    static int handle(void *self, void *connection, const char *url, const char *method, void **state);
 };
 
 }  // namespace web
