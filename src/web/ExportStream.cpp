@@ -1,22 +1,20 @@
 #include "web/ExportStream.h"
 
 #include "audio/Capture.h"
+#include "core/ThreadName.h"
+#include "ledger/ExportOutput.h"
 #include "ledger/Ledger.h"
 #include "ledger/SpanExport.h"
-#include "ledger/ExportOutput.h"
-#include "core/ThreadName.h"
 #include "web/Logging.h"
 
-#include <QStandardPaths>
-
-#include <atomic>
-#include <cstring>
-#include <fcntl.h>
 #include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 extern char **environ;
 
@@ -200,9 +198,9 @@ bool ExportStream::push(const char *data, qint64 bytes)
 
 void ExportStream::end(bool ok, const QString &error)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!ok && !m_cancelled)
         qCWarning(lcWeb).noquote() << "export failed:" << error;
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_ended = true;
     m_ok = ok;
     m_changed.notify_all();
