@@ -28,22 +28,18 @@ QByteArray valueOf(MHD_Connection *connection, MHD_ValueKind kind, const char *k
     return v ? QByteArray(v) : QByteArray();
 }
 
-ssize_t readStream(void *cls, uint64_t, char *buffer, size_t max)
-{
-    const ssize_t n = static_cast<ExportStream *>(cls)->read(buffer, max);
-    if (n == -1) return MHD_CONTENT_READER_END_OF_STREAM;
-    if (n < 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-    return n;
-}
-
-// The stream's owner while libmicrohttpd sends it.
+// The stream's owner while libmicrohttpd sends it; freed when the answer ends or the client
+// goes, which cancels an export still running.
 struct StreamHolder {
     std::shared_ptr<ExportStream> stream;
 };
 
-ssize_t readHeldStream(void *cls, uint64_t pos, char *buffer, size_t max)
+ssize_t readHeldStream(void *cls, uint64_t, char *buffer, size_t max)
 {
-    return readStream(static_cast<StreamHolder *>(cls)->stream.get(), pos, buffer, max);
+    const ssize_t n = static_cast<StreamHolder *>(cls)->stream->read(buffer, max);
+    if (n == -1) return MHD_CONTENT_READER_END_OF_STREAM;
+    if (n < 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+    return n;
 }
 
 void freeHeldStream(void *cls) { delete static_cast<StreamHolder *>(cls); }
