@@ -84,16 +84,8 @@ void logFromLibrary(void *, const char *format, va_list args)
     qCInfo(lcWeb).noquote() << message;
 }
 
-}  // namespace
-
-WebServer::WebServer(WebContext context) : m_context(std::move(context)) {}
-
-WebServer::~WebServer() { stop(); }
-
-namespace {
-
 // Marks a request whose answer is queued, in libmicrohttpd's per-request pointer.
-int answered;
+int requestAnswered;
 
 // Every request is answered on the first call, once its headers are in: nothing here takes
 // a body, and the library queues an answer only then or after the whole body. A body the
@@ -101,15 +93,19 @@ int answered;
 MHD_Result handleRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
                          const char *, size_t *uploadSize, void **state)
 {
-    if (*state == &answered) {
+    if (*state == &requestAnswered) {
         *uploadSize = 0;
         return MHD_YES;
     }
-    *state = &answered;
+    *state = &requestAnswered;
     return static_cast<const WebServer *>(cls)->respond(connection, url, method) ? MHD_YES : MHD_NO;
 }
 
 }  // namespace
+
+WebServer::WebServer(WebContext context) : m_context(std::move(context)) {}
+
+WebServer::~WebServer() { stop(); }
 
 bool WebServer::respond(MHD_Connection *connection, const char *url, const char *method) const
 {
