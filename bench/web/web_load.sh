@@ -29,11 +29,7 @@ source scripts/lib/desktop.sh
 vt_begin_session vantrel-web-load
 work=$vt_work
 
-vt_ensure_sound_server
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-# The command socket goes into a runtime folder of this run's own.
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+vt_headless_environment
 
 home=$work/home
 saves=$work/Recordings

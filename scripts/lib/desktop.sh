@@ -43,6 +43,15 @@ vt_ensure_sound_server() {
   fi
 }
 
+# For a program run without a display: a sound server, no display, and a runtime folder of
+# this run's own for the command socket.
+vt_headless_environment() {
+  vt_ensure_sound_server
+  unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+  export XDG_RUNTIME_DIR=$vt_work/runtime
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+
 # vt_start_sound_server KIND [DIR]: starts the test sound server in DIR (vt_work/sound) as
 # KIND (pulseaudio or pipewire), in place of one running there, and prints one line naming
 # it and its version. Exports PULSE_SERVER, VT_SOUND_DIR and VT_SOUND_SERVER, so that a test
