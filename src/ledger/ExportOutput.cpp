@@ -36,7 +36,6 @@ QString extensionOf(const QString &path) { return QFileInfo(path).suffix().toLow
 
 // ---- .wav, written here ----
 
-
 class WavSink final : public ExportSink {
 public:
     explicit WavSink(QString outPath) : ExportSink(std::move(outPath)) {}
