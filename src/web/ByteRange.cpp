@@ -28,14 +28,14 @@ ByteRange parseByteRange(const QByteArray &header, qint64 size)
     const QByteArray value = header.trimmed();
     if (!value.startsWith("bytes="))
         return {Kind::Malformed};
-    const QByteArray spec = value.mid(6).trimmed();
-    if (spec.contains(','))
+    const QByteArray range = value.mid(6).trimmed();
+    if (range.contains(','))
         return {Kind::Unsatisfiable};
-    const int dash = spec.indexOf('-');
+    const int dash = range.indexOf('-');
     if (dash < 0)
         return {Kind::Malformed};
-    const QByteArray from = spec.left(dash).trimmed();
-    const QByteArray to = spec.mid(dash + 1).trimmed();
+    const QByteArray from = range.left(dash).trimmed();
+    const QByteArray to = range.mid(dash + 1).trimmed();
     if (from.isEmpty()) {  // the last n bytes
         const qint64 n = digits(to);
         if (n < 0)
