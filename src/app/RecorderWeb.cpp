@@ -11,7 +11,6 @@
 #include "core/TextLimits.h"
 #include "i18n/StringTable.h"
 #include "recording/RecordingSession.h"
-#include "recording/Estimate.h"
 #include "recording/RecordingWatch.h"
 #include "web/WebServer.h"
 
@@ -33,14 +32,6 @@ const char *statusKindWord(StatusKind kind)
     case StatusKind::Stopped: break;
     }
     return "stopped";
-}
-
-// A channel's peak (0…32768) in dB full scale; -inf for digital silence.
-double channelDbfs(std::uint32_t peak)
-{
-    if (peak == 0)
-        return -std::numeric_limits<double>::infinity();
-    return 20.0 * std::log10(double(peak) / 32768.0);
 }
 
 }  // namespace
@@ -106,12 +97,9 @@ void Recorder::publishWebStatus()
     s.elapsedSeconds = s.recording ? m_session->elapsedSeconds() : 0;
     const std::uint32_t word = m_session->level();
     if (word != audio::kNoLevel)
-        s.levelDbfs = std::array<double, 2>{channelDbfs(word & 0xFFFFu), channelDbfs(word >> 16)};
-    // Measured here rather than taken from the warning, which may be off.
-    const std::int64_t freeBytes = recording::freeSpaceBytes(diskFolder());
-    const double rate = diskByteRate();
-    if (freeBytes >= 0 && rate > 0) {
-        const qint64 seconds = qint64(double(freeBytes) / rate);
+        s.levelDbfs = std::array<double, 2>{recording::peakToDbfs(word & 0xFFFFu), recording::peakToDbfs(word >> 16)};
+    // As the disk watch last measured it (every few seconds, warning or not).
+    if (const qint64 seconds = m_diskWatch.secondsLeft(); seconds >= 0) {
         s.diskFreeSeconds = seconds;
         s.diskLeft = seconds >= 86400 ? QStringLiteral("%1 d %2").arg(seconds / 86400).arg(core::formatHms(seconds % 86400))
                                       : core::formatHms(seconds);

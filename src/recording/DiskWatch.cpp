@@ -23,8 +23,9 @@ DiskLevel DiskWatch::levelFor(std::int64_t seconds) const
 
 bool DiskWatch::note(std::int64_t freeBytes, double bytesPerSecond)
 {
-    if (m_thresholdSeconds == 0 || freeBytes < 0 || !(bytesPerSecond > 0)) return false;
+    if (freeBytes < 0 || !(bytesPerSecond > 0)) return false;
     m_secondsLeft = std::int64_t(std::floor(double(freeBytes) / bytesPerSecond));
+    if (m_thresholdSeconds == 0) return false;
     const DiskLevel now = levelFor(m_secondsLeft);
     if (now > m_level) {
         m_level = now;

@@ -38,6 +38,8 @@ public:
     bool note(std::int64_t freeBytes, double bytesPerSecond);
 
     DiskLevel level() const { return m_level; }
+    // The recording time left at the last note that knew it, also with the warning off; -1
+    // before the first.
     std::int64_t secondsLeft() const { return m_secondsLeft; }
     bool warns() const { return m_level != DiskLevel::Quiet; }
     bool alarms() const { return m_level == DiskLevel::Critical || m_level == DiskLevel::Full; }

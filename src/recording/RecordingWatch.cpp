@@ -13,14 +13,18 @@
 
 namespace recording {
 
+double peakToDbfs(std::uint32_t peak)
+{
+    if (peak == 0)
+        return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(double(peak) / 32768.0);
+}
+
 std::optional<double> levelWordToDbfs(std::uint32_t levelWord)
 {
     if (levelWord == audio::kNoLevel)
         return std::nullopt;
-    const std::uint32_t peak = std::max(levelWord & 0xFFFFu, levelWord >> 16);
-    if (peak == 0)
-        return -std::numeric_limits<double>::infinity();
-    return 20.0 * std::log10(double(peak) / 32768.0);
+    return peakToDbfs(std::max(levelWord & 0xFFFFu, levelWord >> 16));
 }
 
 void RecordingWatch::setSilenceRule(int thresholdDb, int seconds)

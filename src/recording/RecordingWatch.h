@@ -27,6 +27,9 @@
 
 namespace recording {
 
+// dBFS of one channel's peak (full scale 32768); minus infinity for silence.
+double peakToDbfs(std::uint32_t peak);
+
 // dBFS of the louder channel of a level word (16-bit halves, full scale 32768); minus
 // infinity for a silent word, nothing for kNoLevel.
 std::optional<double> levelWordToDbfs(std::uint32_t levelWord);
