@@ -199,17 +199,6 @@ Registry &registry()
     return *instance;
 }
 
-void ignoreSigpipeOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGPIPE, &ignore, nullptr);
-    });
-}
-
 bool readerGone(int fd)
 {
     pollfd p{fd, 0, 0};
@@ -433,19 +422,23 @@ int openChildPipe(int fds[2], int childEnd)
     return 0;
 }
 
-// The child's start: standard input from `inputFd`, output to /dev/null, error into
-// `errorFd`, no other descriptor; SIGPIPE back to its default, no signal blocked, a process
-// group of its own.
+// The child's start: standard input from `inputFd`, output into `outputFd` and error into
+// `errorFd` (each /dev/null when -1), no other descriptor; SIGPIPE back to its default, no
+// signal blocked, a process group of its own.
 struct SpawnSetup {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
-    SpawnSetup(int inputFd, int errorFd)
+    SpawnSetup(int inputFd, int outputFd, int errorFd)
     {
         posix_spawn_file_actions_init(&actions);
         posix_spawnattr_init(&attr);
         posix_spawn_file_actions_adddup2(&actions, inputFd, STDIN_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
+        for (const auto &[fd, target] : {std::pair{outputFd, STDOUT_FILENO}, std::pair{errorFd, STDERR_FILENO}}) {
+            if (fd < 0)
+                posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_WRONLY, 0);
+            else
+                posix_spawn_file_actions_adddup2(&actions, fd, target);
+        }
         posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         sigset_t defaults;
         sigemptyset(&defaults);
@@ -470,9 +463,9 @@ struct SpawnSetup {
 // Starts the encoder (searched on PATH unless its name holds a slash): 0 and *pid, or the
 // error code.
 int spawnEncoder(const ChildArguments &arguments, const ChildEnvironment &environment,
-                 int inputFd, int errorFd, pid_t *pid)
+                 int inputFd, int outputFd, int errorFd, pid_t *pid)
 {
-    const SpawnSetup setup(inputFd, errorFd);
+    const SpawnSetup setup(inputFd, outputFd, errorFd);
     char *const *argv = arguments.pointers.data();
     char *const *envp = environment.envp();
     return arguments.args.front().contains('/')
@@ -522,6 +515,25 @@ QString startFeedThreads(const std::shared_ptr<FeedState> &state)
 
 }  // namespace
 
+void ignoreSigpipe()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+    });
+}
+
+int spawnFilter(const QStringList &argv, int inputFd, int outputFd, pid_t *pid)
+{
+    ignoreSigpipe();
+    const ChildArguments arguments(argv);
+    const ChildEnvironment environment({});
+    return spawnEncoder(arguments, environment, inputFd, outputFd, -1, pid);
+}
+
 std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sampleRate,
                                                 QString *error, const QStringList &environment)
 {
@@ -534,7 +546,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
         return fail(QStringLiteral("no encoder program given"));
     if (sampleRate <= 0)
         return fail(QStringLiteral("unsupported sample rate %1 Hz").arg(sampleRate));
-    ignoreSigpipeOnce();
+    ignoreSigpipe();
     registry().collect();
 
     const ChildArguments arguments(argv);
@@ -551,7 +563,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const QStringList &argv, int sam
         return fail(startError(argv.front(), code));
     }
     pid_t pid = -1;
-    code = spawnEncoder(arguments, childEnvironment, fds[0], errorFds[1], &pid);
+    code = spawnEncoder(arguments, childEnvironment, fds[0], -1, errorFds[1], &pid);
     ::close(fds[0]);
     ::close(errorFds[1]);
     if (code != 0) {

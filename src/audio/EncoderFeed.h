@@ -9,7 +9,18 @@
 #include <cstdint>
 #include <memory>
 
+#include <sys/types.h>
+
 namespace audio {
+
+// SIGPIPE ignored process-wide, once: a write to a reader that went away (an encoder, a
+// client) fails with EPIPE instead of ending the program.
+void ignoreSigpipe();
+
+// Starts argv[0] (searched on PATH unless it holds a slash) as the encoders are started,
+// with standard input from inputFd and standard output into outputFd, standard error to
+// /dev/null: 0 and *pid, or the error code. The caller reaps the child.
+int spawnFilter(const QStringList &argv, int inputFd, int outputFd, pid_t *pid);
 
 // The encoder child process and the feed into its standard input.
 class EncoderFeed {

@@ -1,6 +1,7 @@
 #include "web/ExportStream.h"
 
 #include "audio/Capture.h"
+#include "audio/EncoderFeed.h"
 #include "core/ThreadName.h"
 #include "ledger/ExportOutput.h"
 #include "ledger/Ledger.h"
@@ -12,11 +13,8 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace web {
 
@@ -60,18 +58,15 @@ public:
             ::close(in[1]);
             return failed(error, errno);
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         // The input's size lets flac write the length into the stream's header, which it
         // cannot go back to on a pipe.
-        const QByteArray rate = "--sample-rate=" + QByteArray::number(sampleRate);
-        const QByteArray size = "--input-size=" + QByteArray::number(totalFrames * audio::kBytesPerFrame);
-        const char *argv[] = {"flac", "--silent", "--force-raw-format", "--endian=little", "--sign=signed",
-                              "--channels=2", "--bps=16", rate.constData(), size.constData(), "--stdout", "-", nullptr};
-        const int spawned = posix_spawnp(&m_pid, "flac", &actions, nullptr, const_cast<char **>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        const QStringList argv{QStringLiteral("flac"), QStringLiteral("--silent"), QStringLiteral("--force-raw-format"),
+                               QStringLiteral("--endian=little"), QStringLiteral("--sign=signed"),
+                               QStringLiteral("--channels=2"), QStringLiteral("--bps=16"),
+                               QStringLiteral("--sample-rate=%1").arg(sampleRate),
+                               QStringLiteral("--input-size=%1").arg(totalFrames * audio::kBytesPerFrame),
+                               QStringLiteral("--stdout"), QStringLiteral("-")};
+        const int spawned = audio::spawnFilter(argv, in[0], out[1], &m_pid);
         ::close(in[0]);
         ::close(out[1]);
         m_input = in[1];

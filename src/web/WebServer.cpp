@@ -1,5 +1,6 @@
 #include "web/WebServer.h"
 
+#include "audio/EncoderFeed.h"
 #include "web/ExportStream.h"
 #include "web/Logging.h"
 
@@ -11,7 +12,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <microhttpd.h>
@@ -137,9 +137,7 @@ bool WebServer::start(const ListenAddress &address, QString *error, QString *cau
 {
     stop();
     // A client that goes away mid-answer must not end the program.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, nullptr);
+    audio::ignoreSigpipe();
 
     sockaddr_storage storage{};
     unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
